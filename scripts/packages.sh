@@ -1,0 +1,30 @@
+# Sourced by the other scripts: installs the Debian packages the project needs, when missing.
+# Every package the build, the window or the tests use is listed here and nowhere else.
+TAVRIN_PACKAGES=(
+  # build
+  cmake ninja-build g++ pkg-config
+  # core libraries
+  zlib1g-dev libbrotli-dev
+  # window
+  qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev qt6-image-formats-plugins fonts-noto-cjk
+  # tests, benchmarks, fuzzing
+  libgtest-dev libgmock-dev libbenchmark-dev clang python3
+  # real browsers for the integration tests, and a display for the window tests
+  chromium firefox-esr xvfb xauth xdotool imagemagick
+)
+
+tavrin_install_packages() {
+  local missing=()
+  local p
+  for p in "${TAVRIN_PACKAGES[@]}" "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$p")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}

@@ -1,0 +1,85 @@
+// The cache walk: probe and fetch every entry of the URL cache into the receive buffer and hand
+// its record to the entry harvest.
+#include <exception>
+
+#include "harvest/HarvestError.h"
+#include "harvest/cache/UrlCacheEnumeration.h"
+#include "harvest/cmnWinInet.h"
+#include "harvest/PassState.h"
+
+std::unique_ptr<clsMemMgt> CacheBuffer;
+std::uint32_t CacheEntrySize = 0;
+
+namespace {
+
+constexpr std::int32_t kInitialBufferBytes = 8192;
+// An entry is a record and a few strings; anything larger than this is not a cache entry we want.
+constexpr std::uint32_t kLargestEntryBytes = 64u << 20;
+// A fetch that keeps failing for the same entry would keep the walk from ever ending.
+constexpr int kFailedFetchesInARow = 3;
+
+// Grows the receive buffer when an entry needs more room than it has: the fetch must never be
+// told a length larger than the block.
+void EnsureRoomFor(std::uint32_t entryBytes) {
+  if (!CacheBuffer) throw HarvestError(HarvestError::kObjectVariableNotSet, "Object variable not set");
+  if (entryBytes <= static_cast<std::uint32_t>(CacheBuffer->Length())) return;
+  if (entryBytes > kLargestEntryBytes) throw HarvestError(HarvestError::kOverflow, "Overflow");
+  const std::uint32_t rounded = (entryBytes + 4095u) & ~4095u;
+  CacheBuffer->Allocate(static_cast<std::int32_t>(rounded));
+  if (static_cast<std::uint32_t>(CacheBuffer->Length()) < entryBytes || CacheBuffer->Handle() == 0) {
+    throw HarvestError(7, "Out of memory");
+  }
+}
+
+void* ReceiveBuffer() { return reinterpret_cast<void*>(CacheBuffer->Handle()); }
+
+}  // namespace
+
+void InitCacheBuffer() {
+  CacheBuffer = std::make_unique<clsMemMgt>();
+  CacheBuffer->Allocate(kInitialBufferBytes);
+}
+
+void HarvestCache(const std::string& extensionList, const DateValue& captureStart,
+                  const std::string& destinationFolder, std::int32_t minimumSizeKb) {
+  PassStatistics& stats = pass_state::BeginPass();
+  CacheEnumHandle handle = nullptr;
+  try {
+    FileSystemObject fso;
+    CacheEntryRecord record{};
+    auto harvestFetched = [&] {
+      CacheBuffer->ReadFrom(reinterpret_cast<std::uintptr_t>(&record), sizeof record);
+      ++stats.entries;
+      HarvestEntry(fso, record, destinationFolder, minimumSizeKb, captureStart, extensionList);
+    };
+
+    CacheEntrySize = 0;
+    FindFirstUrlCacheEntry(nullptr, nullptr, &CacheEntrySize);
+    if (static_cast<std::int32_t>(CacheEntrySize) > 0) {
+      EnsureRoomFor(CacheEntrySize);
+      handle = FindFirstUrlCacheEntry(nullptr, ReceiveBuffer(), &CacheEntrySize);
+      if (handle) {
+        harvestFetched();
+        int failedFetches = 0;
+        for (;;) {
+          CacheEntrySize = 0;
+          FindNextUrlCacheEntry(handle, nullptr, &CacheEntrySize);
+          if (static_cast<std::int32_t>(CacheEntrySize) <= 0) break;
+          EnsureRoomFor(CacheEntrySize);
+          if (FindNextUrlCacheEntry(handle, ReceiveBuffer(), &CacheEntrySize)) {
+            failedFetches = 0;
+            harvestFetched();
+          } else if (++failedFetches >= kFailedFetchesInARow) {
+            break;
+          }
+        }
+      }
+    }
+  } catch (const std::exception& error) {
+    stats.endedByError = true;
+    stats.error = error.what();
+  } catch (...) {
+    stats.endedByError = true;
+  }
+  if (handle) FindCloseUrlCache(handle);
+}

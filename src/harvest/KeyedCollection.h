@@ -1,0 +1,18 @@
+#pragma once
+// A collection of text items under text keys that compare without regard to letter case.
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+
+class KeyedCollection {
+ public:
+  // Raises HarvestError when the key is already present.
+  void Add(const std::string& item, const std::string& key);
+  // Raises HarvestError when the key is absent.
+  const std::string& Item(const std::string& key) const;
+  bool Contains(const std::string& key) const;
+  std::size_t Count() const { return items_.size(); }
+
+ private:
+  std::unordered_map<std::string, std::string> items_;  // by folded key
+};

@@ -1,0 +1,60 @@
+#pragma once
+// The cache harvester: one pass over the URL cache, the per-entry tests, naming and copying.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "harvest/CacheTime.h"
+#include "harvest/FileSystemObject.h"
+#include "harvest/FolderPath.h"
+#include "harvest/KeyedCollection.h"
+#include "harvest/PendingEvents.h"
+#include "harvest/cache/CacheEntryRecord.h"
+#include "memory/clsMemMgt.h"
+
+// The receive buffer of the cache walk and the in/out length of every enumeration call.
+extern std::unique_ptr<clsMemMgt> CacheBuffer;
+extern std::uint32_t CacheEntrySize;
+// The de-dup keys of the entries harvested in the current capture; null once released.
+extern std::unique_ptr<KeyedCollection> HarvestedKeys;
+
+// Creates CacheBuffer with 8192 bytes, replacing any earlier one.
+void InitCacheBuffer();
+
+// One pass over the whole URL cache: every entry that passes the extension, video, size, time and
+// de-dup tests is copied into destinationFolder. Any error ends the pass silently; the entry that
+// failed is met again by the next pass.
+void HarvestCache(const std::string& extensionList, const DateValue& captureStart,
+                  const std::string& destinationFolder, std::int32_t minimumSizeKb);
+
+// Decides for one entry whose strings are in CacheBuffer whether it is copied, and copies it.
+// Raises on any failure.
+void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const std::string& destinationFolder,
+                  std::int32_t minimumSizeKb, const DateValue& captureStart, const std::string& extensionList);
+
+// Copies source to target, or to target with "_1", "_2", ... before the extension when a file of
+// that name exists. Never replaces or leaves a partial file. With skipSameSize, an existing target
+// of the same size and the same contents counts as already present.
+void CopyFileUnique(const std::string& source, const std::string& target, bool skipSameSize);
+
+// True when the key is in the collection; false when it is not or there is no collection.
+bool CollectionHasKey(const KeyedCollection* collection, const std::string& key);
+
+// What the harvest did with one entry it copied or found present; for callers that report it.
+struct HarvestEvent {
+  std::string source;
+  std::string target;          // the file that holds the entry now
+  bool skippedAsPresent = false;
+};
+void SetHarvestObserver(std::function<void(const HarvestEvent&)> observer);
+
+// Counts of the last pass, for callers that report them.
+struct PassStatistics {
+  std::uint64_t entries = 0;  // entries handed to HarvestEntry
+  std::uint64_t copied = 0;
+  std::uint64_t present = 0;  // found already in the folder
+  bool endedByError = false;
+  std::string error;
+};
+const PassStatistics& LastPassStatistics();
