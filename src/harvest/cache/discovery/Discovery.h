@@ -1,0 +1,21 @@
+#pragma once
+// Finding the current user's browser caches, and the URL cache that unites them.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "harvest/cache/UrlCacheSource.h"
+
+struct DiscoveredCache {
+  std::string kind;    // "wininet", "chromium", "firefox", or "blockfile" (recognised, not read yet)
+  std::string folder;  // the cache folder; empty for the WinInet cache
+  bool readable = true;
+};
+
+// Every browser cache of the current user in the standard places of this platform.
+std::vector<DiscoveredCache> DiscoverCaches();
+
+// The URL cache that the harvest walks: every readable cache that discovery finds, one after the
+// other in a stable order. Discovery runs again at every Open, so a browser started during a
+// capture is picked up.
+std::shared_ptr<UrlCacheSource> MakeDiscoveredUrlCache();
