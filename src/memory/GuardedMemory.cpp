@@ -41,7 +41,8 @@ std::optional<std::size_t> BoundedStringLength(std::uintptr_t address, std::size
 // matters because the cache walk copies one record per entry through a probed copy.
 namespace {
 
-thread_local sigjmp_buf* t_guard = nullptr;
+// volatile: the stores around a probe must happen where they stand, or the handler would not see them.
+thread_local sigjmp_buf* volatile t_guard = nullptr;
 struct sigaction g_previousSegv {};
 struct sigaction g_previousBus {};
 std::once_flag g_installOnce;

@@ -1,0 +1,115 @@
+// The walk over the URL cache: every entry once per pass, errors end the pass quietly, and the
+// receive buffer is never written past its end.
+#include <cstring>
+
+#include "HarvestFixture.h"
+#include "harvest/cache/CacheEntryRecord.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class CacheWalk : public HarvestFixture {};
+
+TEST_F(CacheWalk, EnumerationFollowsTheProbeThenFetchContract) {
+  Add(Entry("http://a/1.jpg", "1.jpg", "1"));
+  std::uint32_t length = 0;
+  EXPECT_EQ(FindFirstUrlCacheEntry(nullptr, nullptr, &length), nullptr);
+  EXPECT_EQ(LastUrlCacheError(), kErrorInsufficientBuffer);
+  const std::uint32_t needed = length;
+  EXPECT_EQ(needed, PackedEntrySize(Entry("http://a/1.jpg", "1.jpg", "1")));
+
+  std::vector<char> buffer(needed);
+  CacheEnumHandle handle = FindFirstUrlCacheEntry(nullptr, buffer.data(), &length);
+  ASSERT_NE(handle, nullptr);
+  CacheEntryRecord record;
+  std::memcpy(&record, buffer.data(), sizeof record);
+  EXPECT_EQ(record.dwStructSize, 80u);
+  EXPECT_STREQ(buffer.data() + record.lpszSourceUrlName, "http://a/1.jpg");
+  EXPECT_EQ(record.dwSizeLow, 1u);
+
+  length = 0;
+  EXPECT_FALSE(FindNextUrlCacheEntry(handle, nullptr, &length));
+  EXPECT_EQ(LastUrlCacheError(), kErrorNoMoreItems);
+  EXPECT_EQ(length, 0u);
+  EXPECT_TRUE(FindCloseUrlCache(handle));
+}
+
+TEST_F(CacheWalk, AnEmptyCacheEndsThePassAtOnce) {
+  Pass();
+  EXPECT_THAT(Harvested(), IsEmpty());
+  EXPECT_EQ(LastPassStatistics().entries, 0u);
+  EXPECT_FALSE(LastPassStatistics().endedByError);
+  SetUrlCache(nullptr);  // no cache at all behaves the same
+  Pass();
+  EXPECT_FALSE(LastPassStatistics().endedByError);
+}
+
+TEST_F(CacheWalk, AFailureEndsThePassAndTheEntryIsMetAgain) {
+  for (int i = 1; i <= 5; ++i) {
+    CacheEntry entry = Entry("http://a/" + std::to_string(i) + ".jpg", std::to_string(i) + ".jpg", "data");
+    if (i == 3) std::filesystem::remove(entry.localPath);  // vanished from the cache
+    Add(entry);
+  }
+  Pass();
+  EXPECT_THAT(Harvested(), ElementsAre("1.jpg", "2.jpg"));
+  EXPECT_TRUE(LastPassStatistics().endedByError);
+  EXPECT_NE(CacheEntrySize, 0u);
+  EXPECT_FALSE(CollectionHasKey(HarvestedKeys.get(), "Chttp://a/3.jpg"));
+
+  WriteFile(cacheDir / "3.jpg", "back");
+  Pass();
+  EXPECT_THAT(Harvested(), ElementsAre("1.jpg", "2.jpg", "3.jpg", "4.jpg", "5.jpg"));
+  EXPECT_EQ(LastPassStatistics().copied, 3u);
+}
+
+TEST_F(CacheWalk, GrowsTheBufferForAnEntryLargerThanIt) {
+  CacheEntry big = Entry("http://a/big.jpg?" + std::string(20000, 'q'), "big.jpg", "big");
+  big.headers = std::string(9000, 'h');
+  Add(Entry("http://a/before.jpg", "before.jpg", "b"));
+  Add(big);
+  Add(Entry("http://a/after.jpg", "after.jpg", "a"));
+  Pass();
+  EXPECT_THAT(Harvested(), ElementsAre("after.jpg", "before.jpg", "big.jpg"));
+  EXPECT_GE(CacheBuffer->Length(), static_cast<std::int32_t>(PackedEntrySize(big)));
+}
+
+TEST_F(CacheWalk, StopDuringAPassEndsItWithoutTouchingTheReleasedKeys) {
+  for (int i = 1; i <= 4; ++i) Add(Entry("http://a/" + std::to_string(i) + ".jpg", std::to_string(i) + ".jpg", "d"));
+  int copies = 0;
+  SetPendingEventsHook([&] {
+    if (++copies == 2) HarvestedKeys.reset();  // the user pressed Stop while the second file was copied
+  });
+  Pass();
+  EXPECT_THAT(Harvested(), ElementsAre("1.jpg", "2.jpg"));
+  EXPECT_TRUE(LastPassStatistics().endedByError);
+  EXPECT_EQ(HarvestedKeys, nullptr);
+}
+
+TEST_F(CacheWalk, ReportsWhatItCopiedAndWhatWasPresent) {
+  WriteFile(dest + "/dup.jpg", "same");
+  Add(Entry("http://a/dup.jpg", "dup.jpg", "same"));
+  Add(Entry("http://a/new.jpg", "new.jpg", "new"));
+  std::vector<HarvestEvent> events;
+  SetHarvestObserver([&](const HarvestEvent& e) { events.push_back(e); });
+  Pass();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_TRUE(events[0].skippedAsPresent);
+  EXPECT_EQ(events[1].target, dest + "/new.jpg");
+  EXPECT_FALSE(events[1].skippedAsPresent);
+  EXPECT_EQ(LastPassStatistics().copied, 1u);
+  EXPECT_EQ(LastPassStatistics().present, 1u);
+  // The key of a file found present is kept, so it is not compared again.
+  EXPECT_TRUE(CollectionHasKey(HarvestedKeys.get(), "Chttp://a/dup.jpg"));
+}
+
+TEST_F(CacheWalk, ReadsTheFileFromItsPathAsStored) {
+  // Names come from the lower-cased path; the file itself lives under the path's real case.
+  std::filesystem::create_directories(cacheDir / "Cache_Data");
+  Add(Entry("http://a/x", "Cache_Data/Photo.JPG", "real"));
+  Pass();
+  EXPECT_THAT(Harvested(), ElementsAre("photo.jpg"));
+}
+
+}  // namespace

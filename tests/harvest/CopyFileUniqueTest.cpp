@@ -1,0 +1,97 @@
+// Copies never replace a file, never leave a partial one, and never lose a different picture.
+#include <filesystem>
+
+#include "HarvestFixture.h"
+#include "harvest/HarvestError.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using ::testing::ElementsAre;
+
+class CopyUnique : public ::testing::Test {
+ protected:
+  std::string Source(const std::string& contents) {
+    const std::string path = src / ("s" + std::to_string(++counter_));
+    WriteFile(path, contents);
+    return path;
+  }
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (const auto& item : fs::directory_iterator(dst.Path())) names.insert(item.path().filename().string());
+    return names;
+  }
+  TempDir src, dst;
+
+ private:
+  int counter_ = 0;
+};
+
+TEST_F(CopyUnique, NumbersClashesAndSkipsTheSameFile) {
+  CopyFileUnique(Source("abc"), dst / "pic.jpg", true);
+  CopyFileUnique(Source("abc"), dst / "pic.jpg", true);  // same contents: already present
+  CopyFileUnique(Source("abcd"), dst / "pic.jpg", true);
+  CopyFileUnique(Source("abcde"), dst / "pic.jpg", true);
+  EXPECT_THAT(Names(), ElementsAre("pic.jpg", "pic_1.jpg", "pic_2.jpg"));
+  EXPECT_EQ(ReadFile(dst / "pic.jpg"), "abc");
+  EXPECT_EQ(ReadFile(dst / "pic_2.jpg"), "abcde");
+}
+
+TEST_F(CopyUnique, ADifferentPictureOfTheSameSizeIsKept) {
+  CopyFileUnique(Source("AAAA"), dst / "pic.jpg", true);
+  CopyFileUnique(Source("BBBB"), dst / "pic.jpg", true);
+  EXPECT_THAT(Names(), ElementsAre("pic.jpg", "pic_1.jpg"));
+  EXPECT_EQ(ReadFile(dst / "pic.jpg"), "AAAA");
+  EXPECT_EQ(ReadFile(dst / "pic_1.jpg"), "BBBB");
+}
+
+TEST_F(CopyUnique, NamesWithoutExtensionGetANumberToo) {
+  CopyFileUnique(Source("1"), dst / "clip", true);
+  CopyFileUnique(Source("22"), dst / "clip", true);
+  EXPECT_THAT(Names(), ElementsAre("clip", "clip_1"));
+}
+
+// A source whose copy makes the target name appear while it is being read, as another program
+// saving a file of that name at the same moment would.
+class RacingProvider : public VirtualFileProvider {
+ public:
+  std::string raceTarget;
+  std::optional<std::uint64_t> SizeOf(const std::string&) override { return 3; }
+  bool CopyTo(const std::string&, const ByteSink& sink) override {
+    WriteFile(raceTarget, "theirs");
+    return sink("new", 3);
+  }
+};
+
+TEST_F(CopyUnique, NeverOverwritesAFileThatAppearsDuringTheCopy) {
+  auto provider = std::make_shared<RacingProvider>();
+  provider->raceTarget = dst / "pic.jpg";
+  auto registration = virtual_files::Register(src.Path(), provider);
+  CopyFileUnique(src / "entry_0/pic.jpg", dst / "pic.jpg", true);
+  EXPECT_EQ(ReadFile(dst / "pic.jpg"), "theirs");
+  EXPECT_EQ(ReadFile(dst / "pic_1.jpg"), "new");
+  EXPECT_THAT(Names(), ElementsAre("pic.jpg", "pic_1.jpg"));
+}
+
+class FailingProvider : public VirtualFileProvider {
+ public:
+  std::optional<std::uint64_t> SizeOf(const std::string&) override { return 10; }
+  bool CopyTo(const std::string&, const ByteSink& sink) override {
+    sink("half", 4);
+    return false;  // the entry turned out incomplete halfway
+  }
+};
+
+TEST_F(CopyUnique, AFailedReadLeavesNothingBehind) {
+  auto registration = virtual_files::Register(src.Path(), std::make_shared<FailingProvider>());
+  EXPECT_THROW(CopyFileUnique(src / "entry_0/pic.jpg", dst / "pic.jpg", true), HarvestError);
+  EXPECT_THROW(CopyFileUnique(src / "vanished.jpg", dst / "pic.jpg", true), HarvestError);
+  EXPECT_TRUE(Names().empty());
+}
+
+TEST_F(CopyUnique, AMissingDestinationFolderRaises) {
+  EXPECT_THROW(CopyFileUnique(Source("x"), dst / "gone/pic.jpg", true), HarvestError);
+}
+
+}  // namespace
