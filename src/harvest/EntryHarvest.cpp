@@ -83,10 +83,11 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
   if (record.lpszSourceUrlName == 0) return;
   const std::string localPath = EntryString(record.lpszLocalFileName);
   const std::string address = EntryString(record.lpszSourceUrlName);
-  // Names and the extension come from the lower-cased path. The file itself is read from the path
-  // as stored: on a case-sensitive file system the lower-cased path may name nothing.
-  const std::string lowerPath = LowerCaseText(localPath);
-  const std::string extension = fso.GetExtensionName(lowerPath);
+  // The name and the extension are those of the lower-cased path; only its last component is
+  // lower-cased, as nothing else of it is used. The file itself is read from the path as stored:
+  // on a case-sensitive file system the lower-cased path may name nothing.
+  const std::string lowerName = LowerCaseText(fso.GetFileName(localPath));
+  const std::string extension = fso.GetExtensionName(lowerName);
 
   // 3-5. Video recognition and the extension test.
   const VideoKind video = Contains(extensionList, ";*.flv;") ? RecognizeVideo(address) : VideoKind::None;
@@ -113,7 +114,7 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
   if ((video == VideoKind::Named || video == VideoKind::StreetNamed) && equals != std::string::npos) {
     name = normalized.substr(equals + 1) + ".flv";
   } else {
-    name = fso.GetFileName(lowerPath);
+    name = lowerName;
     RemoveAll(name, "[1]");
   }
   const std::string target = JoinPath(destinationFolder, SafeFileName(name));
