@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <vector>
+
 #include "harvest/HarvestError.h"
 
 namespace {
@@ -66,6 +69,43 @@ TEST_F(CacheTime, DateValuesAreOrderedToTheSecond) {
   EXPECT_GT(a, DateValue::FromFields(1899, 12, 31, 0, 0, 0));
   EXPECT_EQ(a.ToIsoText(), "2026-12-07 09:05:03");
   EXPECT_EQ(DateValue::FromFields(150, 3, 1, 0, 0, 0).ToIsoText(), "0150-03-01 00:00:00");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CacheTime, EveryFileTimeConvertsAsThroughTheStructures) {
+  // The conversion takes a short way for most times; it must agree with the way through the
+  // platform's structures everywhere, at the ends of its range too.
+  std::vector<std::uint64_t> values = {0, 1, (1ULL << 63) - 1};
+  const std::uint64_t year = 365ULL * 86400 * 10'000'000;
+  for (std::uint64_t v = 0; v < (1ULL << 63) - year; v += year * 37 + 123456789) values.push_back(v);
+  for (std::uint64_t v : {1ULL * year, 8397ULL * year, 8398ULL * year}) {
+    for (std::int64_t d = -3; d <= 3; ++d) values.push_back(v + d * 864'000'000'000LL);
+  }
+  for (std::int64_t offset : {-12 * 3600, 0, 5 * 3600 + 1800, 14 * 3600}) {
+    platform_time::PinUtcOffsetForTesting(offset);
+    for (std::uint64_t v : values) {
+      const CacheFileTime time = CacheFileTime::FromValue(v);
+      CacheSystemTime fields;
+      std::optional<DateValue> expected;
+      bool raises = false;
+      try {
+        expected = platform_time::FileTimeToSystemTime(time, fields)
+                       ? UtcDateToLocal(DateValue::FromFields(fields.wYear, fields.wMonth, fields.wDay, fields.wHour,
+                                                              fields.wMinute, fields.wSecond))
+                       : DateValue::FromFields(1900, 1, 1, 0, 0, 0);
+      } catch (const HarvestError&) {
+        raises = true;
+      }
+      if (raises) {
+        EXPECT_THROW(FileTimeToLocalDate(time), HarvestError) << v;
+      } else {
+        EXPECT_EQ(FileTimeToLocalDate(time), *expected) << v << " at offset " << offset;
+      }
+    }
+  }
 }
 
 }  // namespace
