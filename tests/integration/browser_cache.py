@@ -240,6 +240,7 @@ def run_browser(server: CorpusServer, browser: str, root: Path) -> dict:
         (root / folder).mkdir(exist_ok=True)
     server.current = browser
     started = time.monotonic()
+    started_wall = time.time()
     with open(root / "browser.log", "wb") as log:
         process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, env=env,
                                    stdin=subprocess.DEVNULL, start_new_session=True)
@@ -267,6 +268,9 @@ def run_browser(server: CorpusServer, browser: str, root: Path) -> dict:
         "reported": reported,
         "page_seconds": round(page_seconds, 2),
         "seconds": round(time.monotonic() - started, 2),
+        # Local times to the second, in the form --since takes: every entry was used in between.
+        "started_local": time.strftime("%Y-%m-%dT%H:%M:%S", time.localtime(started_wall)),
+        "ended_local": time.strftime("%Y-%m-%dT%H:%M:%S", time.localtime(time.time())),
         "exit_code": process.returncode,
         "clean_exit": clean_exit and reported,
         "broken_pictures": [x for x in report.get("broken", "").split(",") if x],
@@ -427,6 +431,7 @@ def make_caches(workdir: Path, browsers: list[str], log=print) -> tuple[dict, li
 
 
 def main(argv: list[str]) -> int:
+    sys.stdout.reconfigure(line_buffering=True)  # keep progress and failures in order in logs
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--workdir", required=True, type=Path, help="folder for profiles, caches and the manifest")
     parser.add_argument("--browser", choices=[*BROWSERS, "all"], default="all")

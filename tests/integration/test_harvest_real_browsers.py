@@ -105,6 +105,28 @@ def check_stats(stderr: str, expected_copies: int, stored: int) -> list[str]:
     return problems
 
 
+def local_time(text: str, shift: int) -> str:
+    moment = time.mktime(time.strptime(text, "%Y-%m-%dT%H:%M:%S")) + shift
+    return time.strftime("%Y-%m-%dT%H:%M:%S", time.localtime(moment))
+
+
+def check_since(harvest: str, cache: str, settings: dict, info: dict, expected: dict, folder: Path) -> list[str]:
+    """The last-access times read from the cache must lie within the browser run: a start time
+    just before it admits every expected copy, one after it admits none."""
+    problems = []
+    for label, since, wanted in (("before the browser ran", local_time(info["started_local"], -2), len(expected)),
+                                 ("after the browser ran", local_time(info["ended_local"], 120), 0)):
+        dest = folder / label.split()[0]
+        result, _ = run([harvest, "--since", since, "--cache", cache, "--dest", str(dest),
+                         "--ext", settings["ext"], "--min-kb", str(settings["min_kb"])])
+        copied = [line for line in text(result.stdout).splitlines() if line.strip()]
+        if result.returncode != 0 or len(copied) != wanted:
+            problems.append(f"--since {since} ({label}): exit {result.returncode}, copied {len(copied)} files, "
+                            f"expected {wanted}: the last-access times read from the cache are off"
+                            + (f"; copied {sorted(Path(c).name for c in copied)}" if copied else ""))
+    return problems
+
+
 def check_browser(harvest: str, browser: str, manifest: dict, workdir: Path) -> list[str]:
     """Harvests one browser's cache and compares the result with the manifest."""
     info = manifest["browsers"][browser]
@@ -163,6 +185,8 @@ def check_browser(harvest: str, browser: str, manifest: dict, workdir: Path) -> 
     if sorted(after) != sorted(present):
         problems.append(f"second run added {sorted(set(after) - set(present))}")
 
+    problems += check_since(harvest, cache, settings, info, expected, workdir / f"since-{browser}")
+
     listed, _ = run([harvest, "--list-caches", "--cache", cache, "--dest", str(dest)])
     lines = [line for line in text(listed.stdout).splitlines() if cache in line]
     if listed.returncode != 0 or len(lines) != 1:
@@ -174,6 +198,7 @@ def check_browser(harvest: str, browser: str, manifest: dict, workdir: Path) -> 
 
 
 def main(argv: list[str]) -> int:
+    sys.stdout.reconfigure(line_buffering=True)  # keep progress and failures in order in logs
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--harvest", default=os.environ.get("TAVRIN_HARVEST"),
                         help="the tavrin-harvest executable (default: $TAVRIN_HARVEST)")
