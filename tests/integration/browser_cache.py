@@ -16,6 +16,7 @@ from __future__ import annotations
 import argparse
 import email.utils
 import hashlib
+import html
 import http.server
 import json
 import os
@@ -59,7 +60,7 @@ def page_html(items: list[corpus.Item], browser: str) -> str:
     """The page: an <img> for every picture, fetch() for the video; once the load event has fired
     and every fetch is done it reports which pictures decoded. Firefox's window then closes
     itself, which quits Firefox cleanly and flushes its cache (it ignores SIGTERM for that)."""
-    images = "\n".join(f'<img data-id="{it.id}" src="{it.path}">' for it in items if it.loaded_by == "img")
+    images = "\n".join(f'<img data-id="{it.id}" src="{html.escape(it.path)}">' for it in items if it.loaded_by == "img")
     fetches = json.dumps({it.id: it.path for it in items if it.loaded_by == "fetch"})
     close = "setTimeout(() => window.close(), %d);" % int(SETTLE_SECONDS * 1000) if browser == "firefox" else ""
     return f"""<!doctype html>
