@@ -62,17 +62,20 @@ def page_html(items: list[corpus.Item], browser: str) -> str:
     itself, which quits Firefox cleanly and flushes its cache (it ignores SIGTERM for that)."""
     images = "\n".join(f'<img data-id="{it.id}" src="{html.escape(it.path)}">' for it in items if it.loaded_by == "img")
     fetches = json.dumps({it.id: it.path for it in items if it.loaded_by == "fetch"})
+    failing = json.dumps([it.id for it in items if it.status != 200])
     close = "setTimeout(() => window.close(), %d);" % int(SETTLE_SECONDS * 1000) if browser == "firefox" else ""
     return f"""<!doctype html>
 <html><head><meta charset="utf-8"><title>corpus</title></head><body>
 {images}
 <script>
 const fetches = {fetches};
+const failing = {failing};
 const fetched = Promise.all(Object.entries(fetches).map(([id, path]) =>
   fetch(path).then(r => r.arrayBuffer()).then(b => [id, b.byteLength], () => [id, -1])));
 const loaded = new Promise(resolve => window.addEventListener("load", resolve));
 Promise.all([fetched, loaded]).then(([sizes]) => {{
-  const broken = [...document.images].filter(i => !i.complete || i.naturalWidth === 0).map(i => i.dataset.id);
+  const broken = [...document.images].filter(i => !failing.includes(i.dataset.id))
+                                   .filter(i => !i.complete || i.naturalWidth === 0).map(i => i.dataset.id);
   const q = new URLSearchParams({{browser: "{browser}", broken: broken.join(","),
                                   fetched: sizes.map(([id, n]) => id + ":" + n).join(",")}});
   return fetch("/loaded?" + q, {{cache: "no-store"}});
@@ -149,7 +152,7 @@ class CorpusHandler(http.server.BaseHTTPRequestHandler):
         if item.encoding:
             headers["Content-Encoding"] = item.encoding
             headers["Vary"] = "Accept-Encoding"
-        self._send(200, item.content_type, item.wire, headers)
+        self._send(item.status, item.content_type, item.wire, headers)
 
     def _send(self, status: int, content_type: str | None, body: bytes, headers: dict[str, str]):
         self.send_response(status)
@@ -379,6 +382,7 @@ def item_manifest(item: corpus.Item, origin: str, corpus_dir: Path) -> dict:
         "id": item.id,
         "path": item.path,
         "url": url,
+        "status": item.status,
         "content_type": item.content_type,
         "content_encoding": item.encoding,
         "loaded_by": item.loaded_by,
@@ -388,7 +392,7 @@ def item_manifest(item: corpus.Item, origin: str, corpus_dir: Path) -> dict:
         "wire_sha256": hashlib.sha256(item.wire).hexdigest(),
         "body_file": str(corpus_dir / f"{item.id}.bin"),
         "expected_name": corpus.harvested_name(url, item.path, item.content_type, len(item.body),
-                                               HARVEST_EXT_LIST, HARVEST_MIN_KB),
+                                               HARVEST_EXT_LIST, HARVEST_MIN_KB, item.status),
         "note": item.note,
     }
 

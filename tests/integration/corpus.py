@@ -209,6 +209,12 @@ def make_flv(seed: str, tags: int) -> bytes:
     return bytes(out)
 
 
+def not_found_page(size: int) -> bytes:
+    """An error page of at least size bytes."""
+    text = "<!doctype html><title>404</title><p>This picture is gone.</p>\n<!-- "
+    return (text + noise("404", size).hex()[:size - len(text) - 4] + " -->").encode()
+
+
 # ---------------------------------------------------------------------------------------------
 # The corpus
 
@@ -222,6 +228,7 @@ class Item:
     body: bytes          # the resource itself, as a harvested copy must hold it
     encoding: str | None = None   # Content-Encoding on the wire
     loaded_by: str = "img"        # "img" (an <img> element) or "fetch" (fetch() from a script)
+    status: int = 200
     note: str = ""
     wire: bytes = field(init=False)
 
@@ -265,6 +272,8 @@ def build_corpus() -> list[Item]:
              make_flv("video", 30), loaded_by="fetch", note="video of kind 2, named after its last parameter"),
         Item("small", "/pics/tiny.png", "image/png", make_png(16, 16, "tiny"),
              note="under the minimum size: never harvested"),
+        Item("not_found", "/pics/gone.jpg", "text/html", not_found_page(30 * KIB), status=404,
+             note="a cacheable 404 answer with a picture's name: never harvested"),
     ]
 
 
@@ -324,8 +333,11 @@ def cache_file_name(path: str, content_type: str) -> str:
     return name
 
 
-def harvested_name(url: str, path: str, content_type: str, size: int, ext_list: str, min_kb: int) -> str | None:
+def harvested_name(url: str, path: str, content_type: str, size: int, ext_list: str, min_kb: int,
+                   status: int = 200) -> str | None:
     """The name a harvest with these settings copies the resource to, or None when it skips it."""
+    if status != 200:  # error answers are cached too, but hold no picture
+        return None
     normalised_list = normalise_extension_list(ext_list)
     local_name = _ascii_lower(cache_file_name(path, content_type))
     extension = local_name.rsplit(".", 1)[1] if "." in local_name else ""
