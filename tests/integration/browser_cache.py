@@ -30,6 +30,7 @@ import time
 import urllib.parse
 from pathlib import Path
 
+sys.dont_write_bytecode = True  # leave no __pycache__ in the source tree
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import corpus  # noqa: E402
 

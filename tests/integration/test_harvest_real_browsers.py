@@ -28,6 +28,7 @@ import tempfile
 import time
 from pathlib import Path
 
+sys.dont_write_bytecode = True  # leave no __pycache__ in the source tree
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import browser_cache  # noqa: E402
 
