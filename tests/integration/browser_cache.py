@@ -1,0 +1,460 @@
+#!/usr/bin/env python3
+"""Makes real Chromium and Firefox disk caches that hold a known corpus of pictures.
+
+Serves the corpus (corpus.py) from 127.0.0.1, lets Debian's `chromium` and `firefox-esr` load
+one page that shows every picture and fetches the video, ends each browser cleanly so its cache
+is flushed, then checks that every corpus item sits complete in each cache. Writes a JSON
+manifest of what was served and prints the cache folders, one line each: "<browser> <folder>".
+
+    browser_cache.py --workdir DIR [--browser chromium|firefox|all]
+
+Exit status: 0 when every requested browser stored every item, 1 otherwise, 2 for bad usage.
+A browser missing from PATH is a failure, never a skip.
+"""
+from __future__ import annotations
+
+import argparse
+import email.utils
+import hashlib
+import html
+import http.server
+import json
+import os
+import shutil
+import signal
+import socketserver
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+from pathlib import Path
+
+sys.dont_write_bytecode = True  # leave no __pycache__ in the source tree
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import corpus  # noqa: E402
+
+# Extension list and minimum size the harvest of these caches uses; the names the manifest
+# expects follow from them.
+HARVEST_EXT_LIST = "*.jpg;*.jpeg;*.bmp;*.gif;*.png;*.webp;*.flv"
+HARVEST_MIN_KB = 25
+
+BROWSERS = ("chromium", "firefox")
+EXECUTABLES = {"chromium": "chromium", "firefox": "firefox-esr"}
+
+# Seconds to let a browser finish its cache writes after the page reported back.
+SETTLE_SECONDS = 2.0
+# Upper bounds; a healthy run takes a few seconds.
+PAGE_TIMEOUT = 40.0
+EXIT_TIMEOUT = 20.0
+
+
+class BrowserMissing(RuntimeError):
+    pass
+
+
+# ---------------------------------------------------------------------------------------------
+# The server
+
+
+def page_html(items: list[corpus.Item], browser: str) -> str:
+    """The page: an <img> for every picture, fetch() for the video; once the load event has fired
+    and every fetch is done it reports which pictures decoded. Firefox's window then closes
+    itself, which quits Firefox cleanly and flushes its cache (it ignores SIGTERM for that)."""
+    images = "\n".join(f'<img data-id="{it.id}" src="{html.escape(it.path)}">' for it in items if it.loaded_by == "img")
+    fetches = json.dumps({it.id: it.path for it in items if it.loaded_by == "fetch"})
+    failing = json.dumps([it.id for it in items if it.status != 200])
+    close = "setTimeout(() => window.close(), %d);" % int(SETTLE_SECONDS * 1000) if browser == "firefox" else ""
+    return f"""<!doctype html>
+<html><head><meta charset="utf-8"><title>corpus</title></head><body>
+{images}
+<script>
+const fetches = {fetches};
+const failing = {failing};
+const fetched = Promise.all(Object.entries(fetches).map(([id, path]) =>
+  fetch(path).then(r => r.arrayBuffer()).then(b => [id, b.byteLength], () => [id, -1])));
+const loaded = new Promise(resolve => window.addEventListener("load", resolve));
+Promise.all([fetched, loaded]).then(([sizes]) => {{
+  const broken = [...document.images].filter(i => !failing.includes(i.dataset.id))
+                                   .filter(i => !i.complete || i.naturalWidth === 0).map(i => i.dataset.id);
+  const q = new URLSearchParams({{browser: "{browser}", broken: broken.join(","),
+                                  fetched: sizes.map(([id, n]) => id + ":" + n).join(",")}});
+  return fetch("/loaded?" + q, {{cache: "no-store"}});
+}}).finally(() => {{ {close} }});
+</script>
+</body></html>
+"""
+
+
+class CorpusServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+
+    def __init__(self, items: list[corpus.Item]):
+        super().__init__(("127.0.0.1", 0), CorpusHandler)
+        self.items = {it.path: it for it in items}
+        self.item_list = items
+        self.lock = threading.Lock()
+        self.requests: dict[str, list[dict]] = {b: [] for b in BROWSERS}  # per browser, every request
+        self.reports: dict[str, dict] = {}
+        self.reported = {b: threading.Event() for b in BROWSERS}
+        self.current = None  # the browser now running; requests are put down to it
+        week_ago = time.time() - 7 * 86400
+        self.last_modified = email.utils.formatdate(week_ago, usegmt=True)
+
+    def lookup(self, path: str) -> corpus.Item | None:
+        """The item at path, also when the browser percent-encoded it differently."""
+        item = self.items.get(path)
+        if item is None:
+            wanted = urllib.parse.unquote(path)
+            item = next((it for p, it in self.items.items() if urllib.parse.unquote(p) == wanted), None)
+        return item
+
+    @property
+    def origin(self) -> str:
+        return f"http://127.0.0.1:{self.server_address[1]}"
+
+
+class CorpusHandler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server: CorpusServer
+
+    def log_message(self, *args):  # keep the test's output readable
+        pass
+
+    def do_GET(self):
+        server = self.server
+        url = urllib.parse.urlsplit(self.path)
+        item = server.lookup(self.path)
+        with server.lock:
+            if server.current:
+                server.requests[server.current].append({"path": self.path, "item": item.id if item else None})
+        if url.path == "/page.html":
+            browser = urllib.parse.parse_qs(url.query).get("browser", [""])[0]
+            body = page_html(server.item_list, browser).encode()
+            # no-cache, not no-store: Firefox keeps a no-store page's pictures in memory only.
+            self._send(200, "text/html; charset=utf-8", body, {"Cache-Control": "no-cache"})
+            return
+        if url.path == "/loaded":
+            query = urllib.parse.parse_qs(url.query)
+            browser = query.get("browser", [""])[0]
+            self._send(204, None, b"", {"Cache-Control": "no-store"})
+            if browser in server.reported:
+                server.reports[browser] = {k: v[0] for k, v in query.items()}
+                server.reported[browser].set()
+            return
+        if item is None:
+            self._send(404, "text/plain", b"not found", {"Cache-Control": "no-store"})
+            return
+        headers = {
+            "Cache-Control": "public, max-age=86400",
+            "Last-Modified": server.last_modified,
+            "ETag": '"%s"' % hashlib.sha256(item.wire).hexdigest()[:16],
+        }
+        if item.encoding:
+            headers["Content-Encoding"] = item.encoding
+            headers["Vary"] = "Accept-Encoding"
+        self._send(item.status, item.content_type, item.wire, headers)
+
+    def _send(self, status: int, content_type: str | None, body: bytes, headers: dict[str, str]):
+        self.send_response(status)
+        if content_type:
+            self.send_header("Content-Type", content_type)
+        for name, value in headers.items():
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if body:
+            self.wfile.write(body)
+
+
+# ---------------------------------------------------------------------------------------------
+# The browsers
+
+FIREFOX_PREFS = {
+    "browser.cache.disk.enable": True,
+    "browser.cache.memory.enable": True,
+    "dom.allow_scripts_to_close_windows": True,
+    "browser.shell.checkDefaultBrowser": False,
+    "browser.startup.homepage_override.mstone": "ignore",
+    "startup.homepage_welcome_url": "",
+    "browser.aboutwelcome.enabled": False,
+    "browser.tabs.warnOnClose": False,
+    "browser.sessionstore.resume_from_crash": False,
+    "datareporting.policy.dataSubmissionEnabled": False,
+    "datareporting.healthreport.uploadEnabled": False,
+    "toolkit.telemetry.enabled": False,
+    "toolkit.telemetry.reportingpolicy.firstRun": False,
+    "app.update.enabled": False,
+    "app.update.auto": False,
+    "extensions.update.enabled": False,
+    "browser.search.update": False,
+    "network.captive-portal-service.enabled": False,
+    "network.connectivity-service.enabled": False,
+    "network.proxy.type": 0,
+    "network.prefetch-next": False,
+    "network.dns.disablePrefetch": True,
+    "browser.safebrowsing.malware.enabled": False,
+    "browser.safebrowsing.phishing.enabled": False,
+    "browser.safebrowsing.downloads.enabled": False,
+    "browser.newtabpage.enabled": False,
+    "services.settings.server": "http://127.0.0.1:9/",
+}
+
+
+def _pref_line(name: str, value) -> str:
+    return f"user_pref({json.dumps(name)}, {json.dumps(value)});\n"
+
+
+def find_executable(browser: str) -> str:
+    path = shutil.which(EXECUTABLES[browser])
+    if not path:
+        raise BrowserMissing(f"{EXECUTABLES[browser]} is not on PATH; install it "
+                             f"(scripts/packages.sh lists it) - the real-browser test cannot run without it")
+    return path
+
+
+def browser_command(browser: str, executable: str, root: Path, url: str) -> tuple[list[str], Path]:
+    """The command line and the cache folder it fills."""
+    if browser == "chromium":
+        command = [executable, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                   "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
+                   "--disable-component-update", "--disable-sync", "--password-store=basic",
+                   f"--user-data-dir={root / 'profile'}", f"--disk-cache-dir={root / 'cache'}", url]
+        return command, root / "cache" / "Default" / "Cache" / "Cache_Data"
+    profile = root / "profile"
+    profile.mkdir(parents=True, exist_ok=True)
+    prefs = dict(FIREFOX_PREFS)
+    prefs["browser.cache.disk.parent_directory"] = str(root / "cache")
+    (profile / "user.js").write_text("".join(_pref_line(k, v) for k, v in prefs.items()))
+    command = [executable, "--headless", "--no-remote", "--profile", str(profile), url]
+    return command, root / "cache" / "cache2"
+
+
+def run_browser(server: CorpusServer, browser: str, root: Path) -> dict:
+    """Runs one browser over the page and ends it cleanly. Returns what happened."""
+    executable = find_executable(browser)
+    root.mkdir(parents=True, exist_ok=True)
+    url = f"{server.origin}/page.html?browser={browser}"
+    command, cache = browser_command(browser, executable, root, url)
+    env = dict(os.environ)
+    env.update(HOME=str(root / "home"), XDG_CONFIG_HOME=str(root / "config"), XDG_CACHE_HOME=str(root / "xdg-cache"),
+               XDG_DATA_HOME=str(root / "data"), MOZ_HEADLESS="1")
+    env.pop("DISPLAY", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    for folder in ("home", "config", "xdg-cache", "data"):
+        (root / folder).mkdir(exist_ok=True)
+    server.current = browser
+    started = time.monotonic()
+    started_wall = time.time()
+    with open(root / "browser.log", "wb") as log:
+        process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, env=env,
+                                   stdin=subprocess.DEVNULL, start_new_session=True)
+        reported = server.reported[browser].wait(PAGE_TIMEOUT)
+        page_seconds = time.monotonic() - started
+        if browser == "chromium" and reported:
+            time.sleep(SETTLE_SECONDS)
+            process.send_signal(signal.SIGTERM)  # Chromium shuts down cleanly and writes its index
+        # Firefox quits by itself when the page closes its window.
+        clean_exit = True
+        try:
+            process.wait(EXIT_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            clean_exit = False
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+        # Helper processes of the browser (its process group) must be gone before the cache is read.
+        _wait_group_gone(process.pid)
+    server.current = None
+    report = server.reports.get(browser, {})
+    return {
+        "executable": executable,
+        "command": command,
+        "cache": str(cache),
+        "reported": reported,
+        "page_seconds": round(page_seconds, 2),
+        "seconds": round(time.monotonic() - started, 2),
+        # Local times to the second, in the form --since takes: every entry was used in between.
+        "started_local": time.strftime("%Y-%m-%dT%H:%M:%S", time.localtime(started_wall)),
+        "ended_local": time.strftime("%Y-%m-%dT%H:%M:%S", time.localtime(time.time())),
+        "exit_code": process.returncode,
+        "clean_exit": clean_exit and reported,
+        "broken_pictures": [x for x in report.get("broken", "").split(",") if x],
+        "fetched": report.get("fetched", ""),
+        "log": str(root / "browser.log"),
+    }
+
+
+def _wait_group_gone(pgid: int, timeout: float = 10.0) -> None:
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            os.killpg(pgid, 0)
+        except ProcessLookupError:
+            return
+        time.sleep(0.1)
+    try:
+        os.killpg(pgid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+
+
+# ---------------------------------------------------------------------------------------------
+# What the caches hold
+
+
+def cache_entry_files(browser: str, cache: Path) -> list[Path]:
+    """Chromium: the `*_0` entry files (never `todelete_*`); Firefox: `entries/*`."""
+    if browser == "chromium":
+        return sorted(p for p in cache.glob("*_0") if not p.name.startswith("todelete_"))
+    return sorted(p for p in (cache / "entries").glob("*") if p.is_file())
+
+
+def find_stored(browser: str, files: list[Path], url: str, wire: bytes) -> tuple[Path | None, str]:
+    """The entry file whose key holds url and whose body is wire, and how the search went.
+
+    Chromium puts the body right after the 24-byte header and the key, which ends with the URL;
+    Firefox puts it at the start of the file. Bodies are stored as transferred (still encoded).
+    """
+    needle = url.encode()
+    seen = []
+    for path in files:
+        data = path.read_bytes()
+        at = data.find(needle)
+        if at < 0:
+            continue
+        if browser == "chromium":
+            # The key (length at offset 12) runs from offset 24 and ends with the URL.
+            key_end = at + len(needle)
+            key_length = int.from_bytes(data[12:16], "little") if len(data) >= 16 else -1
+            ok = key_end == 24 + key_length and data[key_end:key_end + len(wire)] == wire
+        else:
+            # The key ends with the URL and a NUL, in the metadata after the body.
+            ok = data[:len(wire)] == wire and data[at + len(needle):at + len(needle) + 1] == b"\0"
+        if ok:
+            return path, "stored"
+        seen.append(path.name)
+    if seen:
+        return None, "key found in %s but the body there differs from what was served" % ", ".join(seen)
+    return None, "no entry holds this URL"
+
+
+def check_cache(browser: str, info: dict, items: list[corpus.Item], origin: str) -> list[str]:
+    """Checks that every item was requested by the browser and sits complete in its cache.
+    Fills info["entries"] and info["stored"]; returns the problems found."""
+    problems = []
+    cache = Path(info["cache"])
+    if not cache.is_dir():
+        return [f"{browser}: no cache folder at {cache}"]
+    files = cache_entry_files(browser, cache)
+    info["entry_files"] = len(files)
+    info["stored"] = {}
+    sent = {r["item"]: r["path"] for r in info.get("requests", []) if r["item"]}
+    for item in items:
+        if item.id not in sent:
+            problems.append(f"{browser}: never requested {item.path}")
+            continue
+        found, how = find_stored(browser, files, origin + sent[item.id], item.wire)
+        if found is None:
+            problems.append(f"{browser}: {item.path}: {how}")
+        else:
+            info["stored"][item.id] = found.name
+    if info.get("broken_pictures"):
+        problems.append(f"{browser}: pictures that did not decode: {', '.join(info['broken_pictures'])}")
+    if not info.get("reported"):
+        problems.append(f"{browser}: the page never reported back (see {info['log']})")
+    elif not info.get("clean_exit"):
+        problems.append(f"{browser}: did not exit by itself within {EXIT_TIMEOUT:.0f} s; killed")
+    return problems
+
+
+# ---------------------------------------------------------------------------------------------
+# The manifest
+
+
+def write_corpus(items: list[corpus.Item], folder: Path) -> None:
+    folder.mkdir(parents=True, exist_ok=True)
+    for item in items:
+        (folder / f"{item.id}.bin").write_bytes(item.body)
+
+
+def item_manifest(item: corpus.Item, origin: str, corpus_dir: Path) -> dict:
+    url = origin + item.path
+    return {
+        "id": item.id,
+        "path": item.path,
+        "url": url,
+        "status": item.status,
+        "content_type": item.content_type,
+        "content_encoding": item.encoding,
+        "loaded_by": item.loaded_by,
+        "size": len(item.body),
+        "sha256": hashlib.sha256(item.body).hexdigest(),
+        "wire_size": len(item.wire),
+        "wire_sha256": hashlib.sha256(item.wire).hexdigest(),
+        "body_file": str(corpus_dir / f"{item.id}.bin"),
+        "expected_name": corpus.harvested_name(url, item.path, item.content_type, len(item.body),
+                                               HARVEST_EXT_LIST, HARVEST_MIN_KB, item.status),
+        "note": item.note,
+    }
+
+
+def make_caches(workdir: Path, browsers: list[str], log=print) -> tuple[dict, list[str]]:
+    """Serves the corpus to each browser in turn; returns the manifest and the problems found.
+    Raises BrowserMissing before anything starts when a browser is not installed."""
+    for browser in browsers:
+        find_executable(browser)
+    workdir.mkdir(parents=True, exist_ok=True)
+    items = corpus.build_corpus()
+    corpus_dir = workdir / "corpus"
+    write_corpus(items, corpus_dir)
+    server = CorpusServer(items)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    problems: list[str] = []
+    manifest = {
+        "format": 1,
+        "origin": server.origin,
+        "harvest": {"ext": HARVEST_EXT_LIST, "min_kb": HARVEST_MIN_KB},
+        "items": [item_manifest(it, server.origin, corpus_dir) for it in items],
+        "browsers": {},
+    }
+    try:
+        for browser in browsers:
+            info = run_browser(server, browser, workdir / browser)
+            info["requests"] = list(server.requests[browser])
+            problems += check_cache(browser, info, items, server.origin)
+            info["requested"] = {r["item"]: r["path"] for r in info["requests"] if r["item"]}
+            info["other_requests"] = sorted({r["path"] for r in info["requests"] if not r["item"]})
+            del info["requests"]
+            manifest["browsers"][browser] = info
+            log(f"{browser}: {info['seconds']:.1f} s (page reported after {info['page_seconds']:.1f} s), "
+                f"{info.get('entry_files', 0)} entry files, {len(info.get('stored', {}))}/{len(items)} corpus items stored")
+    finally:
+        server.shutdown()
+        server.server_close()
+    (workdir / "manifest.json").write_text(json.dumps(manifest, indent=2, ensure_ascii=False) + "\n")
+    return manifest, problems
+
+
+def main(argv: list[str]) -> int:
+    sys.stdout.reconfigure(line_buffering=True)  # keep progress and failures in order in logs
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--workdir", required=True, type=Path, help="folder for profiles, caches and the manifest")
+    parser.add_argument("--browser", choices=[*BROWSERS, "all"], default="all")
+    args = parser.parse_args(argv)
+    browsers = list(BROWSERS) if args.browser == "all" else [args.browser]
+    try:
+        manifest, problems = make_caches(args.workdir.resolve(), browsers, log=lambda s: print(s, file=sys.stderr))
+    except BrowserMissing as missing:
+        print(f"error: {missing}", file=sys.stderr)
+        return 1
+    for browser, info in manifest["browsers"].items():
+        print(f"{browser} {info['cache']}")
+    print(f"manifest {args.workdir.resolve() / 'manifest.json'}", file=sys.stderr)
+    for problem in problems:
+        print(f"error: {problem}", file=sys.stderr)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
