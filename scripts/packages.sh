@@ -11,6 +11,8 @@ TAVRIN_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev clang python3
   # real browsers for the integration tests, and a display for the window tests
   chromium firefox-esr xvfb xauth xdotool imagemagick
+  # the Windows build, cross-compiled and tested under Wine
+  wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix
 )
 
 tavrin_install_packages() {

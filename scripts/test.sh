@@ -8,3 +8,4 @@ tavrin_install_packages
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
 ctest --test-dir build --output-on-failure -j2
+scripts/test-windows.sh

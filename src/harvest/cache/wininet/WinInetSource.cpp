@@ -11,6 +11,19 @@ CacheFileTime ToCacheTime(const FILETIME& t) { return {t.dwLowDateTime, t.dwHigh
 
 std::string Text(const char* text) { return text ? std::string(text) : std::string(); }
 
+// Cookies and the address history live in containers of their own. A walk with no search pattern
+// lists only the content container on Windows; Wine lists cookie entries too (first), and their
+// files are the user's cookies, never cached pictures.
+bool IsContentEntry(const INTERNET_CACHE_ENTRY_INFOA& info) {
+  return (info.CacheEntryType & (COOKIE_CACHE_ENTRY | URLHISTORY_CACHE_ENTRY)) == 0;
+}
+
+// An entry without a local file (a redirect, or an entry committed without one) has nothing that
+// could be copied; handed on, its empty path would make the copy fail and end every pass there.
+bool HasLocalFile(const INTERNET_CACHE_ENTRY_INFOA& info) {
+  return info.lpszLocalFileName != nullptr && info.lpszLocalFileName[0] != 0;
+}
+
 class WinInetCursor : public CacheEntryCursor {
  public:
   ~WinInetCursor() override {
@@ -18,34 +31,44 @@ class WinInetCursor : public CacheEntryCursor {
   }
 
   bool Next(CacheEntry& entry) override {
-    if (done_) return false;
-    for (int attempt = 0; attempt < 8; ++attempt) {
-      DWORD length = static_cast<DWORD>(buffer_.size());
-      auto* info = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer_.data());
-      BOOL ok;
-      if (!started_) {
-        HANDLE handle = FindFirstUrlCacheEntryA(nullptr, info, &length);
-        ok = handle != nullptr;
-        if (ok) {
-          handle_ = handle;
-          started_ = true;
-        }
-      } else {
-        ok = FindNextUrlCacheEntryA(handle_, info, &length);
+    while (!done_) {
+      const INTERNET_CACHE_ENTRY_INFOA* info = Fetch();
+      if (!info) {
+        done_ = true;
+        break;
       }
-      if (ok) {
+      if (IsContentEntry(*info) && HasLocalFile(*info)) {
         Convert(*info, entry);
         return true;
       }
-      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
-      // The entry needs more room: grow (8-byte aligned for the structure) and ask again.
-      buffer_.resize((static_cast<std::size_t>(length) + 7) / 8);
     }
-    done_ = true;
     return false;
   }
 
  private:
+  // The next entry of the enumeration in buffer_, or null when none is left or the cache fails.
+  // An entry larger than the buffer is asked for again with a buffer of the size it reported.
+  const INTERNET_CACHE_ENTRY_INFOA* Fetch() {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      auto* info = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer_.data());
+      DWORD length = static_cast<DWORD>(buffer_.size() * sizeof(buffer_[0]));
+      BOOL ok;
+      if (!handle_) {
+        handle_ = FindFirstUrlCacheEntryA(nullptr, info, &length);
+        ok = handle_ != nullptr;
+      } else {
+        ok = FindNextUrlCacheEntryA(handle_, info, &length);
+      }
+      if (ok) return info;
+      // Any other failure (ERROR_NO_MORE_ITEMS at the end) ends this enumeration; the next pass
+      // opens a new one.
+      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || length == 0 || length > kLargestEntryBytes) return nullptr;
+      // Held in 8-byte units so that the structure at its start is aligned.
+      buffer_.resize((static_cast<std::size_t>(length) + sizeof(buffer_[0]) - 1) / sizeof(buffer_[0]));
+    }
+    return nullptr;
+  }
+
   static void Convert(const INTERNET_CACHE_ENTRY_INFOA& info, CacheEntry& entry) {
     entry.url = Text(info.lpszSourceUrlName);
     entry.localPath = Text(info.lpszLocalFileName);
@@ -63,9 +86,11 @@ class WinInetCursor : public CacheEntryCursor {
     entry.lastSync = ToCacheTime(info.LastSyncTime);
   }
 
-  std::vector<std::uint64_t> buffer_ = std::vector<std::uint64_t>(4096 / 8);
+  // An entry is a record and a few strings; a size beyond this is a broken answer, not an entry.
+  static constexpr DWORD kLargestEntryBytes = 64u << 20;
+
+  std::vector<std::uint64_t> buffer_ = std::vector<std::uint64_t>(4096 / sizeof(std::uint64_t));
   HANDLE handle_ = nullptr;
-  bool started_ = false;
   bool done_ = false;
 };
 

@@ -1,6 +1,8 @@
 #pragma once
 // The system's WinInet URL cache (Windows builds only), read through FindFirstUrlCacheEntryA and
 // its companions; each entry is re-packed into our record so the walk sees every source alike.
+// Only content entries with a local file are yielded: cookie and history entries, and entries
+// without a file, hold nothing to copy.
 #include "harvest/cache/UrlCacheSource.h"
 
 class WinInetSource : public UrlCacheSource {

@@ -1,0 +1,23 @@
+# Cross-compiles for 64-bit Windows with Debian's mingw-w64 (the posix thread model, so that the
+# standard library's threads and mutexes exist). Programs are linked statically, so that Wine or a
+# bare Windows runs them without any MinGW DLL beside them, and CTest runs them through Wine.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(TAVRIN_MINGW_TRIPLET x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${TAVRIN_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TAVRIN_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${TAVRIN_MINGW_TRIPLET}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TAVRIN_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+
+find_program(TAVRIN_WINE wine)
+if(TAVRIN_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${TAVRIN_WINE})
+endif()
