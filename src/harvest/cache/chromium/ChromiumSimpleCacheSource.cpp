@@ -19,27 +19,6 @@ std::optional<std::vector<std::uint8_t>> FilePrefix(const std::string& path, std
   return file->Read(0, length);
 }
 
-// The body pieces that lay the ranges end to end from 0 to total; empty when a byte is missing.
-std::vector<BodyPiece> AssembleSparse(std::vector<SparseRange> ranges, std::uint64_t total) {
-  std::sort(ranges.begin(), ranges.end(), [](const SparseRange& a, const SparseRange& b) { return a.offset < b.offset; });
-  std::vector<BodyPiece> pieces;
-  std::uint64_t covered = 0;
-  for (const SparseRange& range : ranges) {
-    if (range.length == 0 || range.offset + range.length <= covered) continue;  // nothing new
-    if (range.offset > covered || range.offset + range.length > total) return {};  // a gap, or past the end
-    BodyPiece piece;
-    piece.offset = range.fileOffset;
-    piece.length = range.length;
-    piece.check = BodyPiece::Check::Crc32;
-    piece.expected = range.dataCrc;
-    piece.skip = covered - range.offset;  // overlapping bytes are checked but written once
-    pieces.push_back(piece);
-    covered = range.offset + range.length;
-  }
-  if (covered != total) return {};
-  return pieces;
-}
-
 }  // namespace
 
 bool IsChromiumBlockfileFolder(const std::string& folder) {
@@ -163,7 +142,7 @@ std::shared_ptr<const ParsedEntry> ChromiumSimpleCacheSource::Parse(const std::s
     const auto total = AnnouncedResourceLength(*response);
     const auto ranges = total ? ReadSparseRanges(*sparseFile, layout->key) : std::nullopt;
     if (!ranges) return parsed;
-    parsed->pieces = AssembleSparse(*ranges, *total);
+    parsed->pieces = AssembleSparseBody(*ranges, *total);
     if (parsed->pieces.empty()) return parsed;
     parsed->bodyFile = 1;
     storedLength = *total;

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 #include "harvest/cache/chromium/SimpleCacheFormat.h"
 
 namespace {
@@ -86,4 +88,25 @@ std::optional<std::vector<SparseRange>> ReadSparseRanges(ByteSource& file, const
     at = dataAt + range->length;
   }
   return ranges;
+}
+
+std::vector<BodyPiece> AssembleSparseBody(std::vector<SparseRange> ranges, std::uint64_t total) {
+  std::sort(ranges.begin(), ranges.end(), [](const SparseRange& a, const SparseRange& b) { return a.offset < b.offset; });
+  std::vector<BodyPiece> pieces;
+  std::uint64_t covered = 0;
+  for (const SparseRange& range : ranges) {
+    if (range.length > UINT64_MAX - range.offset) return {};  // a range that ends past any resource
+    if (range.length == 0 || range.offset + range.length <= covered) continue;  // nothing new
+    if (range.offset > covered || range.offset + range.length > total) return {};  // a gap, or past the end
+    BodyPiece piece;
+    piece.offset = range.fileOffset;
+    piece.length = range.length;
+    piece.check = BodyPiece::Check::Crc32;
+    piece.expected = range.dataCrc;
+    piece.skip = covered - range.offset;  // overlapping bytes are checked but written once
+    pieces.push_back(piece);
+    covered = range.offset + range.length;
+  }
+  if (covered != total) return {};
+  return pieces;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "harvest/cache/browser/ByteSource.h"
+#include "harvest/cache/browser/ParsedEntry.h"
 
 struct SimpleEntryLayout {
   std::string key;
@@ -31,3 +32,7 @@ struct SparseRange {
 // The ranges of a "_s" file whose key is key, in file order; empty when the file is not a sparse
 // file of that entry or a range runs past its end.
 std::optional<std::vector<SparseRange>> ReadSparseRanges(ByteSource& file, const std::string& key);
+
+// The body pieces that lay the ranges end to end from 0 to total (overlaps written once, every
+// range still checked whole); empty when a byte is missing or a range runs past total.
+std::vector<BodyPiece> AssembleSparseBody(std::vector<SparseRange> ranges, std::uint64_t total);
