@@ -11,6 +11,8 @@ TAVRIN_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev clang python3
   # real browsers for the integration tests, and a display for the window tests
   chromium firefox-esr xvfb xauth xdotool imagemagick
+  # libFuzzer and the sanitizer runtimes (only recommended by clang)
+  libclang-rt-14-dev
 )
 
 tavrin_install_packages() {
