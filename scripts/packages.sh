@@ -13,6 +13,8 @@ TAVRIN_PACKAGES=(
   chromium firefox-esr xvfb xauth xdotool imagemagick
   # the Windows build, cross-compiled and tested under Wine
   wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix
+  # libFuzzer and the sanitizer runtimes (only recommended by clang)
+  libclang-rt-14-dev
 )
 
 tavrin_install_packages() {

@@ -1,0 +1,195 @@
+// The browser cache sources over synthetic caches of 20,000 Chromium and 20,000 Firefox entries
+// in the real formats: the first pass (nothing remembered), a steady pass (nothing changed) and,
+// as the baseline, a bare readdir + stat walk of the same folders, all in one run. Each pass
+// benchmark also times a bare walk right before every pass (outside the reported time) and
+// reports the ratio of the two, so that the ratio compares runs made under the same load.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "CacheFixtures.h"
+#include "harvest/PathText.h"
+#include "harvest/cache/UrlCacheEnumeration.h"
+#include "harvest/cache/chromium/ChromiumSimpleCacheSource.h"
+#include "harvest/cache/firefox/FirefoxCacheSource.h"
+#include "harvest/cmnWinInet.h"
+
+#ifndef _WIN32
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
+using namespace fixtures;
+
+namespace {
+
+constexpr int kEntriesPerBrowser = 20000;
+
+// The two caches, written once for the whole run.
+struct SyntheticCaches {
+  TempFolder temp;
+  std::string chromium = temp.Sub("Default/Cache/Cache_Data");
+  std::string firefox = temp.Sub("cache2");
+  std::string destination = temp.Sub("dest");
+
+  SyntheticCaches() {
+    WriteChromiumIndexMarker(chromium);
+    std::vector<std::pair<std::uint64_t, std::int64_t>> lastUsed;
+    for (int i = 0; i < kEntriesPerBrowser; ++i) {
+      // Mostly pictures of a few KiB; every 50th entry an error page, as real caches hold.
+      const std::string name = "/pictures/" + std::to_string(i) + (i % 3 ? ".jpg" : "");
+      const std::size_t size = 1500 + static_cast<std::size_t>(i % 7) * 700;
+      ChromiumEntry c{.key = "1/0/_dk_https://site.test https://site.test https://cdn.test" + name,
+                      .body = PictureBytes(size, static_cast<std::uint32_t>(i))};
+      if (i % 50 == 0) c.headers = {"HTTP/1.1 404 Not Found", "Content-Type: text/html"};
+      WriteChromiumEntry(chromium, c);
+      lastUsed.emplace_back(ChromiumHash(c.key), 13300000000000000 + i);
+      FirefoxEntry f{.key = "O^partitionKey=%28https%2Csite.test%29,:https://cdn.test" + name,
+                     .body = PictureBytes(size, static_cast<std::uint32_t>(i) + 1)};
+      if (i % 50 == 0) f.responseHead = "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n";
+      WriteFirefoxEntry(firefox, f);
+    }
+    WriteChromiumIndex(chromium, lastUsed);
+  }
+};
+
+SyntheticCaches& Caches() {
+  static SyntheticCaches caches;
+  return caches;
+}
+
+// The baseline: list each folder and stat every file in it, nothing more.
+std::size_t BareWalk(const std::string& folder) {
+  std::size_t files = 0;
+#ifndef _WIN32
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return 0;
+  while (const dirent* item = readdir(dir)) {
+    struct stat info {};
+    if (fstatat(dirfd(dir), item->d_name, &info, 0) == 0 && S_ISREG(info.st_mode)) ++files;
+  }
+  closedir(dir);
+#endif
+  return files;
+}
+
+std::size_t WalkBoth() {
+  return BareWalk(Caches().chromium) + BareWalk(JoinPath(Caches().firefox, "entries"));
+}
+
+std::size_t Drain(UrlCacheSource& source) {
+  std::size_t entries = 0;
+  auto cursor = source.Open();
+  CacheEntry entry;
+  while (cursor->Next(entry)) ++entries;
+  return entries;
+}
+
+double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+template <typename F>
+double Timed(F&& f) {
+  const auto start = std::chrono::steady_clock::now();
+  f();
+  return Seconds(std::chrono::steady_clock::now() - start);
+}
+
+void BM_BareWalk(benchmark::State& state) {
+  Caches();
+  std::size_t files = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(files = WalkBoth());
+  state.counters["files"] = static_cast<double>(files);
+}
+
+// Fresh sources each time: every entry file is opened and parsed.
+void BM_FirstPass(benchmark::State& state) {
+  Caches();
+  std::size_t entries = 0;
+  double walk = 0, pass = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    walk += Timed([] { benchmark::DoNotOptimize(WalkBoth()); });
+    state.ResumeTiming();
+    pass += Timed([&] {
+      ChromiumSimpleCacheSource chromium(Caches().chromium);
+      FirefoxCacheSource firefox(Caches().firefox);
+      entries = Drain(chromium) + Drain(firefox);
+    });
+  }
+  state.counters["entries"] = static_cast<double>(entries);
+  state.counters["files_per_s"] = benchmark::Counter(2.0 * kEntriesPerBrowser * static_cast<double>(state.iterations()) / pass);
+  state.counters["first_over_walk"] = pass / walk;
+}
+
+// The same sources again and again over an unchanged cache.
+void BM_SteadyPass(benchmark::State& state) {
+  Caches();
+  ChromiumSimpleCacheSource chromium(Caches().chromium);
+  FirefoxCacheSource firefox(Caches().firefox);
+  Drain(chromium);
+  Drain(firefox);
+  std::size_t entries = 0;
+  double walk = 0, pass = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    walk += Timed([] { benchmark::DoNotOptimize(WalkBoth()); });
+    state.ResumeTiming();
+    pass += Timed([&] { entries = Drain(chromium) + Drain(firefox); });
+  }
+  state.counters["entries"] = static_cast<double>(entries);
+  state.counters["parsed"] = static_cast<double>(chromium.LastWalk().parsed + firefox.LastWalk().parsed);
+  state.counters["steady_over_walk"] = pass / walk;
+}
+
+// A whole harvest pass over the steady caches (every entry packed and tested; none copied, as
+// none was used after the capture started): what the timer tick costs.
+void BM_SteadyHarvestPass(benchmark::State& state) {
+  Caches();
+  auto chromium = std::make_shared<ChromiumSimpleCacheSource>(Caches().chromium);
+  auto firefox = std::make_shared<FirefoxCacheSource>(Caches().firefox);
+  Drain(*chromium);
+  Drain(*firefox);
+  class Both : public UrlCacheSource {
+   public:
+    Both(std::shared_ptr<UrlCacheSource> a, std::shared_ptr<UrlCacheSource> b) : a_(std::move(a)), b_(std::move(b)) {}
+    std::unique_ptr<CacheEntryCursor> Open() override {
+      struct Cursor : CacheEntryCursor {
+        std::unique_ptr<CacheEntryCursor> a, b;
+        bool Next(CacheEntry& entry) override { return a->Next(entry) || b->Next(entry); }
+      };
+      auto cursor = std::make_unique<Cursor>();
+      cursor->a = a_->Open();
+      cursor->b = b_->Open();
+      return cursor;
+    }
+
+   private:
+    std::shared_ptr<UrlCacheSource> a_, b_;
+  };
+  SetUrlCache(std::make_shared<Both>(chromium, firefox));
+  InitCacheBuffer();
+  HarvestedKeys = std::make_unique<KeyedCollection>();
+  const DateValue captureStart = DateValue::Now();
+  double walk = 0, pass = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    walk += Timed([] { benchmark::DoNotOptimize(WalkBoth()); });
+    state.ResumeTiming();
+    pass += Timed([&] { HarvestCache(";*.jpg;*.jpeg;*.bmp;*.gif;*.flv;", captureStart, Caches().destination, 0); });
+  }
+  state.counters["entries"] = static_cast<double>(LastPassStatistics().entries);
+  state.counters["copied"] = static_cast<double>(LastPassStatistics().copied);
+  state.counters["harvest_over_walk"] = pass / walk;
+  SetUrlCache(nullptr);
+}
+
+}  // namespace
+
+BENCHMARK(BM_BareWalk)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirstPass)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SteadyPass)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SteadyHarvestPass)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of the cache parsers with clang into build-fuzz/ and runs each one
+# briefly from a seed corpus of real-format entries. Exits non-zero on any crash or sanitizer report.
+#   TAVRIN_FUZZ_SECONDS  seconds per target (default 20)
+#   TAVRIN_FUZZ_BUILD    build folder (default build-fuzz)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${TAVRIN_FUZZ_BUILD:-$PWD/build-fuzz}"
+seconds="${TAVRIN_FUZZ_SECONDS:-20}"
+
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTAVRIN_BUILD_FUZZ=ON -DTAVRIN_BUILD_GUI=OFF -DTAVRIN_BUILD_TESTS=OFF -DTAVRIN_BUILD_BENCH=OFF > /dev/null
+cmake --build "$build" -j2
+
+targets=(chromium_entry chromium_response_info chromium_sparse firefox_entry firefox_metadata body_decoder)
+rm -rf "$build/fuzz-seeds"
+"$build/bin/make_fuzz_seeds" "$build/fuzz-seeds"
+mkdir -p "$build/fuzz-crashes"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+for target in "${targets[@]}"; do
+  corpus="$build/fuzz-corpus/$target"
+  mkdir -p "$corpus"
+  echo "== fuzz_$target (${seconds}s)"
+  log="$build/fuzz-crashes/$target.log"
+  status=0
+  "$build/bin/fuzz_$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="$build/fuzz-crashes/$target-" "$corpus" "$build/fuzz-seeds/$target" > "$log" 2>&1 || status=$?
+  grep -E "DONE|ERROR|SUMMARY|runtime error" "$log" || true
+  if [ "$status" -ne 0 ]; then
+    tail -40 "$log" >&2
+    echo "fuzz_$target failed (status $status); inputs in $build/fuzz-crashes/" >&2
+    exit 1
+  fi
+done
+echo "all fuzz targets ran clean"

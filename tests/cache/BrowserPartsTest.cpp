@@ -1,0 +1,128 @@
+// The parts every browser source shares: reading stored responses, naming entries, decoding bodies.
+#include <gtest/gtest.h>
+
+#include "CacheFixtures.h"
+#include "harvest/cache/browser/BodyDecoder.h"
+#include "harvest/cache/browser/EntryFileName.h"
+#include "harvest/cache/browser/HttpResponse.h"
+
+namespace {
+
+HttpResponse Response(const std::string& head) {
+  auto parsed = ParseCrlfHeaders(head);
+  EXPECT_TRUE(parsed.has_value()) << head;
+  return parsed.value_or(HttpResponse{});
+}
+
+std::optional<std::string> Decode(const std::string& value, const std::string& stored, std::size_t feedSize = 7) {
+  const auto codings = ParseContentEncoding(value);
+  if (!codings) return std::nullopt;
+  std::string out;
+  BodyDecoder decoder(*codings, [&](const char* data, std::size_t length) {
+    out.append(data, length);
+    return true;
+  });
+  for (std::size_t at = 0; at < stored.size(); at += feedSize) {
+    const std::size_t length = std::min(feedSize, stored.size() - at);
+    if (!decoder.Feed(reinterpret_cast<const std::uint8_t*>(stored.data() + at), length)) return std::nullopt;
+  }
+  if (!decoder.Finish() || decoder.Written() != out.size()) return std::nullopt;
+  return out;
+}
+
+}  // namespace
+
+TEST(HttpResponseTest, ReadsStatusAndFieldsInBothStoredForms) {
+  const std::string block("HTTP/1.1 404 Not Found\0content-TYPE: text/html\0X-Empty:\0\0ignored\0", 64);
+  const auto nul = ParseNulSeparatedHeaders(block);
+  ASSERT_TRUE(nul);
+  EXPECT_EQ(nul->status, 404);
+  ASSERT_NE(nul->Find("Content-Type"), nullptr);
+  EXPECT_EQ(*nul->Find("Content-Type"), "text/html");
+  EXPECT_EQ(nul->fields.size(), 2u);  // nothing after the block's end
+
+  const auto crlf = ParseCrlfHeaders("HTTP/2 200 \r\nContent-Length:  17 \r\n\r\nbody");
+  ASSERT_TRUE(crlf);
+  EXPECT_EQ(crlf->status, 200);
+  EXPECT_EQ(*crlf->Find("content-length"), "17");
+  EXPECT_EQ(crlf->HeaderText(), "HTTP/2 200\r\nContent-Length: 17\r\n\r\n");
+
+  EXPECT_FALSE(ParseCrlfHeaders("garbage\r\nContent-Type: x\r\n"));
+  EXPECT_FALSE(ParseCrlfHeaders("HTTP/1.1 2x0 OK\r\n"));
+  EXPECT_FALSE(ParseNulSeparatedHeaders(std::string_view("\0\0", 2)));
+}
+
+TEST(HttpResponseTest, WholeResponseNeedsAllOfTheResource) {
+  EXPECT_TRUE(IsWholeResponse(Response("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n"), 10));
+  EXPECT_TRUE(IsWholeResponse(Response("HTTP/1.1 200 OK\r\n"), 10));  // no length: the browser's framing holds
+  EXPECT_FALSE(IsWholeResponse(Response("HTTP/1.1 200 OK\r\nContent-Length: 11\r\n"), 10));  // short body
+  EXPECT_FALSE(IsWholeResponse(Response("HTTP/1.1 200 OK\r\nContent-Length: 1x\r\n"), 10));
+  EXPECT_FALSE(IsWholeResponse(Response("HTTP/1.1 200 OK\r\n"), 0));
+  EXPECT_FALSE(IsWholeResponse(Response("HTTP/1.1 404 Not Found\r\nContent-Length: 10\r\n"), 10));
+  EXPECT_FALSE(IsWholeResponse(Response("HTTP/1.1 304 Not Modified\r\n"), 10));
+
+  EXPECT_TRUE(IsWholeResponse(Response("HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-9/10\r\n"), 10));
+  EXPECT_FALSE(IsWholeResponse(Response("HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-9/20\r\n"), 10));
+  EXPECT_FALSE(IsWholeResponse(Response("HTTP/1.1 206 Partial\r\nContent-Range: bytes 5-14/15\r\n"), 10));
+  EXPECT_FALSE(IsWholeResponse(Response("HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-9/*\r\n"), 10));
+  EXPECT_FALSE(IsWholeResponse(Response("HTTP/1.1 206 Partial\r\n"), 10));
+
+  EXPECT_EQ(AnnouncedResourceLength(Response("HTTP/1.1 206 P\r\nContent-Range: bytes 0-3809/57064\r\n")), 57064u);
+  EXPECT_FALSE(ParseContentRange("bytes 9-5/10"));
+  EXPECT_FALSE(ParseContentRange("bytes 0-10/10"));
+  EXPECT_FALSE(ParseContentRange("items 0-1/2"));
+}
+
+TEST(EntryFileNameTest, NamesComeFromTheLastSegmentMadeSafe) {
+  EXPECT_EQ(EntryFileName("http://h/photos/at@2x.jpg", "image/jpeg"), "at@2x.jpg");
+  EXPECT_EQ(EntryFileName("http://h/pic.php?id=7&name=x.jpg", "image/jpeg"), "pic.php");
+  EXPECT_EQ(EntryFileName("https://h:8080/a/b.gif#frag", ""), "b.gif");
+  EXPECT_EQ(EntryFileName("http://h/%E7%8C%AB%E3%81%AE%E5%86%99%E7%9C%9F.png", "image/png"), "猫の写真.png");
+  EXPECT_EQ(EntryFileName("http://h/img/12345", "image/jpeg; charset=binary"), "12345.jpg");
+  EXPECT_EQ(EntryFileName("http://h/img/12345", "IMAGE/WEBP"), "12345.webp");
+  EXPECT_EQ(EntryFileName("http://h/v/get_video?x=1", "video/x-flv"), "get_video.flv");
+  EXPECT_EQ(EntryFileName("http://h/img/12345", "application/x-unknown"), "12345");
+  EXPECT_EQ(EntryFileName("http://h/", "image/png"), "index.png");
+  EXPECT_EQ(EntryFileName("http://h", "text/html"), "index.htm");
+  // Decoded separators and ".." never leave the folder.
+  EXPECT_EQ(EntryFileName("http://h/a%2F..%2Fb.jpg", "image/jpeg"), "a_.._b.jpg");
+  EXPECT_EQ(EntryFileName("http://h/..", "image/png"), "...png");
+  EXPECT_EQ(EntryFileName("http://h/%2E%2E", ""), "_");
+  EXPECT_EQ(EntryFileName("http://h/bad%zz%4", "image/gif"), "bad%zz%4.gif");
+  EXPECT_TRUE(IsWebUrl("HTTPS://x/"));
+  EXPECT_FALSE(IsWebUrl("about:home"));
+  EXPECT_FALSE(IsWebUrl("chrome-extension://abc/x.png"));
+}
+
+TEST(BodyDecoderTest, UndoesEachCodingFedInSmallPieces) {
+  const std::string picture = fixtures::PictureBytes(200000, 1) + std::string(100000, 'a');
+  EXPECT_EQ(Decode("gzip", fixtures::Gzip(picture)), picture);
+  EXPECT_EQ(Decode("x-gzip", fixtures::Gzip(picture), 65536), picture);
+  EXPECT_EQ(Decode("deflate", fixtures::Deflate(picture, true)), picture);
+  EXPECT_EQ(Decode("deflate", fixtures::Deflate(picture, false)), picture);  // raw deflate, as some servers send
+  EXPECT_EQ(Decode("br", fixtures::Brotli(picture)), picture);
+  EXPECT_EQ(Decode("identity", picture), picture);
+  // Stacked codings come off in reverse order; two gzip members make one body.
+  EXPECT_EQ(Decode("deflate, br", fixtures::Brotli(fixtures::Deflate(picture, true))), picture);
+  EXPECT_EQ(Decode("gzip", fixtures::Gzip("abc") + fixtures::Gzip("def"), 1), "abcdef");
+}
+
+TEST(BodyDecoderTest, RefusesBodiesItCannotDecodeWhole) {
+  const std::string picture = fixtures::PictureBytes(50000, 2);
+  const std::string gz = fixtures::Gzip(picture);
+  EXPECT_FALSE(Decode("gzip", gz.substr(0, gz.size() - 9)));  // cut off before its end
+  std::string damaged = gz;
+  damaged[damaged.size() / 2] ^= 0x55;
+  EXPECT_FALSE(Decode("gzip", damaged));
+  const std::string br = fixtures::Brotli(picture);
+  EXPECT_FALSE(Decode("br", br.substr(0, br.size() / 2)));
+  EXPECT_FALSE(Decode("gzip", picture));
+  EXPECT_FALSE(Decode("zstd", picture));  // not a coding we can undo
+  EXPECT_FALSE(ParseContentEncoding("gzip, compress"));
+
+  // A refusing sink is told apart from corrupt data.
+  const auto codings = ParseContentEncoding("gzip");
+  BodyDecoder decoder(*codings, [](const char*, std::size_t) { return false; });
+  EXPECT_FALSE(decoder.Feed(reinterpret_cast<const std::uint8_t*>(gz.data()), gz.size()));
+  EXPECT_TRUE(decoder.SinkRefused());
+}
