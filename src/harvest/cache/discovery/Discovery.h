@@ -1,6 +1,7 @@
 #pragma once
 // Finding the current user's browser caches, and the URL cache that unites them.
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,3 +20,12 @@ std::vector<DiscoveredCache> DiscoverCaches();
 // other in a stable order. Discovery runs again at every Open, so a browser started during a
 // capture is picked up.
 std::shared_ptr<UrlCacheSource> MakeDiscoveredUrlCache();
+
+// What a folder holds: its kind, or empty when it is no cache this program recognises.
+std::optional<DiscoveredCache> ClassifyCacheFolder(const std::string& folder);
+
+// The reader of one cache; null when its kind cannot be read.
+std::shared_ptr<UrlCacheSource> MakeCacheSource(const DiscoveredCache& cache);
+
+// The URL cache of exactly these caches, in this order.
+std::shared_ptr<UrlCacheSource> MakeUrlCacheOf(const std::vector<DiscoveredCache>& caches);

@@ -1,0 +1,144 @@
+// tavrin-harvest: the harvest of the window, without the window.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/HarvestOptions.h"
+#include "harvest/ExtensionList.h"
+#include "harvest/cache/UrlCacheEnumeration.h"
+#include "harvest/cache/discovery/Discovery.h"
+#include "harvest/cmnWinInet.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+void OnInterrupt(int) { g_interrupted = true; }
+
+// Thrown from the pending-events step after a copy, so that Ctrl-C ends the pass after the file
+// that was being copied.
+struct Interrupted {};
+
+std::uint64_t CountEntries(UrlCacheSource& source) {
+  std::uint64_t count = 0;
+  CacheEntry entry;
+  for (auto cursor = source.Open(); cursor && cursor->Next(entry);) ++count;
+  return count;
+}
+
+int ListCaches(const std::vector<DiscoveredCache>& caches) {
+  for (const DiscoveredCache& cache : caches) {
+    auto source = MakeCacheSource(cache);
+    const std::string entries = source ? std::to_string(CountEntries(*source)) : "not read";
+    std::printf("%s\t%s\t%s\n", cache.kind.c_str(), cache.folder.c_str(), entries.c_str());
+  }
+  return 0;
+}
+
+std::string JsonText(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+void SleepInterruptibly(std::int64_t ms) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!g_interrupted && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const ParsedOptions parsed = ParseHarvestOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "tavrin-harvest: %s (see --help)\n", parsed.error.c_str());
+    return 2;
+  }
+  const HarvestOptions& options = parsed.options;
+  if (options.help) {
+    std::fputs(kHarvestUsage, stdout);
+    return 0;
+  }
+
+  std::vector<DiscoveredCache> chosen;
+  for (const std::string& folder : options.caches) {
+    auto cache = ClassifyCacheFolder(folder);
+    if (!cache) {
+      std::fprintf(stderr, "tavrin-harvest: not a browser cache folder: %s\n", folder.c_str());
+      return 2;
+    }
+    chosen.push_back(*cache);
+  }
+  if (options.listCaches) return ListCaches(options.caches.empty() ? DiscoverCaches() : chosen);
+
+  FileSystemObject fso;
+  if (!fso.FolderExists(options.destination)) CreateFolderPath(options.destination);
+  if (!fso.FolderExists(options.destination)) {
+    std::fprintf(stderr, "tavrin-harvest: cannot create the destination folder %s\n", options.destination.c_str());
+    return 1;
+  }
+
+  InitCacheBuffer();
+  HarvestedKeys = std::make_unique<KeyedCollection>();
+  SetUrlCache(options.caches.empty() ? MakeDiscoveredUrlCache() : MakeUrlCacheOf(chosen));
+  const std::string extensionList = NormalizeExtensionList(options.extensions);
+  const DateValue captureStart = *CaptureStartFor(options.since);
+
+  const bool terminal = isatty(fileno(stderr));
+  std::uint64_t copiedThisPass = 0;
+  SetHarvestObserver([&](const HarvestEvent& event) {
+    if (event.skippedAsPresent) return;
+    ++copiedThisPass;
+    if (terminal) std::fprintf(stderr, "\r%llu copied...", static_cast<unsigned long long>(copiedThisPass));
+    std::printf("%s\n", event.target.c_str());
+    std::fflush(stdout);
+  });
+  SetPendingEventsHook([] {
+    if (g_interrupted) throw Interrupted{};
+  });
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+
+  const std::int64_t passes = options.passes.value_or(options.watch ? INT64_MAX : 1);
+  for (std::int64_t pass = 1; pass <= passes && !g_interrupted; ++pass) {
+    if (pass > 1) SleepInterruptibly(options.intervalMs);
+    if (g_interrupted) break;
+    copiedThisPass = 0;
+    const auto began = std::chrono::steady_clock::now();
+    HarvestCache(extensionList, captureStart, options.destination, options.minimumKb);
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
+    if (terminal && copiedThisPass > 0) std::fputs("\r\033[K", stderr);
+    if (options.stats) {
+      const PassStatistics& s = LastPassStatistics();
+      std::fprintf(stderr,
+                   "{\"pass\":%lld,\"entries\":%llu,\"copied\":%llu,\"present\":%llu,\"ms\":%.1f,\"ended_by_error\":%s%s}\n",
+                   static_cast<long long>(pass), static_cast<unsigned long long>(s.entries),
+                   static_cast<unsigned long long>(s.copied), static_cast<unsigned long long>(s.present), ms,
+                   s.endedByError ? "true" : "false", s.error.empty() ? "" : (",\"error\":" + JsonText(s.error)).c_str());
+    }
+  }
+  return 0;
+}
