@@ -32,3 +32,10 @@ tavrin_install_packages() {
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
+
+# Installs what is missing, then configures and builds the project into build/.
+tavrin_setup_and_build() {
+  tavrin_install_packages
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build build
+}

@@ -3,10 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-tavrin_install_packages
-
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build
+tavrin_setup_and_build
 if [ -x build/bin/tavrin ]; then
   exec build/bin/tavrin "$@"
 fi

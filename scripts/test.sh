@@ -3,9 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-tavrin_install_packages
-
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build
+tavrin_setup_and_build
 ctest --test-dir build --output-on-failure -j2
 scripts/test-windows.sh
