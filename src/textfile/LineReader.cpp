@@ -6,6 +6,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -26,6 +28,15 @@ void LineReader::Open(const std::string& path) {
   errno = 0;
   file_ = std::fopen(path.c_str(), "rb");
   if (!file_) throw TextFileError::FromSystemError(LastOpenError());
+#ifndef _WIN32
+  // A folder opens for reading here and only fails at the first read, which would look like an
+  // empty file; it is refused as the open of a folder is elsewhere.
+  struct stat info {};
+  if (::fstat(::fileno(file_), &info) == 0 && S_ISDIR(info.st_mode)) {
+    Close();
+    throw TextFileError(TextFileError::kPathFileAccessError, "Path/File access error");
+  }
+#endif
 }
 
 bool LineReader::AtEnd() {

@@ -1,6 +1,8 @@
 // Lines as TextFile reads and writes them, and the lists loaded and saved one line per entry.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "TempFolder.h"
 #include "harvest/PendingEvents.h"
 #include "textfile/TextFile.h"
@@ -160,4 +162,15 @@ TEST(TextFileLines, IterationReadsLineByLineAndTellsTheEnd) {
   EXPECT_EQ(missing.GetNextLine(), "");
   EXPECT_EQ(missing.Line(), "");
   missing.GetNextLine_End();
+}
+
+TEST(TextFileLines, LoadingAFolderRaisesInsteadOfLoadingNothing) {
+  TempFolder folder;
+  std::filesystem::create_directories(folder.Path("Folders.txt"));
+  TextFile file;
+  file.Filename(folder.Path("Folders.txt"));
+  VectorList list;
+  EXPECT_THROW(file.LoadComboBox(list), TextFileError);
+  std::vector<std::string> items;
+  EXPECT_THROW(file.LoadCollection(items), TextFileError);
 }
