@@ -1,5 +1,6 @@
 #include "main/ThumbnailModel.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QFutureWatcher>
 #include <QImageReader>
@@ -58,11 +59,18 @@ QString ThumbnailModel::KeyOf(const QModelIndex& sourceIndex) const {
 QVariant ThumbnailModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DecorationRole || index.column() != 0) return QIdentityProxyModel::data(index, role);
   const QModelIndex source = mapToSource(index);
-  if (files_->isDir(source)) return QIdentityProxyModel::data(index, role);
+  if (files_->isDir(source)) return PlainIcon(index, QStyle::SP_DirIcon);
   const QString key = KeyOf(source);
   if (const QPixmap* thumbnail = thumbnails_.object(key)) return *thumbnail;
   if (!undecodable_.contains(key)) Enqueue(files_->filePath(source), key);
-  return QIdentityProxyModel::data(index, role);
+  return PlainIcon(index, QStyle::SP_FileIcon);
+}
+
+QVariant ThumbnailModel::PlainIcon(const QModelIndex& index, QStyle::StandardPixmap fallback) const {
+  // Without an icon theme (a bare desktop) the file system model has no icons; the style's stand in.
+  const QVariant icon = QIdentityProxyModel::data(index, Qt::DecorationRole);
+  if (icon.canConvert<QIcon>() && !icon.value<QIcon>().isNull()) return icon;
+  return QApplication::style()->standardIcon(fallback);
 }
 
 bool ThumbnailModel::HasThumbnail(const QString& path) const {

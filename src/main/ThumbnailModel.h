@@ -7,6 +7,7 @@
 #include <QIdentityProxyModel>
 #include <QPixmap>
 #include <QSet>
+#include <QStyle>
 #include <QThreadPool>
 #include <functional>
 
@@ -40,6 +41,7 @@ class ThumbnailModel : public QIdentityProxyModel {
     QString key;
   };
   QString KeyOf(const QModelIndex& sourceIndex) const;
+  QVariant PlainIcon(const QModelIndex& index, QStyle::StandardPixmap fallback) const;
   void Enqueue(const QString& path, const QString& key) const;
   void StartDecodes() const;
   void Finished(const QString& path, const QString& key, const QImage& image);

@@ -1,6 +1,7 @@
 #include "main/WebBrowserPane.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 
 #include "main/HomePage.h"
@@ -22,7 +23,8 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
   folderView_->setObjectName(QStringLiteral("WebBrowser1Folder"));
   folderView_->setViewMode(QListView::IconMode);
   folderView_->setIconSize(QSize(kThumbnailEdge, kThumbnailEdge));
-  folderView_->setGridSize(QSize(kThumbnailEdge + 28, kThumbnailEdge + 36));
+  // A row fits the pane at the window's design size, so the view need not scroll to show one.
+  folderView_->setGridSize(QSize(kThumbnailEdge + 24, kThumbnailEdge + 28));
   folderView_->setResizeMode(QListView::Adjust);
   folderView_->setMovement(QListView::Static);
   folderView_->setWrapping(true);
@@ -43,6 +45,14 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
     if (thumbnails_->Files()->isDir(source)) Navigate2(thumbnails_->Files()->filePath(source));
   });
 
+  // Until the user scrolls, clicks or types in it, a folder is shown from its first item, also
+  // once the listing has arrived and been sorted (the focus would otherwise pick an item that the
+  // unsorted listing had first, and scroll to it).
+  folderView_->installEventFilter(this);
+  folderView_->viewport()->installEventFilter(this);
+  connect(thumbnails_->Files(), &QFileSystemModel::directoryLoaded, this, &WebBrowserPane::ShowFolderFromTop);
+  connect(thumbnails_, &QAbstractItemModel::layoutChanged, this, &WebBrowserPane::ShowFolderFromTop);
+
   addWidget(pageView_);
   addWidget(folderView_);
   setCurrentWidget(pageView_);
@@ -59,8 +69,30 @@ void WebBrowserPane::Navigate2(const QString& address) {
 }
 
 void WebBrowserPane::ShowFolder(const QString& folder) {
+  userMovedInFolder_ = false;
   folderView_->setRootIndex(thumbnails_->SetFolder(folder));
   setCurrentWidget(folderView_);
+  ShowFolderFromTop();
+}
+
+void WebBrowserPane::ShowFolderFromTop() {
+  if (!ShowsFolder() || userMovedInFolder_) return;
+  const QModelIndex first = thumbnails_->index(0, 0, folderView_->rootIndex());
+  if (first.isValid()) folderView_->selectionModel()->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
+  folderView_->scrollToTop();
+}
+
+bool WebBrowserPane::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+      userMovedInFolder_ = true;
+      break;
+    default:
+      break;
+  }
+  return QStackedWidget::eventFilter(watched, event);
 }
 
 void WebBrowserPane::ShowPage(const QString& address) {

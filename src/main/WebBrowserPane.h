@@ -32,12 +32,16 @@ class WebBrowserPane : public QStackedWidget {
   QListView* FolderView() const { return folderView_; }
   ThumbnailModel* Thumbnails() const { return thumbnails_; }
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  signals:
   // The pane is about to open a new window; set *Cancel to refuse.
   void NewWindow2(bool* Cancel);
 
  private:
   void ShowFolder(const QString& folder);
+  void ShowFolderFromTop();
   void ShowPage(const QString& address);
   void LinkActivated(const QUrl& url);
   bool ItemIsVisible(const QModelIndex& index) const;
@@ -48,4 +52,5 @@ class WebBrowserPane : public QStackedWidget {
   std::function<QString()> homePage_;
   QString location_;
   bool silent_ = false;
+  bool userMovedInFolder_ = false;
 };
