@@ -1,0 +1,13 @@
+// Starts Tavrin's window.
+#include <QApplication>
+
+#include "main/frmMain.h"
+
+int main(int argc, char* argv[]) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tavrin"));
+  QApplication::setDesktopFileName(QStringLiteral("tavrin"));
+  frmMain window;
+  window.show();
+  return QApplication::exec();
+}

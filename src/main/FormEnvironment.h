@@ -1,0 +1,33 @@
+#pragma once
+// What the main window takes from its surroundings: where the program lies, the user's folders,
+// the caches to harvest. Tests give their own; the program takes the application's.
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "harvest/cache/UrlCacheSource.h"
+#include "harvest/cache/discovery/Discovery.h"
+
+class QWidget;
+
+struct FormEnvironment {
+  QString executableFolder;
+  bool installed = false;  // an installed copy keeps its files per user
+  QString userDataFolder;
+  QString picturesFolder;
+  int versionMajor = 0;
+  int versionMinor = 0;
+  int versionRevision = 0;
+  QString author;
+  QString authorAddress;
+  std::function<std::vector<DiscoveredCache>()> discoverCaches;
+  // The URL cache that the passes walk; installed while the window loads.
+  std::function<std::shared_ptr<UrlCacheSource>()> makeUrlCache;
+  // The "..." button: returns the folder chosen for the folder box, or empty text to keep it.
+  std::function<QString(QWidget* parent, const QString& current)> chooseFolder;
+
+  // The running program's: its folder, the standard user folders, the build's version and
+  // credit, and the caches that discovery finds.
+  static FormEnvironment FromApplication();
+};

@@ -1,0 +1,11 @@
+#pragma once
+// The page that the browser pane shows at start-up, bundled with the program (no network): what
+// Tavrin does, and the browser caches that discovery found.
+#include <QString>
+#include <vector>
+
+#include "harvest/cache/discovery/Discovery.h"
+
+inline const QString kHomePageAddress = QStringLiteral("about:tavrin-home");
+
+QString HomePageHtml(const std::vector<DiscoveredCache>& caches);

@@ -1,0 +1,63 @@
+#pragma once
+// A folder's files with pictures as their icons. Thumbnails are decoded on a worker thread at
+// thumbnail size, only for items that the view shows, newest request first; until a thumbnail is
+// ready, and for files that no image reader understands (videos), the item keeps its plain icon.
+#include <QCache>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
+#include <QPixmap>
+#include <QSet>
+#include <QStyle>
+#include <QThreadPool>
+#include <functional>
+
+class ThumbnailModel : public QIdentityProxyModel {
+  Q_OBJECT
+ public:
+  explicit ThumbnailModel(QObject* parent = nullptr);
+  ~ThumbnailModel() override;
+
+  QFileSystemModel* Files() const { return files_; }
+  // Shows the folder; thumbnails of the folder shown before are no longer decoded.
+  QModelIndex SetFolder(const QString& folder);
+  void SetThumbnailEdge(int pixels) { edge_ = pixels; }
+  int ThumbnailEdge() const { return edge_; }
+  // Asked before a decode starts: a request for an item that is not visible any more is dropped
+  // (it is made again when the item is painted).
+  void SetVisibilityTest(std::function<bool(const QModelIndex&)> isVisible) { isVisible_ = std::move(isVisible); }
+
+  QVariant data(const QModelIndex& index, int role) const override;
+
+  // For tests and status: whether a thumbnail of the file is ready, and decodes waiting or running.
+  bool HasThumbnail(const QString& path) const;
+  int DecodesPending() const { return static_cast<int>(queue_.size()) + running_; }
+
+ signals:
+  void ThumbnailReady(const QString& path);
+
+ private:
+  struct Request {
+    QString path;
+    QString key;
+  };
+  QString KeyOf(const QModelIndex& sourceIndex) const;
+  QVariant PlainIcon(const QModelIndex& index, QStyle::StandardPixmap fallback) const;
+  void Enqueue(const QString& path, const QString& key) const;
+  void StartDecodes() const;
+  void Finished(const QString& path, const QString& key, const QImage& image);
+
+  QFileSystemModel* files_;
+  QThreadPool* pool_;
+  int edge_ = 96;
+  std::function<bool(const QModelIndex&)> isVisible_;
+  // Requests come from data(), which is const; the caches are not part of the model's state.
+  mutable QCache<QString, QPixmap> thumbnails_;
+  mutable QSet<QString> undecodable_;
+  mutable QSet<QString> queued_;
+  mutable QList<Request> queue_;
+  mutable int running_ = 0;
+  quint64 generation_ = 0;
+};
+
+// Reads the picture at path scaled to fit edge x edge pixels; a null image when it cannot.
+QImage DecodeThumbnail(const QString& path, int edge);

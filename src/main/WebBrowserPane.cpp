@@ -1,0 +1,130 @@
+#include "main/WebBrowserPane.h"
+
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+
+#include "main/HomePage.h"
+
+namespace {
+constexpr int kThumbnailEdge = 96;
+}  // namespace
+
+WebBrowserPane::WebBrowserPane(QWidget* parent)
+    : QStackedWidget(parent),
+      pageView_(new QTextBrowser(this)),
+      folderView_(new QListView(this)),
+      thumbnails_(new ThumbnailModel(this)) {
+  pageView_->setObjectName(QStringLiteral("WebBrowser1Page"));
+  pageView_->setOpenLinks(false);
+  pageView_->setOpenExternalLinks(false);
+  connect(pageView_, &QTextBrowser::anchorClicked, this, &WebBrowserPane::LinkActivated);
+
+  folderView_->setObjectName(QStringLiteral("WebBrowser1Folder"));
+  folderView_->setViewMode(QListView::IconMode);
+  folderView_->setIconSize(QSize(kThumbnailEdge, kThumbnailEdge));
+  // A row fits the pane at the window's design size, so the view need not scroll to show one.
+  folderView_->setGridSize(QSize(kThumbnailEdge + 24, kThumbnailEdge + 28));
+  folderView_->setResizeMode(QListView::Adjust);
+  folderView_->setMovement(QListView::Static);
+  folderView_->setWrapping(true);
+  folderView_->setWordWrap(true);
+  folderView_->setTextElideMode(Qt::ElideMiddle);
+  // One size for every item: the view then never asks items it does not show for their icon, so
+  // only what is in view gets decoded.
+  folderView_->setUniformItemSizes(true);
+  folderView_->setLayoutMode(QListView::Batched);
+  folderView_->setBatchSize(200);
+  folderView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  folderView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  thumbnails_->SetThumbnailEdge(kThumbnailEdge);
+  thumbnails_->SetVisibilityTest([this](const QModelIndex& index) { return ItemIsVisible(index); });
+  folderView_->setModel(thumbnails_);
+  connect(folderView_, &QListView::activated, this, [this](const QModelIndex& index) {
+    const QModelIndex source = thumbnails_->mapToSource(index);
+    if (thumbnails_->Files()->isDir(source)) Navigate2(thumbnails_->Files()->filePath(source));
+  });
+
+  // Until the user scrolls, clicks or types in it, a folder is shown from its first item, also
+  // once the listing has arrived and been sorted (the focus would otherwise pick an item that the
+  // unsorted listing had first, and scroll to it).
+  folderView_->installEventFilter(this);
+  folderView_->viewport()->installEventFilter(this);
+  connect(thumbnails_->Files(), &QFileSystemModel::directoryLoaded, this, &WebBrowserPane::ShowFolderFromTop);
+  connect(thumbnails_, &QAbstractItemModel::layoutChanged, this, &WebBrowserPane::ShowFolderFromTop);
+
+  addWidget(pageView_);
+  addWidget(folderView_);
+  setCurrentWidget(pageView_);
+}
+
+void WebBrowserPane::Navigate2(const QString& address) {
+  location_ = address;
+  const QFileInfo info(address);
+  if (address != kHomePageAddress && info.isDir()) {
+    ShowFolder(info.absoluteFilePath());
+  } else {
+    ShowPage(address);
+  }
+}
+
+void WebBrowserPane::ShowFolder(const QString& folder) {
+  userMovedInFolder_ = false;
+  folderView_->setRootIndex(thumbnails_->SetFolder(folder));
+  setCurrentWidget(folderView_);
+  ShowFolderFromTop();
+}
+
+void WebBrowserPane::ShowFolderFromTop() {
+  if (!ShowsFolder() || userMovedInFolder_) return;
+  const QModelIndex first = thumbnails_->index(0, 0, folderView_->rootIndex());
+  if (first.isValid()) folderView_->selectionModel()->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
+  folderView_->scrollToTop();
+}
+
+bool WebBrowserPane::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+      userMovedInFolder_ = true;
+      break;
+    default:
+      break;
+  }
+  return QStackedWidget::eventFilter(watched, event);
+}
+
+void WebBrowserPane::ShowPage(const QString& address) {
+  setCurrentWidget(pageView_);
+  if (address == kHomePageAddress) {
+    pageView_->setHtml(homePage_ ? homePage_() : QString());
+    return;
+  }
+  const QUrl url = QUrl::fromUserInput(address, QDir::currentPath(), QUrl::AssumeLocalFile);
+  if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile()) {
+    pageView_->setSource(url);
+    return;
+  }
+  // Nothing is fetched from the network: the pane says so instead of showing a dialog.
+  pageView_->setHtml(QStringLiteral("<html><body><p>無法顯示這個網址：%1</p></body></html>")
+                         .arg(address.toHtmlEscaped()));
+}
+
+void WebBrowserPane::LinkActivated(const QUrl& url) {
+  if (url.isLocalFile() || url.isRelative()) {
+    Navigate2(url.isLocalFile() ? url.toLocalFile() : pageView_->source().resolved(url).toLocalFile());
+    return;
+  }
+  bool cancel = false;
+  emit NewWindow2(&cancel);
+  if (!cancel) Navigate2(url.toString());
+}
+
+void WebBrowserPane::SetFocus() {
+  if (QWidget* shown = currentWidget()) shown->setFocus(Qt::OtherFocusReason);
+}
+
+bool WebBrowserPane::ItemIsVisible(const QModelIndex& index) const {
+  return ShowsFolder() && folderView_->viewport()->rect().intersects(folderView_->visualRect(index));
+}

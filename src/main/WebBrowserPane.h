@@ -1,0 +1,56 @@
+#pragma once
+// The window's browser pane: a web page (the bundled home page, or a local page) in a text
+// browser, or a folder as thumbnails. It never opens a new window: a link that would need one
+// (anything but a local file) is offered through NewWindow2, and a request nobody cancels is
+// shown in the pane itself. It shows no dialogs of its own.
+#include <QListView>
+#include <QStackedWidget>
+#include <QTextBrowser>
+#include <functional>
+
+#include "main/ThumbnailModel.h"
+
+class WebBrowserPane : public QStackedWidget {
+  Q_OBJECT
+ public:
+  explicit WebBrowserPane(QWidget* parent = nullptr);
+
+  // Shows a folder given by its path as thumbnails, the home page for kHomePageAddress, or a page.
+  void Navigate2(const QString& address);
+  // The address last navigated to.
+  const QString& LocationURL() const { return location_; }
+  // The pane shows no dialog boxes either way; the property is kept for its callers.
+  void SetSilent(bool silent) { silent_ = silent; }
+  bool Silent() const { return silent_; }
+  // Gives the keyboard focus to what the pane shows.
+  void SetFocus();
+  // What the home page is made of; asked at every navigation to it.
+  void SetHomePage(std::function<QString()> html) { homePage_ = std::move(html); }
+
+  bool ShowsFolder() const { return currentWidget() == folderView_; }
+  QTextBrowser* PageView() const { return pageView_; }
+  QListView* FolderView() const { return folderView_; }
+  ThumbnailModel* Thumbnails() const { return thumbnails_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ signals:
+  // The pane is about to open a new window; set *Cancel to refuse.
+  void NewWindow2(bool* Cancel);
+
+ private:
+  void ShowFolder(const QString& folder);
+  void ShowFolderFromTop();
+  void ShowPage(const QString& address);
+  void LinkActivated(const QUrl& url);
+  bool ItemIsVisible(const QModelIndex& index) const;
+
+  QTextBrowser* pageView_;
+  QListView* folderView_;
+  ThumbnailModel* thumbnails_;
+  std::function<QString()> homePage_;
+  QString location_;
+  bool silent_ = false;
+  bool userMovedInFolder_ = false;
+};

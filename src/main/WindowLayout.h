@@ -1,0 +1,48 @@
+#pragma once
+// The main window's design geometry in twips (1/1440 inch), from the top-left corner of the client
+// area, and its conversion to device-independent pixels (15 twips make one).
+#include <QRect>
+#include <QSize>
+#include <array>
+#include <string_view>
+
+constexpr int TwipsToPixels(int twips) { return (twips * 2 + 15) / 30; }  // rounded to the nearest pixel
+
+struct TwipRect {
+  std::string_view name;
+  int left, top, width, height;
+  QRect Pixels() const {
+    return {TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width), TwipsToPixels(height)};
+  }
+};
+
+inline constexpr int kDesignClientWidth = 9048;
+inline constexpr int kDesignClientHeight = 3084;
+inline QSize DesignClientSize() { return {TwipsToPixels(kDesignClientWidth), TwipsToPixels(kDesignClientHeight)}; }
+
+// In tab order; the labels never take the focus.
+inline constexpr std::array<TwipRect, 11> kControlRects{{
+    {"cmdSelFolder", 6360, 120, 492, 375},
+    {"cmdStart", 6960, 120, 975, 375},
+    {"cmdStop", 8040, 120, 975, 375},
+    {"txtMinFileSize", 1560, 600, 615, 375},
+    {"txtFileExtList", 3840, 600, 5172, 375},
+    {"WebBrowser1", 120, 1080, 8892, 2412},
+    {"Label1", 120, 120, 1815, 375},
+    {"Label2", 2280, 720, 375, 375},
+    {"Label3", 120, 720, 1455, 375},
+    {"Label4", 2640, 720, 1815, 375},
+    {"cboFolder", 1560, 120, 4692, 276},
+}};
+
+constexpr const TwipRect& ControlRect(std::string_view name) {
+  for (const TwipRect& rect : kControlRects) {
+    if (rect.name == name) return rect;
+  }
+  throw "no such control";
+}
+
+// The browser pane's place after the client area became clientSize: the whole width, from its
+// design top down to the bottom. A height that would be negative is refused and the previous one
+// kept.
+QRect FittedBrowserPane(const QRect& current, const QSize& clientSize);

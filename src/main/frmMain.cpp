@@ -1,0 +1,278 @@
+#include "main/frmMain.h"
+
+#include <QCloseEvent>
+#include <QCompleter>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QLocale>
+
+#include "harvest/PathText.h"
+#include "harvest/cache/UrlCacheEnumeration.h"
+#include "harvest/cmnWinInet.h"
+#include "main/CaptureRules.h"
+#include "main/ComboListControl.h"
+#include "main/ErrorReport.h"
+#include "main/HomePage.h"
+#include "main/NativeText.h"
+#include "main/ProgramFolder.h"
+#include "main/SettingsText.h"
+#include "main/UserPrompts.h"
+#include "main/WindowLayout.h"
+#include "textfile/TextFile.h"
+
+namespace {
+
+constexpr int kTimerIntervalMs = 6000;
+const char* const kFoldersFile = "Folders.txt";
+const char* const kSettingsFile = "Settings.txt";
+
+// Raised from the pending-events hook inside a pass once the window has unloaded: the pass ends
+// there, the way every error ends it, and touches nothing of the window afterwards.
+class WindowUnloaded : public std::runtime_error {
+ public:
+  WindowUnloaded() : std::runtime_error("The window was closed") {}
+};
+
+QString TwoDigits(int number) { return QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0')); }
+
+}  // namespace
+
+QString MainWindowCaption(int major, int minor, int revision, const QString& author, const QString& address) {
+  QString caption = kApplicationTitle + QLatin1Char(' ') + QString::number(major) + QStringLiteral(" Build ") +
+                    TwoDigits(minor) + TwoDigits(revision) + QStringLiteral(" - ") + author;
+  if (!address.isEmpty()) caption += QStringLiteral(" (") + address + QLatin1Char(')');
+  return caption;
+}
+
+frmMain::frmMain(FormEnvironment environment, QWidget* parent)
+    : QWidget(parent), environment_(std::move(environment)) {
+  setObjectName(QStringLiteral("frmMain"));
+  CreateControls();
+  resize(DesignClientSize());
+  SetPendingEventsHook([this] { PendingEvents(); });
+  Form_Load();
+}
+
+frmMain::~frmMain() { SetPendingEventsHook({}); }
+
+void frmMain::CreateControls() {
+  QFont boxFont(QStringLiteral("Courier New"), 9, QFont::Normal);
+  boxFont.setStyleHint(QFont::TypeWriter);  // fontconfig's stand-in where the font is missing
+
+  auto place = [](QWidget* control, const char* name) {
+    control->setObjectName(QLatin1String(name));
+    control->setGeometry(ControlRect(name).Pixels());
+  };
+  auto makeButton = [&](QPushButton*& button, const char* name, const QString& caption, void (frmMain::*handler)()) {
+    button = new QPushButton(caption, this);
+    place(button, name);
+    connect(button, &QPushButton::clicked, this, handler);
+  };
+  auto makeLabel = [&](QLabel*& label, const char* name, const QString& caption) {
+    label = new QLabel(caption, this);
+    place(label, name);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  };
+
+  // Created in tab order, which is then the focus chain.
+  makeButton(cmdSelFolder, "cmdSelFolder", QStringLiteral("..."), &frmMain::cmdSelFolder_Click);
+  makeButton(cmdStart, "cmdStart", QStringLiteral("開始"), &frmMain::cmdStart_Click);
+  makeButton(cmdStop, "cmdStop", QStringLiteral("停止"), &frmMain::cmdStop_Click);
+  txtMinFileSize = new QLineEdit(QStringLiteral("25"), this);
+  place(txtMinFileSize, "txtMinFileSize");
+  txtMinFileSize->setFont(boxFont);
+  txtFileExtList = new QLineEdit(QStringLiteral("*.jpg;*.jpeg;*.bmp;*.gif;*.flv"), this);
+  place(txtFileExtList, "txtFileExtList");
+  txtFileExtList->setFont(boxFont);
+  WebBrowser1 = new WebBrowserPane(this);
+  place(WebBrowser1, "WebBrowser1");
+  WebBrowser1->SetHomePage([this] {
+    return HomePageHtml(environment_.discoverCaches ? environment_.discoverCaches() : std::vector<DiscoveredCache>{});
+  });
+  connect(WebBrowser1, &WebBrowserPane::NewWindow2, this, [this](bool* cancel) { WebBrowser1_NewWindow2(*cancel); });
+  makeLabel(Label1, "Label1", QStringLiteral("圖片存放資料夾:"));
+  makeLabel(Label2, "Label2", QStringLiteral("KB"));
+  makeLabel(Label3, "Label3", QStringLiteral("圖片大小至少"));
+  makeLabel(Label4, "Label4", QStringLiteral("且 副檔名為"));
+  cboFolder = new QComboBox(this);
+  place(cboFolder, "cboFolder");
+  cboFolder->setEditable(true);
+  // The list holds only what AddFolder2List puts there: Enter must not add the typed text, and
+  // completion must not change the letter case of what is typed.
+  cboFolder->setInsertPolicy(QComboBox::NoInsert);
+  cboFolder->completer()->setCaseSensitivity(Qt::CaseSensitive);
+  cboFolder->setEditText(QStringLiteral("Combo1"));
+
+  // Labels reach under the controls to their right and lie beneath them.
+  for (QLabel* label : {Label1, Label2, Label3, Label4}) label->lower();
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setInterval(kTimerIntervalMs);
+  connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
+}
+
+void frmMain::Form_Load() {
+  try {
+    setWindowTitle(MainWindowCaption(environment_.versionMajor, environment_.versionMinor,
+                                     environment_.versionRevision, environment_.author, environment_.authorAddress));
+    InitCacheBuffer();
+    if (environment_.makeUrlCache) SetUrlCache(environment_.makeUrlCache());
+
+    const ProgramPlaces places = ResolveProgramPlaces(environment_.executableFolder, environment_.installed,
+                                                      environment_.userDataFolder, environment_.picturesFolder);
+    programFolder_ = places.settingsFolder;
+    captureParent_ = places.captureParent;
+    const std::string folder = ToNative(programFolder_);
+
+    TextFile file;
+    const std::string foldersPath = JoinPath(folder, kFoldersFile);
+    if (PathExists(foldersPath)) {
+      file.Filename(foldersPath);
+      ComboListControl list(cboFolder);
+      file.LoadComboBox(list);
+    }
+
+    // A new, not yet existing folder for every run; it is created by Start.
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
+    cboFolder->setEditText(FromNative(JoinPath(ToNative(captureParent_), ToNative(stamp))));
+
+    const std::string settingsPath = JoinPath(folder, kSettingsFile);
+    if (PathExists(settingsPath)) {
+      file.Filename(settingsPath);
+      CaptureSettings settings{ToNative(txtMinFileSize->text()), ToNative(txtFileExtList->text())};
+      ApplySettingsText(file.Text(), settings);
+      txtMinFileSize->setText(FromNative(settings.minFileSize));
+      txtFileExtList->setText(FromNative(settings.extensionList));
+    }
+
+    HarvestedKeys = std::make_unique<KeyedCollection>();
+    WebBrowser1->SetSilent(true);
+    WebBrowser1->Navigate2(kHomePageAddress);
+  } catch (const std::exception& error) {
+    ReportError(error, "Form_Load");
+  }
+}
+
+void frmMain::Form_Unload() {
+  unloaded_ = true;
+  unloading_ = true;
+  // The saves below let events run; no new pass may start in the middle of them.
+  Timer1->stop();
+  // Without a program folder (the load failed before it was known) there is nowhere to save to.
+  if (!programFolder_.isEmpty()) {
+    const std::string folder = ToNative(programFolder_) + kPathSeparator;
+    try {
+      TextFile list;
+      list.Filename(folder + kFoldersFile);
+      const ComboListControl entries(cboFolder);
+      list.SaveComboBox(entries);
+    } catch (const std::exception& error) {
+      // Reported once; the settings are still saved and the window still closes.
+      ReportError(error, "Form_Unload");
+    }
+    TextFile settings;
+    settings.Filename(folder + kSettingsFile);
+    settings.Text(SettingsText({ToNative(txtMinFileSize->text()), ToNative(txtFileExtList->text())}));
+  }
+  unloading_ = false;
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+  if (!unloaded_) Form_Unload();
+  event->accept();
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  WebBrowser1->setGeometry(FittedBrowserPane(WebBrowser1->geometry(), size()));
+}
+
+void frmMain::PendingEvents() {
+  QCoreApplication::processEvents();
+  if (passInProgress_ && unloaded_ && !unloading_) throw WindowUnloaded();
+}
+
+void frmMain::ReportError(const std::exception& error, const char* procedure) {
+  ShowMessage(this, ErrorReportText(error, ErrorLocation(QStringLiteral("frmMain"), QLatin1String(procedure))));
+}
+
+void frmMain::SetInputsEnabled(bool enabled) {
+  for (QWidget* input : std::initializer_list<QWidget*>{cmdStart, txtFileExtList, cmdSelFolder, cboFolder, txtMinFileSize}) {
+    input->setEnabled(enabled);
+  }
+}
+
+void frmMain::cmdStart_Click() {
+  try {
+    const QString folder = TrimSpaces(cboFolder->currentText());
+    if (!folder.contains(QLatin1Char(kPathSeparator))) {
+      ShowMessage(this, QStringLiteral("請確認目錄路徑是否正確.\r\n") + folder);
+      return;
+    }
+    const std::string nativeFolder = ToNative(folder);
+    FileSystemObject fso;
+    if (!fso.FolderExists(nativeFolder)) CreateFolderPath(nativeFolder);
+    if (!fso.FolderExists(nativeFolder)) return;
+
+    AddFolder2List(cboFolder, folder);
+    HarvestedKeys = std::make_unique<KeyedCollection>();
+    // The pane shows the folder as thumbnails straight away.
+    WebBrowser1->Navigate2(folder);
+    captureStart_ = DateValue::Now();
+    Timer1->start();
+    // cmdStart, txtFileExtList, cmdSelFolder, cboFolder, txtMinFileSize, in this order.
+    SetInputsEnabled(false);
+    QCoreApplication::processEvents();
+    WebBrowser1->SetFocus();
+  } catch (const std::exception& error) {
+    ReportError(error, "cmdStart_Click");
+  }
+}
+
+void frmMain::cmdStop_Click() {
+  Timer1->stop();
+  cmdStart->setEnabled(true);
+  cmdStart->setFocus(Qt::OtherFocusReason);
+  // A pass running now ends at its next use of the collection.
+  HarvestedKeys.reset();
+  for (QWidget* input : std::initializer_list<QWidget*>{cboFolder, txtMinFileSize, txtFileExtList, cmdSelFolder}) {
+    input->setEnabled(true);
+  }
+}
+
+void frmMain::cmdSelFolder_Click() {
+  if (!environment_.chooseFolder) return;
+  const QString chosen = environment_.chooseFolder(this, cboFolder->currentText());
+  if (!chosen.isEmpty()) cboFolder->setEditText(chosen);
+}
+
+void frmMain::Timer1_Timer() {
+  if (busy_) return;
+  busy_ = true;
+  try {
+    const std::string extensionList = NormalisedExtensionList(ToNative(txtFileExtList->text()));
+    // Trimmed as Start trimmed it, so the pass writes into the folder that Start made.
+    const std::string folder = ToNative(TrimSpaces(cboFolder->currentText()));
+    const std::int32_t minimumKb = GetMinFileSize();
+    passInProgress_ = true;
+    HarvestCache(extensionList, captureStart_, folder, minimumKb);
+  } catch (...) {
+    // A failed tick is silent; the next one tries again.
+  }
+  passInProgress_ = false;
+  busy_ = false;
+}
+
+std::int32_t frmMain::GetMinFileSize() {
+  try {
+    const MinFileSizeReading reading = ReadMinFileSize(txtMinFileSize->text(), QLocale());
+    if (reading.replacementText) txtMinFileSize->setText(*reading.replacementText);
+    return reading.kilobytes;
+  } catch (...) {
+    txtMinFileSize->setText(QStringLiteral("25"));
+    return 25;
+  }
+}
+
+void frmMain::WebBrowser1_NewWindow2(bool& Cancel) { Cancel = true; }

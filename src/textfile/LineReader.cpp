@@ -1,0 +1,92 @@
+#include "textfile/LineReader.h"
+
+#include <cerrno>
+
+#include "textfile/TextFileError.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+int LastOpenError() {
+#ifdef _WIN32
+  // The C runtime maps the system error to errno; the system's own code is more precise.
+  return static_cast<int>(GetLastError());
+#else
+  return errno;
+#endif
+}
+
+}  // namespace
+
+void LineReader::Open(const std::string& path) {
+  Close();
+  errno = 0;
+  file_ = std::fopen(path.c_str(), "rb");
+  if (!file_) throw TextFileError::FromSystemError(LastOpenError());
+#ifndef _WIN32
+  // A folder opens for reading here and only fails at the first read, which would look like an
+  // empty file; it is refused as the open of a folder is elsewhere.
+  struct stat info {};
+  if (::fstat(::fileno(file_), &info) == 0 && S_ISDIR(info.st_mode)) {
+    Close();
+    throw TextFileError(TextFileError::kPathFileAccessError, "Path/File access error");
+  }
+#endif
+}
+
+bool LineReader::AtEnd() {
+  if (!file_) return true;
+  const int next = std::getc(file_);
+  if (next == EOF) return true;
+  std::ungetc(next, file_);
+  return false;
+}
+
+bool LineReader::ReadLine(std::string& line) {
+  line.clear();
+  if (!file_) return false;
+  int c = std::getc(file_);
+  if (c == EOF) {
+    if (std::ferror(file_)) throw TextFileError(TextFileError::kDeviceIoError, "Device I/O error");
+    return false;
+  }
+  for (; c != EOF; c = std::getc(file_)) {
+    if (c == '\r') {
+      const int next = std::getc(file_);
+      if (next != '\n' && next != EOF) std::ungetc(next, file_);
+      return true;
+    }
+    line.push_back(static_cast<char>(c));
+  }
+  // A read error on a folder or a failing device shows only here, at the apparent end.
+  if (std::ferror(file_)) throw TextFileError(TextFileError::kDeviceIoError, "Device I/O error");
+  return true;
+}
+
+void LineReader::Close() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) throw TextFileError::FromSystemError(LastOpenError());
+  std::string bytes;
+  char chunk[65536];
+  for (;;) {
+    const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+    bytes.append(chunk, got);
+    if (got < sizeof chunk) break;
+  }
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  // Reading a folder fails here (EISDIR), not at the open.
+  if (failed) throw TextFileError(TextFileError::kPathFileAccessError, "Path/File access error");
+  return bytes;
+}

@@ -1,0 +1,57 @@
+#pragma once
+// A helper bound to one file path: the whole file as one text, the file line by line, and lists
+// loaded and saved one line per entry. Text is kept in the system's 8-bit encoding (the ANSI code
+// page on Windows, UTF-8 elsewhere), the same encoding the rest of the core uses for paths, so the
+// bytes of the file are the bytes of the text and files written read back unchanged. Line writers
+// end every line with CR LF. Loads and saves let the user interface process pending events after
+// every line.
+#include <string>
+#include <vector>
+
+#include "textfile/LineReader.h"
+#include "textfile/ListControl.h"
+
+class TextFile {
+ public:
+  TextFile() = default;
+  TextFile(const TextFile&) = delete;
+  TextFile& operator=(const TextFile&) = delete;
+
+  // Replaces the file by vData, exactly its bytes. The old file is replaced only once the new one
+  // is complete; any failure is swallowed and leaves the old file as it was.
+  void Text(const std::string& vData);
+
+  // Line iteration. GetNextLine_Start opens the file (a failure leaves no file to iterate);
+  // GetNextLine reads the next line into Line and returns empty text, whether a line was read, the
+  // end was reached or reading failed; GetNextLine_AtEnd tells the caller when nothing is left.
+  void GetNextLine_Start();
+  const std::string& Line() const { return line_; }
+  std::string GetNextLine();
+  bool GetNextLine_AtEnd();
+  void GetNextLine_End();
+
+  // The whole file; empty text when it is not present. Raises TextFileError when it is present
+  // but cannot be read.
+  std::string Text() const;
+
+  // Appends every line of the file to colTemp; nothing when the file is not present.
+  void LoadCollection(std::vector<std::string>& colTemp) const;
+  // Replaces the file by the items, one line each. Raises TextFileError; the old file then stays.
+  void SaveCollection(const std::vector<std::string>& colTemp) const;
+  // Clears the control and adds every line of the file as an entry. Raises TextFileError (file
+  // not found too); the control keeps what was added before the failure.
+  void LoadComboBox(ListControl& Cbo) const;
+  // Replaces the file by the control's entries, one line each (not its typed text). Raises
+  // TextFileError; the old file then stays.
+  void SaveComboBox(const ListControl& Cbo) const;
+
+  void Filename(const std::string& vData) { filename_ = vData; }
+  const std::string& Filename() const { return filename_; }
+
+ private:
+  static bool FilePresent(const std::string& path);
+
+  std::string filename_;
+  std::string line_;
+  LineReader iteration_;
+};

@@ -1,0 +1,203 @@
+// Capture control: Start's checks, the tick copying from a cache into a real folder, Stop and
+// closing the window in the middle of a pass, the thumbnails, refused new windows.
+#include <gtest/gtest.h>
+
+#include "WindowTestSupport.h"
+#include "harvest/cmnWinInet.h"
+
+namespace {
+
+std::vector<std::string> VisibleNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name[0] != '.') names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+using Names = std::vector<std::string>;
+
+class Capture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(folder.Path("cache"));
+    counting = std::make_shared<CountingSource>(cache);
+    window = std::make_unique<frmMain>(TestEnvironment(folder, counting));
+    box = Control<QComboBox>(*window, "cboFolder");
+    timer = Control<QTimer>(*window, "Timer1");
+    pane = Control<WebBrowserPane>(*window, "WebBrowser1");
+    Control<QLineEdit>(*window, "txtMinFileSize")->setText("0");
+  }
+
+  void AddPicture(const std::string& name, int seed) {
+    cache->Add(CachedFile(folder.Path("cache/" + name), "http://pics.example/" + name, JpegBytes(seed)));
+  }
+
+  void StartIn(const std::string& destination) {
+    box->setEditText(QString::fromStdString(destination));
+    window->cmdStart_Click();
+  }
+
+  bool InputsEnabled(bool enabled) {
+    for (const char* name : {"cmdStart", "txtFileExtList", "cmdSelFolder", "cboFolder", "txtMinFileSize"}) {
+      if (Control<QWidget>(*window, name)->isEnabled() != enabled) return false;
+    }
+    return true;
+  }
+
+  TempFolder folder;
+  RecordingPrompts prompts;
+  std::shared_ptr<ListCacheSource> cache = std::make_shared<ListCacheSource>();
+  std::shared_ptr<CountingSource> counting;
+  std::unique_ptr<frmMain> window;
+  QComboBox* box = nullptr;
+  QTimer* timer = nullptr;
+  WebBrowserPane* pane = nullptr;
+};
+
+}  // namespace
+
+TEST_F(Capture, StartRefusesAFolderTextWithoutASeparator) {
+  box->setEditText("   ");
+  window->cmdStart_Click();
+  box->setEditText("  Pictures ");
+  window->cmdStart_Click();
+  EXPECT_EQ(prompts.messages, (QStringList{QStringLiteral("請確認目錄路徑是否正確.\r\n"),
+                                           QStringLiteral("請確認目錄路徑是否正確.\r\nPictures")}));
+  EXPECT_FALSE(timer->isActive());
+  EXPECT_TRUE(InputsEnabled(true));
+  EXPECT_EQ(box->count(), 0);
+}
+
+TEST_F(Capture, StartCreatesAMissingFolderListsAndShowsItAndLocksTheInputs) {
+  const std::string destination = folder.Path("dest/2026/trip");
+  StartIn("  " + destination + "  ");
+  EXPECT_TRUE(prompts.messages.isEmpty());
+  EXPECT_TRUE(std::filesystem::is_directory(destination));
+  ASSERT_EQ(box->count(), 1);
+  EXPECT_EQ(box->itemText(0).toStdString(), destination);
+  EXPECT_TRUE(timer->isActive());
+  EXPECT_TRUE(InputsEnabled(false));
+  EXPECT_TRUE(Control<QPushButton>(*window, "cmdStop")->isEnabled());
+  EXPECT_TRUE(pane->ShowsFolder());
+  EXPECT_EQ(pane->LocationURL().toStdString(), destination);
+  ASSERT_TRUE(HarvestedKeys);
+  EXPECT_EQ(HarvestedKeys->Count(), 0u);
+}
+
+TEST_F(Capture, StartWithAFolderThatCannotBeCreatedChangesNothing) {
+  StartIn("/proc/tavrin-no-such-folder/pictures");
+  EXPECT_TRUE(prompts.messages.isEmpty());
+  EXPECT_FALSE(timer->isActive());
+  EXPECT_TRUE(InputsEnabled(true));
+  EXPECT_EQ(box->count(), 0);
+  EXPECT_FALSE(pane->ShowsFolder());
+}
+
+TEST_F(Capture, StopWhileIdleChangesNothingVisible) {
+  window->cmdStop_Click();
+  EXPECT_FALSE(timer->isActive());
+  EXPECT_TRUE(InputsEnabled(true));
+  EXPECT_FALSE(HarvestedKeys);
+  EXPECT_TRUE(prompts.messages.isEmpty());
+}
+
+TEST_F(Capture, ATickCopiesWhatTheListSelectsIntoTheFolderAndShowsThumbnails) {
+  AddPicture("a.jpg", 1);
+  AddPicture("photo[1].jpg", 2);
+  AddPicture("skipped.png", 3);
+  cache->Add(CachedFile(folder.Path("cache/clip.flv"), "http://v.example/clip.flv", std::string(3000, 'v')));
+  Control<QLineEdit>(*window, "txtFileExtList")->setText(" *.JPG ;*..flv");
+  window->show();
+  const std::string destination = folder.Path("dest");
+  StartIn(destination);
+  window->Timer1_Timer();
+  EXPECT_EQ(VisibleNames(destination), (Names{"a.jpg", "clip.flv", "photo.jpg"}));
+  EXPECT_EQ(ReadBytes(destination + "/photo.jpg"), JpegBytes(2));
+  window->Timer1_Timer();
+  EXPECT_EQ(VisibleNames(destination), (Names{"a.jpg", "clip.flv", "photo.jpg"}));
+  EXPECT_EQ(counting->opens, 2);
+
+  ThumbnailModel* thumbnails = pane->Thumbnails();
+  EXPECT_TRUE(WaitUntil([&] {
+    return thumbnails->HasThumbnail(QString::fromStdString(destination + "/a.jpg")) &&
+           thumbnails->HasThumbnail(QString::fromStdString(destination + "/photo.jpg"));
+  })) << "the copied pictures were not shown as thumbnails";
+  EXPECT_TRUE(WaitUntil([&] { return thumbnails->DecodesPending() == 0; }));
+  EXPECT_FALSE(thumbnails->HasThumbnail(QString::fromStdString(destination + "/clip.flv")));
+  EXPECT_EQ(pane->FolderView()->model()->rowCount(pane->FolderView()->rootIndex()), 3);
+}
+
+TEST_F(Capture, TicksThatFallDuringAPassReturnAtOnce) {
+  AddPicture("a.jpg", 1);
+  AddPicture("b.jpg", 2);
+  StartIn(folder.Path("dest"));
+  // Delivered while the pass lets events run after its first copy.
+  QMetaObject::invokeMethod(window.get(), [this] { window->Timer1_Timer(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(window.get(), [this] { window->Timer1_Timer(); }, Qt::QueuedConnection);
+  window->Timer1_Timer();
+  EXPECT_EQ(counting->opens, 1);
+  EXPECT_EQ(VisibleNames(folder.Path("dest")), (Names{"a.jpg", "b.jpg"}));
+  EXPECT_FALSE(window->PassInProgress());
+}
+
+TEST_F(Capture, StopInTheMiddleOfAPassEndsItAndTheNextCaptureCarriesOn) {
+  for (int i = 0; i < 5; ++i) AddPicture("p" + std::to_string(i) + ".jpg", i);
+  const std::string destination = folder.Path("dest");
+  StartIn(destination);
+  QMetaObject::invokeMethod(Control<QPushButton>(*window, "cmdStop"), "click", Qt::QueuedConnection);
+  window->Timer1_Timer();
+  EXPECT_EQ(VisibleNames(destination), Names{"p0.jpg"});
+  EXPECT_FALSE(window->PassInProgress());
+  EXPECT_FALSE(HarvestedKeys);
+  EXPECT_FALSE(timer->isActive());
+  EXPECT_TRUE(InputsEnabled(true));
+
+  window->cmdStart_Click();
+  window->Timer1_Timer();
+  // The picture copied before the Stop is found present, not copied a second time.
+  EXPECT_EQ(VisibleNames(destination), (Names{"p0.jpg", "p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg"}));
+}
+
+TEST_F(Capture, ClosingTheWindowInTheMiddleOfAPassSavesAndEndsThePass) {
+  for (int i = 0; i < 5; ++i) AddPicture("p" + std::to_string(i) + ".jpg", i);
+  const std::string destination = folder.Path("dest");
+  window->show();
+  StartIn(destination);
+  QMetaObject::invokeMethod(window.get(), "close", Qt::QueuedConnection);
+  window->Timer1_Timer();
+  EXPECT_EQ(VisibleNames(destination), Names{"p0.jpg"});
+  EXPECT_FALSE(window->PassInProgress());
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_FALSE(timer->isActive());
+  EXPECT_EQ(ReadBytes(folder.Path("program/Folders.txt")), destination + "\r\n");
+  EXPECT_EQ(ReadBytes(folder.Path("program/Settings.txt")), "fsizelimit=0\r\nfextlist=*.jpg;*.jpeg;*.bmp;*.gif;*.flv");
+  EXPECT_TRUE(prompts.messages.isEmpty());
+}
+
+TEST_F(Capture, TheSizeFieldIsRewrittenOnlyWhenItsValueCannotBeUsed) {
+  auto* size = Control<QLineEdit>(*window, "txtMinFileSize");
+  size->setText("-5");
+  EXPECT_EQ(window->GetMinFileSize(), 25);
+  EXPECT_EQ(size->text(), "25");
+  size->setText("250000");
+  EXPECT_EQ(window->GetMinFileSize(), 100000);
+  EXPECT_EQ(size->text(), "100000");
+  size->setText("30 ");
+  EXPECT_EQ(window->GetMinFileSize(), 30);
+  EXPECT_EQ(size->text(), "30 ");
+}
+
+TEST_F(Capture, ThePaneNeverOpensANewWindow) {
+  window->show();
+  const int windows = QApplication::topLevelWidgets().size();
+  const QString before = pane->LocationURL();
+  emit pane->PageView()->anchorClicked(QUrl("https://popup.example/ad.html"));
+  EXPECT_EQ(QApplication::topLevelWidgets().size(), windows);
+  EXPECT_EQ(pane->LocationURL(), before);
+  bool cancel = false;
+  window->WebBrowser1_NewWindow2(cancel);
+  EXPECT_TRUE(cancel);
+}

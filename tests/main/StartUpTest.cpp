@@ -1,0 +1,129 @@
+// Start-up and shut-down: the files beside the program, the proposed folder, the fallback places.
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+
+#include "WindowTestSupport.h"
+
+namespace {
+const char* const kDefaultSettings = "fsizelimit=25\r\nfextlist=*.jpg;*.jpeg;*.bmp;*.gif;*.flv";
+}  // namespace
+
+TEST(StartUp, FirstRunInAnEmptyFolderProposesADatedFolderAndCreatesBothFiles) {
+  TempFolder folder;
+  RecordingPrompts prompts;
+  {
+    frmMain window(TestEnvironment(folder));
+    EXPECT_EQ(window.windowTitle(), "Tavrin 2007 Build 0722 - Tester (https://example.org)");
+    EXPECT_EQ(window.ProgramFolderPath().toStdString(), folder.Path("program"));
+    auto* box = Control<QComboBox>(window, "cboFolder");
+    EXPECT_EQ(box->count(), 0);
+    const QRegularExpression dated("^" + QRegularExpression::escape(QString::fromStdString(folder.Path("program"))) +
+                                   "/\\d{8}_\\d{6}$");
+    EXPECT_TRUE(dated.match(box->currentText()).hasMatch()) << box->currentText().toStdString();
+    EXPECT_EQ(Control<QLineEdit>(window, "txtMinFileSize")->text(), "25");
+    EXPECT_EQ(Control<QLineEdit>(window, "txtFileExtList")->text(), "*.jpg;*.jpeg;*.bmp;*.gif;*.flv");
+    auto* timer = Control<QTimer>(window, "Timer1");
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 6000);
+    auto* pane = Control<WebBrowserPane>(window, "WebBrowser1");
+    EXPECT_TRUE(pane->Silent());
+    EXPECT_FALSE(pane->ShowsFolder());
+    EXPECT_TRUE(pane->PageView()->toPlainText().contains(QStringLiteral("沒有找到任何瀏覽器快取")));
+    EXPECT_FALSE(std::filesystem::exists(folder.Path("program/Folders.txt")));
+    window.close();
+  }
+  EXPECT_TRUE(prompts.messages.isEmpty());
+  EXPECT_EQ(ReadBytes(folder.Path("program/Folders.txt")), "");
+  EXPECT_EQ(ReadBytes(folder.Path("program/Settings.txt")), kDefaultSettings);
+
+  // The next start finds the empty list and loads no entries.
+  frmMain again(TestEnvironment(folder));
+  EXPECT_EQ(Control<QComboBox>(again, "cboFolder")->count(), 0);
+  EXPECT_TRUE(prompts.messages.isEmpty());
+}
+
+TEST(StartUp, SettingsAreRestoredAsWrittenAndSavedBackTrimmed) {
+  TempFolder folder;
+  std::filesystem::create_directories(folder.Path("program"));
+  WriteBytes(folder.Path("program/Settings.txt"), "FSIZELIMIT=30 \r\nfextlist=*.png;x=y\r\n");
+  {
+    frmMain window(TestEnvironment(folder));
+    EXPECT_EQ(Control<QLineEdit>(window, "txtMinFileSize")->text(), "30 ");
+    EXPECT_EQ(Control<QLineEdit>(window, "txtFileExtList")->text(), "*.png;x=y");
+    window.close();
+  }
+  EXPECT_EQ(ReadBytes(folder.Path("program/Settings.txt")), "fsizelimit=30\r\nfextlist=*.png;x=y");
+}
+
+TEST(StartUp, AnUnwritableProgramFolderFallsBackToThePerUserFolders) {
+  TempFolder folder;
+  FormEnvironment environment = TestEnvironment(folder);
+  environment.executableFolder = QStringLiteral("/proc");  // not writable, not even for root
+  {
+    frmMain window(environment);
+    EXPECT_EQ(window.ProgramFolderPath().toStdString(), folder.Path("data"));
+    EXPECT_EQ(window.CaptureParentPath().toStdString(), folder.Path("pictures/Tavrin"));
+    EXPECT_TRUE(Control<QComboBox>(window, "cboFolder")->currentText().startsWith(window.CaptureParentPath() + "/"));
+    window.close();
+  }
+  EXPECT_EQ(ReadBytes(folder.Path("data/Settings.txt")), kDefaultSettings);
+  EXPECT_TRUE(std::filesystem::exists(folder.Path("data/Folders.txt")));
+  EXPECT_FALSE(std::filesystem::exists("/proc/Settings.txt"));
+}
+
+TEST(StartUp, AnInstalledCopyKeepsItsFilesPerUserEvenInAWritableFolder) {
+  TempFolder folder;
+  FormEnvironment environment = TestEnvironment(folder);
+  environment.installed = true;
+  frmMain window(environment);
+  EXPECT_EQ(window.ProgramFolderPath().toStdString(), folder.Path("data"));
+  window.close();
+  EXPECT_FALSE(std::filesystem::exists(folder.Path("program/Settings.txt")));
+  EXPECT_TRUE(std::filesystem::exists(folder.Path("data/Settings.txt")));
+}
+
+TEST(StartUp, AnUnreadableFolderListEndsTheLoadWithOneReport) {
+  TempFolder folder;
+  std::filesystem::create_directories(folder.Path("program/Folders.txt"));
+  WriteBytes(folder.Path("program/Settings.txt"), "fsizelimit=99");
+  RecordingPrompts prompts;
+  frmMain window(TestEnvironment(folder));
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_TRUE(prompts.messages[0].startsWith(QStringLiteral("錯誤編號 : 75 \r\n")));
+  EXPECT_TRUE(prompts.messages[0].endsWith(QStringLiteral("發生位置 : frmMain.Form_Load ( Sub ) \r\n")));
+  // The later steps did not run: the settings stay at their defaults and the pane stays blank.
+  EXPECT_EQ(Control<QLineEdit>(window, "txtMinFileSize")->text(), "25");
+  EXPECT_TRUE(Control<WebBrowserPane>(window, "WebBrowser1")->PageView()->toPlainText().isEmpty());
+}
+
+TEST(StartUp, AFolderListThatCannotBeSavedIsReportedOnceAndTheSettingsAreStillSaved) {
+  TempFolder folder;
+  RecordingPrompts prompts;
+  frmMain window(TestEnvironment(folder));
+  Control<QLineEdit>(window, "txtMinFileSize")->setText("40");
+  std::filesystem::create_directories(folder.Path("program/Folders.txt/blocking"));
+  window.close();
+  window.close();  // a second close does not unload again
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_TRUE(prompts.messages[0].endsWith(QStringLiteral("發生位置 : frmMain.Form_Unload ( Sub ) \r\n")));
+  EXPECT_EQ(ReadBytes(folder.Path("program/Settings.txt")), "fsizelimit=40\r\nfextlist=*.jpg;*.jpeg;*.bmp;*.gif;*.flv");
+  EXPECT_TRUE(std::filesystem::is_directory(folder.Path("program/Folders.txt/blocking")));
+  EXPECT_FALSE(window.isVisible());
+}
+
+TEST(StartUp, TheHomePageListsTheCachesThatWereFound) {
+  TempFolder folder;
+  FormEnvironment environment = TestEnvironment(folder);
+  environment.discoverCaches = [] {
+    return std::vector<DiscoveredCache>{{"chromium", "/home/u/.cache/chromium/Default/Cache/Cache_Data", true},
+                                        {"firefox", "/home/u/.cache/mozilla/firefox/p.default/cache2", true},
+                                        {"blockfile", "/old/<cache>", false}};
+  };
+  frmMain window(environment);
+  const QString page = Control<WebBrowserPane>(window, "WebBrowser1")->PageView()->toPlainText();
+  EXPECT_TRUE(page.contains("/home/u/.cache/chromium/Default/Cache/Cache_Data"));
+  EXPECT_TRUE(page.contains("Firefox"));
+  EXPECT_TRUE(page.contains("/old/<cache>"));  // shown as text, not taken as markup
+  EXPECT_FALSE(page.contains(QStringLiteral("沒有找到任何瀏覽器快取")));
+}
