@@ -40,6 +40,8 @@ mkdir -p "$WINEPREFIX"
 # One wineserver for the whole run instead of one per test program.
 wineserver -p
 timeout 300 wine wineboot --init >"$scratch/wineboot.log" 2>&1 || { cat "$scratch/wineboot.log"; exit 1; }
+# Windows does not hide names that start with a dot; Wine does unless told otherwise.
+timeout 120 wine reg add 'HKCU\Software\Wine' /v ShowDotFiles /d Y /f >/dev/null
 
 python3 -u tests/windows/picture_server.py >"$scratch/server.out" 2>"$scratch/server.err" &
 server_pid=$!
