@@ -10,7 +10,7 @@ seconds="${TAVRIN_FUZZ_SECONDS:-20}"
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTAVRIN_BUILD_FUZZ=ON -DTAVRIN_BUILD_GUI=OFF -DTAVRIN_BUILD_TESTS=OFF -DTAVRIN_BUILD_BENCH=OFF > /dev/null
-cmake --build "$build" -j2
+cmake --build "$build" -j2 --target fuzz_all
 
 targets=(chromium_entry chromium_response_info chromium_sparse firefox_entry firefox_metadata body_decoder)
 rm -rf "$build/fuzz-seeds"

@@ -34,7 +34,9 @@ std::optional<std::size_t> BoundedStringLength(std::uintptr_t address, std::size
 #else
 
 // Nothing that the probes below read after a jump back was changed since sigsetjmp.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wclobbered"
+#endif
 
 // POSIX has no pointer probes, so the probes touch each page of the range under a SIGSEGV/SIGBUS
 // handler that jumps back out of the probe. This costs no system call on the good path, which
