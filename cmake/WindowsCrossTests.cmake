@@ -18,10 +18,9 @@ function(gtest_discover_tests target)
   add_test(NAME ${target} COMMAND ${target})
 endfunction()
 
-# The suites built and run under Wine: those written for Windows, and the platform-neutral ones
-# that build for Windows (add "memory" and "harvest" here once their POSIX-only helpers, such as
-# mmap'ed guard pages and "/"-joined paths, have Windows counterparts).
-set(TAVRIN_WINDOWS_TEST_DIRS windows)
+# The suites built and run under Wine: those written for Windows, and the platform-neutral core
+# suites, whose page helpers and paths have Windows counterparts.
+set(TAVRIN_WINDOWS_TEST_DIRS windows memory harvest)
 foreach(dir ${TAVRIN_WINDOWS_TEST_DIRS})
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})

@@ -16,6 +16,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# The static zlib (libz.a rather than the import library libz.dll.a), for the same reason.
+set(ZLIB_USE_STATIC_LIBS ON)
+
+# pkg-config must describe the MinGW libraries only, never the build machine's Linux ones.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/${TAVRIN_MINGW_TRIPLET}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
+set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 
 find_program(TAVRIN_WINE wine)
 if(TAVRIN_WINE)

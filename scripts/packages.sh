@@ -12,7 +12,7 @@ TAVRIN_PACKAGES=(
   # real browsers for the integration tests, and a display for the window tests
   chromium firefox-esr xvfb xauth xdotool imagemagick
   # the Windows build, cross-compiled and tested under Wine
-  wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix
+  wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
   # libFuzzer and the sanitizer runtimes (only recommended by clang)
   libclang-rt-14-dev
 )

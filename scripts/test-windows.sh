@@ -40,6 +40,8 @@ mkdir -p "$WINEPREFIX"
 # One wineserver for the whole run instead of one per test program.
 wineserver -p
 timeout 300 wine wineboot --init >"$scratch/wineboot.log" 2>&1 || { cat "$scratch/wineboot.log"; exit 1; }
+# Windows does not hide names that start with a dot; Wine does unless told otherwise.
+timeout 120 wine reg add 'HKCU\Software\Wine' /v ShowDotFiles /d Y /f >/dev/null
 
 python3 -u tests/windows/picture_server.py >"$scratch/server.out" 2>"$scratch/server.err" &
 server_pid=$!
@@ -57,37 +59,76 @@ timeout 120 wine "$BUILD/bin/tavrin-fetch-urls.exe" "$TAVRIN_TEST_HTTP_ROOT/read
 ctest --test-dir "$BUILD" --output-on-failure --timeout 600
 
 # The headless harvest, end to end: pictures that WinInet cached are copied by
-# tavrin-harvest.exe --dest, byte for byte, and a second run replaces nothing.
+# tavrin-harvest.exe --dest, byte for byte, under the names the cache files give them, and a second
+# run changes nothing in the folder.
 check_tavrin_harvest_cli() {
   local exe="$BUILD/bin/tavrin-harvest.exe"
-  [ -f "$exe" ] || return 0
-  # TODO(lead): enable once src/cli is merged, with the options that make one pass over the WinInet
-  # cache counting entries used since before the fetches below. Wine caches fetched files without
-  # an extension (lake[0]), so the extension list must also hold "*." for them to pass.
-  local -a options=()
-  [ "${TAVRIN_WINE_CHECK_CLI:-0}" = 1 ] || { echo "tavrin-harvest.exe under Wine: not enabled yet"; return 0; }
+  [ -f "$exe" ] || { echo "$exe was not built"; return 1; }
+  # One pass over every discovered cache, counting entries however long ago they were used, of any
+  # size. Wine caches fetched files without an extension (lake[0]), so the list holds "*." for them.
+  local -a options=(--since all --ext "*.;*.jpg" --min-kb 0 --stats)
   local dest="$scratch/harvested"
   mkdir -p "$dest"
-  local -A sizes=([lake.jpg]=40000 [hill.gif]=30000)
-  local name
-  for name in "${!sizes[@]}"; do
-    timeout 120 wine "$BUILD/bin/tavrin-fetch-urls.exe" "$TAVRIN_TEST_HTTP_ROOT/cli/$name?size=${sizes[$name]}" >/dev/null
+
+  # An empty Chromium cache where discovery looks for one, so that it has more than one cache to order.
+  local appdata
+  appdata=$(winepath -u "$(timeout 120 wine cmd /c echo %LOCALAPPDATA% | tr -d '\r')")
+  mkdir -p "$appdata/Chromium/User Data/Default/Cache/Cache_Data/index-dir"
+
+  # Served paths and sizes: mixed case, a query string (dropped from the cache file's name), a
+  # picture far below 1 KB.
+  local -A sizes=([/cli/Lake.JPG]=40000 [/cli/hill.gif]=30000 [/cli/tiny/dot.png]=100 [/cli/q/sky.jpg]=26000)
+  local -a urls=()
+  local path
+  for path in "${!sizes[@]}"; do urls+=("$TAVRIN_TEST_HTTP_ROOT$path?size=${sizes[$path]}"); done
+  timeout 120 wine "$BUILD/bin/tavrin-fetch-urls.exe" --empty-cache "${urls[@]}" | tr -d '\r' >"$scratch/fetched.tsv"
+
+  # What each copy must be called, and hold: the cache file's name, lower-cased, without "[1]"
+  # (Wine counts from [0], Windows from [1]); the bytes the server sent.
+  local -A expected=()
+  local url got local_path name
+  while IFS=$'\t' read -r url got local_path; do
+    path=${url#"$TAVRIN_TEST_HTTP_ROOT"}
+    path=${path%%\?*}
+    [ "$got" = "${sizes[$path]}" ] || { echo "fetching $url got $got bytes"; return 1; }
+    [ -n "$local_path" ] || { echo "WinInet kept no file for $url"; return 1; }
+    name=${local_path##*\\}
+    name=${name,,}
+    name=${name//\[1\]/}
+    [ -z "${expected[$name]:-}" ] || { echo "two cache files would both be copied as $name"; return 1; }
+    expected[$name]=$path
     python3 -c "import sys; sys.path.insert(0, 'tests/windows'); import picture_server as p; \
-sys.stdout.buffer.write(p.body_for('/cli/$name', ${sizes[$name]}))" >"$scratch/expected-$name"
+sys.stdout.buffer.write(p.body_for(sys.argv[1], int(sys.argv[2])))" "$path" "${sizes[$path]}" >"$scratch/expected-$name"
+  done <"$scratch/fetched.tsv"
+  [ ${#expected[@]} -eq ${#sizes[@]} ] || { echo "WinInet cached ${#expected[@]} of ${#sizes[@]} fetches"; cat "$scratch/fetched.tsv"; return 1; }
+
+  # The WinInet cache is listed first, before the browsers' caches, with the entries just fetched.
+  timeout 120 wine "$exe" --list-caches | tr -d '\r' >"$scratch/caches.tsv"
+  [ "$(head -n1 "$scratch/caches.tsv")" = "$(printf 'wininet\t\t%s' ${#sizes[@]})" ] \
+    || { echo "--list-caches does not list the URL cache first:"; cat "$scratch/caches.tsv"; return 1; }
+  grep -q $'^chromium\t.*Cache_Data\t0$' "$scratch/caches.tsv" \
+    || { echo "--list-caches does not list the Chromium cache:"; cat "$scratch/caches.tsv"; return 1; }
+
+  timeout 300 wine "$exe" --dest "$(winepath -w "$dest")" "${options[@]}" >"$scratch/run1.out" 2>"$scratch/run1.err"
+  grep -q '"ended_by_error":false' "$scratch/run1.err" || { echo "the first run failed:"; cat "$scratch/run1.err"; return 1; }
+  local copied
+  copied=$(cd "$dest" && find . -type f -printf '%P\n' | sort)
+  [ "$copied" = "$(printf '%s\n' "${!expected[@]}" | sort)" ] \
+    || { printf 'tavrin-harvest.exe copied:\n%s\ninstead of:\n' "$copied"; printf '%s\n' "${!expected[@]}"; return 1; }
+  for name in "${!expected[@]}"; do
+    cmp -s "$dest/$name" "$scratch/expected-$name" || { echo "the copy $name differs from what was served"; return 1; }
   done
-  timeout 300 wine "$exe" --dest "$(winepath -w "$dest")" "${options[@]}"
-  for name in "${!sizes[@]}"; do
-    # The copy is named after the cache file: its name without "[1]" (Wine's count from [0]).
-    local copy
-    copy=$(find "$dest" -maxdepth 1 -type f -name "${name%%.*}*" | head -n1)
-    [ -n "$copy" ] || { echo "tavrin-harvest.exe did not copy $name"; return 1; }
-    cmp -s "$copy" "$scratch/expected-$name" || { echo "the copy of $name differs from what was served"; return 1; }
-  done
+
+  # Run again: nothing is copied, replaced or copied beside under a numbered name, and no temporary
+  # file is left (the folder itself changes: a copy of a file already there is made to compare).
   local before after
-  before=$(cd "$dest" && sha256sum -- * | sort)
-  timeout 300 wine "$exe" --dest "$(winepath -w "$dest")" "${options[@]}"
-  after=$(cd "$dest" && sha256sum -- * | sort)
-  [ "$before" = "$after" ] || { echo "a second tavrin-harvest.exe run changed the folder"; return 1; }
+  before=$(cd "$dest" && find . -mindepth 1 -printf '%P %s %i %T@\n' | sort)
+  timeout 300 wine "$exe" --dest "$(winepath -w "$dest")" "${options[@]}" >"$scratch/run2.out" 2>"$scratch/run2.err"
+  grep -q '"ended_by_error":false' "$scratch/run2.err" || { echo "the second run failed:"; cat "$scratch/run2.err"; return 1; }
+  after=$(cd "$dest" && find . -mindepth 1 -printf '%P %s %i %T@\n' | sort)
+  [ "$before" = "$after" ] || { printf 'a second tavrin-harvest.exe run changed the folder:\n%s\n' "$(diff <(echo "$before") <(echo "$after"))"; return 1; }
+  [ ! -s "$scratch/run2.out" ] || { echo "the second run copied:"; cat "$scratch/run2.out"; return 1; }
+  echo "tavrin-harvest.exe under Wine: ${#expected[@]} pictures copied from the URL cache, none again"
 }
 check_tavrin_harvest_cli
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "HarvestFixture.h"
+#include "harvest/PathText.h"
 #include "harvest/cache/CacheEntryRecord.h"
 
 namespace {
@@ -88,7 +89,7 @@ TEST_F(CacheWalk, StopDuringAPassEndsItWithoutTouchingTheReleasedKeys) {
 }
 
 TEST_F(CacheWalk, ReportsWhatItCopiedAndWhatWasPresent) {
-  WriteFile(dest + "/dup.jpg", "same");
+  WriteFile(JoinPath(dest, "dup.jpg"), "same");
   Add(Entry("http://a/dup.jpg", "dup.jpg", "same"));
   Add(Entry("http://a/new.jpg", "new.jpg", "new"));
   std::vector<HarvestEvent> events;
@@ -96,7 +97,7 @@ TEST_F(CacheWalk, ReportsWhatItCopiedAndWhatWasPresent) {
   Pass();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_TRUE(events[0].skippedAsPresent);
-  EXPECT_EQ(events[1].target, dest + "/new.jpg");
+  EXPECT_EQ(events[1].target, JoinPath(dest, "new.jpg"));
   EXPECT_FALSE(events[1].skippedAsPresent);
   EXPECT_EQ(LastPassStatistics().copied, 1u);
   EXPECT_EQ(LastPassStatistics().present, 1u);

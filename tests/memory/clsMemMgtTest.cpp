@@ -1,8 +1,13 @@
 #include "memory/clsMemMgt.h"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <cstring>
 #include <vector>
@@ -11,15 +16,32 @@ namespace {
 
 std::uintptr_t Address(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
 
-// Two adjacent pages: the first readable and writable, the second with the given protection.
+enum class SecondPage { ReadOnly, NoAccess };
+
+// Two adjacent pages: the first readable and writable, the second read-only or inaccessible.
 class PagePair {
  public:
-  explicit PagePair(int secondProtection) {
+  explicit PagePair(SecondPage second) {
+#ifdef _WIN32
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    page_ = system.dwPageSize;
+    base_ = static_cast<char*>(VirtualAlloc(nullptr, 2 * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    DWORD previous = 0;
+    VirtualProtect(base_ + page_, page_, second == SecondPage::ReadOnly ? PAGE_READONLY : PAGE_NOACCESS, &previous);
+#else
     page_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     base_ = static_cast<char*>(mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    mprotect(base_ + page_, page_, secondProtection);
+    mprotect(base_ + page_, page_, second == SecondPage::ReadOnly ? PROT_READ : PROT_NONE);
+#endif
   }
-  ~PagePair() { munmap(base_, 2 * page_); }
+  ~PagePair() {
+#ifdef _WIN32
+    VirtualFree(base_, 0, MEM_RELEASE);
+#else
+    munmap(base_, 2 * page_);
+#endif
+  }
   char* EndOfFirst(std::size_t back) const { return base_ + page_ - back; }
   char* Second() const { return base_ + page_; }
 
@@ -82,7 +104,7 @@ TEST(MemoryBlock, SkipsCopiesToUnwritableOrFromUnreadableMemory) {
   block.Allocate(4096);
   std::memset(reinterpret_cast<void*>(block.Handle()), 'B', 4096);
 
-  PagePair readOnly(PROT_READ);
+  PagePair readOnly(SecondPage::ReadOnly);
   block.ReadFrom(Address(readOnly.Second()), 84);  // would fault: the page cannot be written
   EXPECT_EQ(readOnly.Second()[0], 0);
 
@@ -91,7 +113,7 @@ TEST(MemoryBlock, SkipsCopiesToUnwritableOrFromUnreadableMemory) {
   block.ReadFrom(Address(straddling), 84);
   EXPECT_EQ(straddling[0], 0);
 
-  PagePair noAccess(PROT_NONE);
+  PagePair noAccess(SecondPage::NoAccess);
   block.WriteTo(Address(noAccess.Second()), 84);
   block.WriteTo(Address(noAccess.EndOfFirst(4)), 84);
   EXPECT_EQ(*reinterpret_cast<const char*>(block.Handle()), 'B');
@@ -110,7 +132,7 @@ TEST(MemoryBlock, ExtractsStringsWithinTheirBound) {
   EXPECT_EQ(block.ExtractString(block.Handle(), 0), "");
 
   // Outside the block: a string that runs into an unreadable page without a terminator is refused.
-  PagePair guard(PROT_NONE);
+  PagePair guard(SecondPage::NoAccess);
   std::memcpy(guard.EndOfFirst(4), "abcd", 4);
   EXPECT_EQ(block.ExtractString(Address(guard.EndOfFirst(4)), 100), "");
   EXPECT_EQ(block.ExtractString(Address(guard.EndOfFirst(4)), 4), "abcd");
@@ -125,7 +147,7 @@ TEST(MemoryBlock, AFaultOutsideAProbeStillCrashes) {
   // process, or real faults would be hidden.
   clsMemMgt block;
   block.Allocate(64);
-  PagePair guard(PROT_NONE);
+  PagePair guard(SecondPage::NoAccess);
   block.ReadFrom(Address(guard.Second()), 8);  // installs the fault handler
   EXPECT_DEATH(
       {

@@ -1,6 +1,8 @@
 #include "harvest/cache/browser/BodyDecoder.h"
 
+#ifdef TAVRIN_HAVE_BROTLI
 #include <brotli/decode.h>
+#endif
 #include <zlib.h>
 
 #include <functional>
@@ -99,6 +101,7 @@ class ZlibStage : public BodyDecoder::Stage {
   std::uint8_t buffer_[kOutputChunk];
 };
 
+#ifdef TAVRIN_HAVE_BROTLI
 class BrotliStage : public BodyDecoder::Stage {
  public:
   BrotliStage() : state_(BrotliDecoderCreateInstance(nullptr, nullptr, nullptr)) {}
@@ -135,8 +138,25 @@ class BrotliStage : public BodyDecoder::Stage {
   BrotliDecoderState* state_;
   std::uint8_t buffer_[kOutputChunk];
 };
+#else
+// Built without a brotli decoder: br is never parsed as a coding we can undo, and a decoder asked
+// for it anyway fails rather than passing coded bytes off as the file.
+class BrotliStage : public BodyDecoder::Stage {
+ public:
+  bool Feed(const std::uint8_t*, std::size_t, const Emit&) override { return false; }
+  bool Finish(const Emit&) override { return false; }
+};
+#endif
 
 }  // namespace
+
+bool BrotliDecodingAvailable() {
+#ifdef TAVRIN_HAVE_BROTLI
+  return true;
+#else
+  return false;
+#endif
+}
 
 std::optional<std::vector<ContentCoding>> ParseContentEncoding(std::string_view value) {
   std::vector<ContentCoding> codings;
@@ -150,7 +170,7 @@ std::optional<std::vector<ContentCoding>> ParseContentEncoding(std::string_view 
       codings.push_back(ContentCoding::Gzip);
     } else if (name == "deflate") {
       codings.push_back(ContentCoding::Deflate);
-    } else if (name == "br") {
+    } else if (name == "br" && BrotliDecodingAvailable()) {
       codings.push_back(ContentCoding::Brotli);
     } else if (!name.empty() && name != "identity") {
       return std::nullopt;

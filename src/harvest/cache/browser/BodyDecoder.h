@@ -1,6 +1,6 @@
 #pragma once
-// Undoing the Content-Encoding of a stored body while its bytes flow: gzip, deflate and br,
-// singly or stacked, with a cap on the decoded size.
+// Undoing the Content-Encoding of a stored body while its bytes flow: gzip, deflate and br (where
+// built with brotli), singly or stacked, with a cap on the decoded size.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,6 +11,10 @@
 #include "harvest/VirtualFiles.h"
 
 enum class ContentCoding { Gzip, Deflate, Brotli };
+
+// False in a build without a brotli decoder (a Windows cross build may lack one): br is then a
+// coding that cannot be undone.
+bool BrotliDecodingAvailable();
 
 // The codings of a Content-Encoding value in the order the server applied them ("identity" and
 // empty items are dropped). Empty when a coding cannot be undone here.
