@@ -1,5 +1,6 @@
 // The entry harvest: the tests that decide whether a cache entry is wanted, its name in the
 // destination folder, and the copy that never overwrites.
+#include <optional>
 #include <string_view>
 
 #include "harvest/FilePlacement.h"
@@ -79,22 +80,30 @@ bool CollectionHasKey(const KeyedCollection* collection, const std::string& key)
 
 void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const std::string& destinationFolder,
                   std::int32_t minimumSizeKb, const DateValue& captureStart, const std::string& extensionList) {
-  // 1-2. The address and the local path.
+  // 1-2. The local path and the address.
   if (record.lpszSourceUrlName == 0) return;
   const std::string localPath = EntryString(record.lpszLocalFileName);
-  const std::string address = EntryString(record.lpszSourceUrlName);
   // The name and the extension are those of the lower-cased path; only its last component is
   // lower-cased, as nothing else of it is used. The file itself is read from the path as stored:
   // on a case-sensitive file system the lower-cased path may name nothing.
   const std::string lowerName = LowerCaseText(fso.GetFileName(localPath));
   const std::string extension = fso.GetExtensionName(lowerName);
+  // The address is read only once it matters: for video recognition when the extension alone does
+  // not admit the entry, otherwise after the cheaper size and time tests. The outcome is the same
+  // as reading it first; most entries of a pass never get that far.
+  std::optional<std::string> address;
+  auto Address = [&]() -> const std::string& {
+    if (!address) address = EntryString(record.lpszSourceUrlName);
+    return *address;
+  };
 
   // 3-5. Video recognition and the extension test.
-  const VideoKind video = Contains(extensionList, ";*.flv;") ? RecognizeVideo(address) : VideoKind::None;
-  if (!Contains(extensionList, ";*." + extension + ";") && !Contains(extensionList, ";*.*;") &&
-      video == VideoKind::None) {
-    return;
-  }
+  const bool recognizesVideo = Contains(extensionList, ";*.flv;");
+  const bool extensionListed =
+      Contains(extensionList, ";*." + extension + ";") || Contains(extensionList, ";*.*;");
+  VideoKind video = VideoKind::None;
+  if (recognizesVideo && !extensionListed) video = RecognizeVideo(Address());
+  if (!extensionListed && video == VideoKind::None) return;
 
   // 6. Size: whole kilobytes of the low size word read as signed, truncated toward zero.
   const std::int32_t kilobytes = static_cast<std::int32_t>(record.dwSizeLow) / 1024;
@@ -102,9 +111,10 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
 
   // 7. Time: strictly after the capture started.
   if (!(FileTimeToLocalDate(record.LastAccessTime) > captureStart)) return;
+  if (recognizesVideo && extensionListed) video = RecognizeVideo(Address());
 
   // 8-9. De-dup by the normalised address.
-  const std::string normalized = NormalizeAddress(address);
+  const std::string normalized = NormalizeAddress(Address());
   const std::string key = "C" + normalized;
   if (CollectionHasKey(HarvestedKeys.get(), key)) return;
 

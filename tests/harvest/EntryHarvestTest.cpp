@@ -82,10 +82,12 @@ TEST_F(EntryHarvest, RecognisesVideosOnlyWhenFlvIsListed) {
   Add(Entry("http://streetvoice.com/getvideo?x=song", "sv[1]", "kind 3"));
   Add(Entry("http://other.com/getvideo?x=not", "other[1]", "no video"));
   Add(Entry("http://YOUTUBE.com/get_video?t=upper", "upper[1]", "case matters"));
-  Pass(";*.jpg;");
+  // A video whose cache file has a listed extension is still named from its address.
+  Add(Entry("http://youtube.com/get_video?fmt=5&t=listed", "frame[1].jpg", "kind 2 with a jpg file"));
+  Pass(";*.gif;");
   EXPECT_THAT(Harvested(), IsEmpty());
   Pass(";*.jpg;*.flv;");
-  EXPECT_THAT(Harvested(), ElementsAre("dl.bin", "get_video[2]", "song.flv", "xyz.flv"));
+  EXPECT_THAT(Harvested(), ElementsAre("dl.bin", "get_video[2]", "listed.flv", "song.flv", "xyz.flv"));
 }
 
 TEST_F(EntryHarvest, VideoNamesFromAddressesCannotLeaveTheFolder) {
