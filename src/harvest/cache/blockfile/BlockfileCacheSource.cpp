@@ -52,20 +52,23 @@ void BlockfileCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statis
     // An entry the browser has open, or left open when it died, is not to be trusted now; a
     // sparse child is part of its parent.
     if (entry.rankings.dirty != 0 || entry.record.state != 0 || (entry.record.flags & EntryRecord::kSparseChild)) return;
-    std::vector<EntryPin> pins{PinOf(entry)};
+    const EntryPin pin = PinOf(entry);
+    std::vector<EntryPin> pins;  // with the sparse children's, which are part of the entry
     Children children;
     if ((entry.record.flags & EntryRecord::kSparseParent) && entry.record.dataSize[1] == 0) {
       children = FindChildren(reader, entry);
+      pins.push_back(pin);
       for (const auto& child : children) {
         if (child) pins.push_back(PinOf(*child));
       }
     }
     StampSet stamps;
-    stamps.records = DigestOf(pins);
+    stamps.records = pins.empty() ? DigestOf(std::span(&pin, 1)) : DigestOf(pins);
     const std::string id = Hex(entry.address.Value(), true);
     std::shared_ptr<const ParsedEntry> parsed;
     if (!Memo().Recall(id, stamps, parsed)) {
       ++statistics.parsed;
+      if (pins.empty()) pins.push_back(pin);
       parsed = Parse(reader, entry, children, std::move(pins), stamps, id);
       Memo().Remember(id, parsed);
     }

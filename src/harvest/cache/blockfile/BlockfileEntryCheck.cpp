@@ -20,7 +20,7 @@ EntryPin PinOf(const EntryView& entry) {
   return pin;
 }
 
-std::uint64_t DigestOf(const std::vector<EntryPin>& pins) {
+std::uint64_t DigestOf(std::span<const EntryPin> pins) {
   std::uint64_t hash = 14695981039346656037ull;  // FNV-1a over the fields, 32 bits at a time
   auto mix = [&hash](std::uint32_t value) {
     for (int i = 0; i < 4; ++i) hash = (hash ^ ((value >> (8 * i)) & 0xFFu)) * 1099511628211ull;

@@ -5,6 +5,7 @@
 // after a copy, and a digest of them keys what the source remembers of the entry.
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,7 +30,7 @@ struct EntryPin {
 EntryPin PinOf(const EntryView& entry);
 
 // A digest of the pins in order; entries that differ in any pinned field differ in it.
-std::uint64_t DigestOf(const std::vector<EntryPin>& pins);
+std::uint64_t DigestOf(std::span<const EntryPin> pins);
 
 class PinnedEntryCheck : public EntryCheck {
  public:

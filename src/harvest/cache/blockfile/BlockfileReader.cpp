@@ -1,5 +1,6 @@
 #include "harvest/cache/blockfile/BlockfileReader.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "harvest/cache/blockfile/SuperFastHash.h"
@@ -11,6 +12,7 @@ namespace {
 // Keys are URLs with a short prefix; the browser accepts URLs of up to 2 MiB.
 constexpr std::int32_t kLongestKey = 4 << 20;
 constexpr std::uint32_t kLongestChain = 1u << 16;
+constexpr std::size_t kShortChain = 16;
 
 }  // namespace
 
@@ -43,12 +45,23 @@ std::optional<Bytes> Reader::Run(Address address) {
 }
 
 void Reader::ForEachEntry(const std::function<void(const EntryView&)>& visit) {
-  std::unordered_set<std::uint32_t> met;  // an entry lies in one chain only
+  // An entry can only be met in the chain of its own bucket (checked below), so a chain that
+  // comes back to an entry it passed is a loop: remembered per chain, in a set once it is long.
+  std::vector<std::uint32_t> chain;
+  std::unordered_set<std::uint32_t> longChain;
   const std::uint32_t mask = header_.tableLength - 1;
   for (std::uint32_t bucket = 0; bucket < table_.size(); ++bucket) {
     Address address(table_[bucket]);
+    chain.clear();
+    longChain.clear();
     for (std::uint32_t length = 0; address.IsInitialized() && length < kLongestChain; ++length) {
-      if (!met.insert(address.Value()).second) break;
+      if (chain.size() < kShortChain) {
+        if (std::find(chain.begin(), chain.end(), address.Value()) != chain.end()) break;
+        chain.push_back(address.Value());
+        if (chain.size() == kShortChain) longChain.insert(chain.begin(), chain.end());
+      } else if (!longChain.insert(address.Value()).second) {
+        break;
+      }
       const auto entry = ReadEntry(address);
       if (!entry || (entry->record.hash & mask) != bucket) break;
       visit(*entry);
