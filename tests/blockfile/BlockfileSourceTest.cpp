@@ -235,7 +235,7 @@ TEST_F(BlockfileSourceTest, RemembersEntriesAcrossWalksAndReadsRewrittenOnesAgai
 
   // Rewritten in place: the same entry address, a new body elsewhere.
   BlockfileCache rewritten(64);
-  entry.body = PictureBytes(20000, 9);
+  entry.body = PictureBytes(12000, 9);  // in data_3 now, no longer in data_2
   rewritten.Add(entry);
   rewritten.Add(Picture("http://h/other.jpg", 400, 2));
   rewritten.Write(folder_);
@@ -244,7 +244,7 @@ TEST_F(BlockfileSourceTest, RemembersEntriesAcrossWalksAndReadsRewrittenOnesAgai
   listed = List();
   EXPECT_EQ(source_->LastWalk().parsed, 1u);
   EXPECT_EQ(listed.at("http://h/photo.jpg").localPath, oldPath);
-  EXPECT_EQ(listed.at("http://h/photo.jpg").size, 20000u);
+  EXPECT_EQ(listed.at("http://h/photo.jpg").size, 12000u);
   EXPECT_EQ(CopyOut(oldPath), entry.body);
 
   // Opened by the browser after the walk: the copy and the size refuse it, the next walk leaves it out.
@@ -327,4 +327,22 @@ TEST(BlockfileDiscoveryTest, FindsBlockfileCachesInTheWindowsLocations) {
   EXPECT_EQ(listed.size(), 2u);
   EXPECT_TRUE(listed.count("http://h/chrome.jpg"));
   EXPECT_TRUE(listed.count("http://h/edge.jpg"));
+}
+
+TEST_F(BlockfileSourceTest, CopyThatRacesARewriteIsRefused) {
+  BlockfileEntry entry = Picture("http://h/photo.jpg", 9000, 1);
+  BlockfileCache before(64);
+  before.Add(entry);
+  before.Write(folder_);
+  const std::string path = List().at("http://h/photo.jpg").localPath;
+  BlockfileCache after(64);
+  entry.body = PictureBytes(2000, 2);
+  after.Add(entry);
+  bool rewritten = false;
+  EXPECT_ANY_THROW(FileSystemObject().ReadContents(path, [&](const char*, std::size_t) {
+    if (!rewritten) after.Write(folder_);  // the browser rewrites the entry while its body is copied
+    rewritten = true;
+    return true;
+  }));
+  EXPECT_TRUE(rewritten);
 }
