@@ -346,3 +346,23 @@ TEST_F(BlockfileSourceTest, CopyThatRacesARewriteIsRefused) {
   }));
   EXPECT_TRUE(rewritten);
 }
+
+TEST_F(BlockfileSourceTest, EntryUnreadableForAMomentIsListedOnceItCanBeRead) {
+  // The records stay the same throughout: only what they point at is missing for a while.
+  BlockfileCache cache(64);
+  const BlockfileEntry entry = Picture("http://h/big.jpg", 50000, 1);
+  cache.Add(entry);
+  cache.Write(folder_);
+  const std::string file = JoinPath(folder_, "f_000001");
+  const std::string stream0At = cache.Locate(cache.At(entry.key).streams[0]).first;
+  const std::string blocks = ReadBytes(JoinPath(folder_, stream0At));
+  std::filesystem::remove(file);
+  EXPECT_TRUE(List().empty());
+  cache.Write(folder_);
+  Patch(stream0At, cache.Locate(cache.At(entry.key).streams[0]).second + 8, std::string(60, '\0'));  // no header block
+  EXPECT_TRUE(List().empty());
+  WriteBytes(JoinPath(folder_, stream0At), blocks);
+  const auto listed = List();
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(CopyOut(listed.at("http://h/big.jpg").localPath), entry.body);
+}

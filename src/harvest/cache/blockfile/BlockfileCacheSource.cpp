@@ -47,6 +47,9 @@ void BlockfileCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statis
   FolderFiles files(Folder());
   Reader reader(files);
   if (!reader.OpenIndex()) return;  // no index, or one being created: nothing to list now
+  // New and changed entries are read again, run by run, rather than from the walk's chunks, which
+  // may have been read before the browser finished writing them.
+  Reader fresh(files, false);
   reader.ForEachEntry([&](const EntryView& entry) {
     ++statistics.files;
     // An entry the browser has open, or left open when it died, is not to be trusted now; a
@@ -69,7 +72,8 @@ void BlockfileCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statis
     if (!Memo().Recall(id, stamps, parsed)) {
       ++statistics.parsed;
       if (pins.empty()) pins.push_back(pin);
-      parsed = Parse(reader, entry, children, std::move(pins), stamps, id);
+      parsed = Parse(fresh, entry, children, std::move(pins), stamps, id);
+      if (!parsed) return;  // could not be read as it stands now: tried again next walk
       Memo().Remember(id, parsed);
     }
     if (parsed && parsed->listed) {
@@ -141,20 +145,27 @@ bool BlockfileCacheSource::AddSparsePieces(Reader& reader, const EntryView& pare
   return covered == total;
 }
 
-std::shared_ptr<const ParsedEntry> BlockfileCacheSource::Parse(Reader& reader, const EntryView& entry,
+std::shared_ptr<const ParsedEntry> BlockfileCacheSource::Parse(Reader& reader, const EntryView& walked,
                                                                const Children& children, std::vector<EntryPin> pins,
                                                                const StampSet& stamps, const std::string& id) {
+  // Records, key and response read now, one after the other, must still be those the walk met.
+  const auto current = reader.ReadEntry(walked.address);
+  if (!current || !(PinOf(*current) == pins.front()) || current->rankings.dirty != 0) return nullptr;
+  const EntryView& entry = *current;
+  const auto key = reader.ReadKey(entry);
+  if (!key) return nullptr;  // damaged, or changed while it was read
+  const auto stream0 = reader.ReadStream(entry.record, 0, kLargestStream0);
+  const auto info = stream0 ? ParseResponseInfo(*stream0) : std::nullopt;
+  if (!info) return nullptr;
+  const auto response = ParseNulSeparatedHeaders(info->headerBlock);
+  if (!response) return nullptr;
+
+  // From here on the entry's own records decide: what is learned holds until they change.
   auto parsed = std::make_shared<ParsedEntry>();
   parsed->stamps = stamps;  // the digest of the records: what the memo compares
   parsed->entry.lastModified = CacheFileTime::FromValue(
       WindowsEpochMicrosecondsToFileTime(static_cast<std::int64_t>(entry.record.creationTime)));
-  const auto key = reader.ReadKey(entry);
-  if (!key) return parsed;  // damaged, or rewritten while it was read: not listed while it stays so
-  const auto stream0 = reader.ReadStream(entry.record, 0, kLargestStream0);
-  const auto info = stream0 ? ParseResponseInfo(*stream0) : std::nullopt;
-  if (!info || info->truncated) return parsed;
-  const auto response = ParseNulSeparatedHeaders(info->headerBlock);
-  if (!response) return parsed;
+  if (info->truncated) return parsed;
   parsed->entry.lastSync = CacheFileTime::FromValue(WindowsEpochMicrosecondsToFileTime(info->responseTime));
 
   std::vector<std::pair<std::string, FileStamp>> separateFiles;
@@ -163,7 +174,7 @@ std::shared_ptr<const ParsedEntry> BlockfileCacheSource::Parse(Reader& reader, c
   if (bodySize > 0) {
     if (!IsWholeResponse(*response, bodySize)) return parsed;
     const auto place = reader.PlaceStream(entry.record, 1);
-    if (!place || !AddPiece(*place, bodySize, *parsed, separateFiles)) return parsed;
+    if (!place || !AddPiece(*place, bodySize, *parsed, separateFiles)) return nullptr;
     storedLength = bodySize;
   } else if (entry.record.flags & EntryRecord::kSparseParent) {
     const auto total = AnnouncedResourceLength(*response);

@@ -23,7 +23,9 @@ class BlockfileCacheSource : public BrowserCacheSource {
   using Children = std::vector<std::optional<blockfile::EntryView>>;
   // The sparse children that the parent's stream 2 says exist, by child number.
   Children FindChildren(blockfile::Reader& reader, const blockfile::EntryView& parent);
-  std::shared_ptr<const ParsedEntry> Parse(blockfile::Reader& reader, const blockfile::EntryView& entry,
+  // What the entry holds, read anew through reader; null when it cannot be read as it stands now
+  // (changed since the walk met it, damaged, or a file missing), so that the next walk tries again.
+  std::shared_ptr<const ParsedEntry> Parse(blockfile::Reader& reader, const blockfile::EntryView& walked,
                                            const Children& children, std::vector<blockfile::EntryPin> pins,
                                            const StampSet& stamps, const std::string& id);
   // Adds the body pieces of a complete sparse resource of total bytes; false when it is not complete.
