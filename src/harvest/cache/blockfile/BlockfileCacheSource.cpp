@@ -148,10 +148,9 @@ bool BlockfileCacheSource::AddSparsePieces(Reader& reader, const EntryView& pare
 std::shared_ptr<const ParsedEntry> BlockfileCacheSource::Parse(Reader& reader, const EntryView& walked,
                                                                const Children& children, std::vector<EntryPin> pins,
                                                                const StampSet& stamps, const std::string& id) {
-  // Records, key and response read now, one after the other, must still be those the walk met.
-  const auto current = reader.ReadEntry(walked.address);
-  if (!current || !(PinOf(*current) == pins.front()) || current->rankings.dirty != 0) return nullptr;
-  const EntryView& entry = *current;
+  // The key and the response are read after the records that place them, never before: the
+  // browser writes them before it marks the entry clean.
+  const EntryView& entry = walked;
   const auto key = reader.ReadKey(entry);
   if (!key) return nullptr;  // damaged, or changed while it was read
   const auto stream0 = reader.ReadStream(entry.record, 0, kLargestStream0);

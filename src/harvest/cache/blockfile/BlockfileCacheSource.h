@@ -23,8 +23,8 @@ class BlockfileCacheSource : public BrowserCacheSource {
   using Children = std::vector<std::optional<blockfile::EntryView>>;
   // The sparse children that the parent's stream 2 says exist, by child number.
   Children FindChildren(blockfile::Reader& reader, const blockfile::EntryView& parent);
-  // What the entry holds, read anew through reader; null when it cannot be read as it stands now
-  // (changed since the walk met it, damaged, or a file missing), so that the next walk tries again.
+  // What the entry holds, its key and streams read anew through reader; null when it cannot be read
+  // as it stands now (changed meanwhile, damaged, or a file missing), so that the next walk tries again.
   std::shared_ptr<const ParsedEntry> Parse(blockfile::Reader& reader, const blockfile::EntryView& walked,
                                            const Children& children, std::vector<blockfile::EntryPin> pins,
                                            const StampSet& stamps, const std::string& id);
