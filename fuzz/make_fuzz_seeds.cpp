@@ -2,6 +2,8 @@
 #include <filesystem>
 #include <iostream>
 
+#include "BlockfileFixtures.h"
+#include "BlockfileFuzzInput.h"
 #include "CacheFixtures.h"
 
 using namespace fixtures;
@@ -12,6 +14,32 @@ namespace {
 void Seed(const fs::path& root, const std::string& target, const std::string& name, const std::string& bytes) {
   fs::create_directories(root / target);
   WriteBytes((root / target / name).string(), bytes);
+}
+
+// A blockfile cache small enough for one fuzz input: each block file cut down to the blocks in use.
+std::string SmallBlockfileCache() {
+  BlockfileCache cache(16);
+  BlockfileEntry small{.key = "1/0/_dk_http://s http://s http://s/a.gif", .body = PictureBytes(200, 7)};
+  BlockfileEntry medium{.key = "1/0/http://s/b.jpg", .body = PictureBytes(1500, 8)};
+  medium.headers.push_back("Content-Encoding: gzip");
+  BlockfileEntry longKey{.key = "1/0/http://s/" + std::string(1000, 'k') + ".png", .body = PictureBytes(300, 9)};
+  BlockfileEntry dirty{.key = "1/0/http://s/d.jpg", .body = PictureBytes(100, 10)};
+  dirty.dirty = 1;
+  for (const auto* entry : {&small, &medium, &longKey, &dirty}) cache.Add(*entry);
+  auto files = cache.Files();
+  files.erase("data_3");
+  for (auto& [name, bytes] : files) {
+    if (name.rfind("data_", 0) != 0) continue;
+    const std::uint32_t blockSize = static_cast<std::uint8_t>(bytes[12]) | (static_cast<std::uint8_t>(bytes[13]) << 8);
+    std::uint32_t used = 0;
+    for (std::uint32_t block = 0; block < 8112 * 8; ++block) {
+      if (bytes[80 + block / 8] & (1 << (block % 8))) used = block + 1;
+    }
+    used = (used + 3) / 4 * 4;
+    for (int i = 0; i < 4; ++i) bytes[20 + static_cast<std::size_t>(i)] = static_cast<char>((used >> (8 * i)) & 0xff);
+    bytes.resize(8192 + std::size_t{used} * blockSize);
+  }
+  return blockfile_fuzz::Frame(files);
 }
 
 }  // namespace
@@ -48,5 +76,6 @@ int main(int argc, char** argv) {
   Seed(root, "body_decoder", "gzip", std::string(1, '\0') + Gzip(picture));
   Seed(root, "body_decoder", "deflate", std::string(1, '\1') + Deflate(picture, false));
   Seed(root, "body_decoder", "br", std::string(1, '\2') + Brotli(picture));
+  Seed(root, "blockfile_cache", "small", SmallBlockfileCache());
   return 0;
 }

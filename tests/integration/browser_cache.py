@@ -5,8 +5,10 @@ Serves the corpus (corpus.py) from 127.0.0.1, lets Debian's `chromium` and `fire
 one page that shows every picture and fetches the video, ends each browser cleanly so its cache
 is flushed, then checks that every corpus item sits complete in each cache. Writes a JSON
 manifest of what was served and prints the cache folders, one line each: "<browser> <folder>".
+"blockfile" is Chromium again, switched to its blockfile cache format (the default of Chrome and
+Edge on Windows); --blockfile makes only that cache.
 
-    browser_cache.py --workdir DIR [--browser chromium|firefox|all]
+    browser_cache.py --workdir DIR [--browser chromium|firefox|blockfile|all] [--blockfile]
 
 Exit status: 0 when every requested browser stored every item, 1 otherwise, 2 for bad usage.
 A browser missing from PATH is a failure, never a skip.
@@ -32,6 +34,7 @@ from pathlib import Path
 
 sys.dont_write_bytecode = True  # leave no __pycache__ in the source tree
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import blockfile_layout  # noqa: E402
 import corpus  # noqa: E402
 
 # Extension list and minimum size the harvest of these caches uses; the names the manifest
@@ -39,8 +42,10 @@ import corpus  # noqa: E402
 HARVEST_EXT_LIST = "*.jpg;*.jpeg;*.bmp;*.gif;*.png;*.webp;*.flv"
 HARVEST_MIN_KB = 25
 
-BROWSERS = ("chromium", "firefox")
-EXECUTABLES = {"chromium": "chromium", "firefox": "firefox-esr"}
+BROWSERS = ("chromium", "firefox", "blockfile")
+EXECUTABLES = {"chromium": "chromium", "firefox": "firefox-esr", "blockfile": "chromium"}
+# Chromium keeps its HTTP cache in the blockfile format with this switch.
+BLOCKFILE_FEATURE = "--enable-features=DiskCacheBackendExperiment:backend/blockfile"
 
 # Seconds to let a browser finish its cache writes after the page reported back.
 SETTLE_SECONDS = 2.0
@@ -51,6 +56,19 @@ EXIT_TIMEOUT = 20.0
 
 class BrowserMissing(RuntimeError):
     pass
+
+
+# The dirty-entry run: a page whose second picture arrives slowly.
+SLOW_PATH = "/slow/huge.bmp"
+SLOW_RATE = 300 * 1024
+SLOW_PICTURE = corpus.make_bmp(1000, 980, "slow")
+DIRTY_PAGE = f"""<!doctype html>
+<html><head><meta charset="utf-8"><title>slow</title></head><body>
+<img src="/pics/photo.jpg"><img src="{SLOW_PATH}">
+</body></html>
+"""
+# Bytes of the slow picture sent before the cache is caught mid-download.
+DIRTY_AFTER_BYTES = 1_300_000
 
 
 # ---------------------------------------------------------------------------------------------
@@ -98,6 +116,8 @@ class CorpusServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.reports: dict[str, dict] = {}
         self.reported = {b: threading.Event() for b in BROWSERS}
         self.current = None  # the browser now running; requests are put down to it
+        self.slow_sent = 0  # bytes of the slow picture sent so far
+        self.slow_stop = threading.Event()
         week_ago = time.time() - 7 * 86400
         self.last_modified = email.utils.formatdate(week_ago, usegmt=True)
 
@@ -134,6 +154,13 @@ class CorpusHandler(http.server.BaseHTTPRequestHandler):
             # no-cache, not no-store: Firefox keeps a no-store page's pictures in memory only.
             self._send(200, "text/html; charset=utf-8", body, {"Cache-Control": "no-cache"})
             return
+        if url.path == "/dirty.html":
+            body = DIRTY_PAGE.encode()
+            self._send(200, "text/html; charset=utf-8", body, {"Cache-Control": "no-cache"})
+            return
+        if url.path == SLOW_PATH:
+            self._send_slowly(SLOW_PICTURE)
+            return
         if url.path == "/loaded":
             query = urllib.parse.parse_qs(url.query)
             browser = query.get("browser", [""])[0]
@@ -154,6 +181,26 @@ class CorpusHandler(http.server.BaseHTTPRequestHandler):
             headers["Content-Encoding"] = item.encoding
             headers["Vary"] = "Accept-Encoding"
         self._send(item.status, item.content_type, item.wire, headers)
+
+    def _send_slowly(self, body: bytes):
+        """A cacheable picture at SLOW_RATE bytes a second, so that a cache can be caught while
+        its entry is being written."""
+        self.send_response(200)
+        self.send_header("Content-Type", "image/bmp")
+        self.send_header("Cache-Control", "public, max-age=86400")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        step = SLOW_RATE // 10
+        try:
+            for at in range(0, len(body), step):
+                if self.server.slow_stop.is_set():
+                    break
+                self.wfile.write(body[at:at + step])
+                self.wfile.flush()
+                self.server.slow_sent = at + step
+                time.sleep(0.1)
+        except OSError:
+            pass  # the browser went away
 
     def _send(self, status: int, content_type: str | None, body: bytes, headers: dict[str, str]):
         self.send_response(status)
@@ -215,11 +262,13 @@ def find_executable(browser: str) -> str:
 
 def browser_command(browser: str, executable: str, root: Path, url: str) -> tuple[list[str], Path]:
     """The command line and the cache folder it fills."""
-    if browser == "chromium":
+    if browser in ("chromium", "blockfile"):
         command = [executable, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                    "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
                    "--disable-component-update", "--disable-sync", "--password-store=basic",
                    f"--user-data-dir={root / 'profile'}", f"--disk-cache-dir={root / 'cache'}", url]
+        if browser == "blockfile":
+            command.insert(1, BLOCKFILE_FEATURE)
         return command, root / "cache" / "Default" / "Cache" / "Cache_Data"
     profile = root / "profile"
     profile.mkdir(parents=True, exist_ok=True)
@@ -230,19 +279,85 @@ def browser_command(browser: str, executable: str, root: Path, url: str) -> tupl
     return command, root / "cache" / "cache2"
 
 
-def run_browser(server: CorpusServer, browser: str, root: Path) -> dict:
-    """Runs one browser over the page and ends it cleanly. Returns what happened."""
-    executable = find_executable(browser)
-    root.mkdir(parents=True, exist_ok=True)
-    url = f"{server.origin}/page.html?browser={browser}"
-    command, cache = browser_command(browser, executable, root, url)
+def browser_env(root: Path) -> dict:
+    """An environment that keeps the browser's configuration and caches inside root."""
     env = dict(os.environ)
     env.update(HOME=str(root / "home"), XDG_CONFIG_HOME=str(root / "config"), XDG_CACHE_HOME=str(root / "xdg-cache"),
                XDG_DATA_HOME=str(root / "data"), MOZ_HEADLESS="1")
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
     for folder in ("home", "config", "xdg-cache", "data"):
-        (root / folder).mkdir(exist_ok=True)
+        (root / folder).mkdir(parents=True, exist_ok=True)
+    return env
+
+
+def _network_service_pids(pgid: int) -> list[int]:
+    """The browser's network-service processes (they own the disk cache) in process group pgid."""
+    pids = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            if os.getpgid(int(entry.name)) != pgid:
+                continue
+            if b"network.mojom.NetworkService" in (entry / "cmdline").read_bytes():
+                pids.append(int(entry.name))
+        except (OSError, ProcessLookupError):
+            pass
+    return pids
+
+
+def make_dirty_blockfile_cache(workdir: Path) -> dict:
+    """Chromium, in the blockfile format, loads a page whose second picture arrives slowly. While
+    that picture downloads, the cache folder is copied ("copy"); then the network service that
+    owns the cache is killed, which leaves the entry dirty as a crash does ("crashed"). Returns
+    both folders, the two URLs, and the problems met making them."""
+    executable = find_executable("blockfile")
+    root = workdir / "blockfile-dirty"
+    root.mkdir(parents=True, exist_ok=True)
+    server = CorpusServer(corpus.build_corpus())
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    command, cache = browser_command("blockfile", executable, root, f"{server.origin}/dirty.html")
+    copy = root / "copy-while-downloading"
+    problems = []
+    try:
+        with open(root / "browser.log", "wb") as log:
+            process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, env=browser_env(root),
+                                       stdin=subprocess.DEVNULL, start_new_session=True)
+            deadline = time.monotonic() + PAGE_TIMEOUT
+            while server.slow_sent < DIRTY_AFTER_BYTES and time.monotonic() < deadline and process.poll() is None:
+                time.sleep(0.1)
+            if server.slow_sent < DIRTY_AFTER_BYTES:
+                problems.append(f"the slow picture never got past {server.slow_sent} bytes (see {root / 'browser.log'})")
+            time.sleep(0.5)
+            if cache.is_dir():
+                shutil.copytree(cache, copy)
+            else:
+                problems.append(f"no cache folder at {cache} while the picture downloaded")
+            for pid in _network_service_pids(process.pid):
+                os.kill(pid, signal.SIGKILL)
+            time.sleep(0.5)
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+            _wait_group_gone(process.pid)
+    finally:
+        server.slow_stop.set()
+        server.shutdown()
+        server.server_close()
+    return {"copy": str(copy), "crashed": str(cache), "slow_url": server.origin + SLOW_PATH,
+            "photo_url": server.origin + "/pics/photo.jpg", "problems": problems}
+
+
+def run_browser(server: CorpusServer, browser: str, root: Path, while_running=None) -> dict:
+    """Runs one browser over the page and ends it cleanly. Returns what happened. while_running,
+    when given, is called with the cache folder after the page reported back and the browser
+    settled, before it is ended; what it returns is kept as "while_running"."""
+    executable = find_executable(browser)
+    root.mkdir(parents=True, exist_ok=True)
+    url = f"{server.origin}/page.html?browser={browser}"
+    command, cache = browser_command(browser, executable, root, url)
+    env = browser_env(root)
     server.current = browser
     started = time.monotonic()
     started_wall = time.time()
@@ -251,8 +366,11 @@ def run_browser(server: CorpusServer, browser: str, root: Path) -> dict:
                                    stdin=subprocess.DEVNULL, start_new_session=True)
         reported = server.reported[browser].wait(PAGE_TIMEOUT)
         page_seconds = time.monotonic() - started
-        if browser == "chromium" and reported:
+        live = None
+        if browser != "firefox" and reported:
             time.sleep(SETTLE_SECONDS)
+            if while_running:
+                live = while_running(cache)
             process.send_signal(signal.SIGTERM)  # Chromium shuts down cleanly and writes its index
         # Firefox quits by itself when the page closes its window.
         clean_exit = True
@@ -269,6 +387,7 @@ def run_browser(server: CorpusServer, browser: str, root: Path) -> dict:
     return {
         "executable": executable,
         "command": command,
+        "while_running": live,
         "cache": str(cache),
         "reported": reported,
         "page_seconds": round(page_seconds, 2),
@@ -303,7 +422,10 @@ def _wait_group_gone(pgid: int, timeout: float = 10.0) -> None:
 
 
 def cache_entry_files(browser: str, cache: Path) -> list[Path]:
-    """Chromium: the `*_0` entry files (never `todelete_*`); Firefox: `entries/*`."""
+    """Chromium: the `*_0` entry files (never `todelete_*`); Firefox: `entries/*`; the blockfile
+    format keeps its entries in shared files, reached through the index."""
+    if browser == "blockfile":
+        return [cache / "index"]
     if browser == "chromium":
         return sorted(p for p in cache.glob("*_0") if not p.name.startswith("todelete_"))
     return sorted(p for p in (cache / "entries").glob("*") if p.is_file())
@@ -338,6 +460,21 @@ def find_stored(browser: str, files: list[Path], url: str, wire: bytes) -> tuple
     return None, "no entry holds this URL"
 
 
+def find_stored_blockfile(cache: Path, url: str, wire: bytes) -> tuple[str | None, str]:
+    """The address (8 hex digits) of the clean entry whose key names url and whose stream 1 is wire."""
+    store = blockfile_layout.Cache(cache)
+    seen = []
+    for entry in store.entries():
+        if blockfile_layout.url_of(entry.key) != url:
+            continue
+        if entry.dirty == 0 and entry.state == 0 and store.stream(entry, 1) == wire:
+            return "%08x" % entry.address, "stored"
+        seen.append("%08x" % entry.address)
+    if seen:
+        return None, "key found at %s but not clean, or the body there differs from what was served" % ", ".join(seen)
+    return None, "no entry holds this URL"
+
+
 def check_cache(browser: str, info: dict, items: list[corpus.Item], origin: str) -> list[str]:
     """Checks that every item was requested by the browser and sits complete in its cache.
     Fills info["entries"] and info["stored"]; returns the problems found."""
@@ -346,18 +483,22 @@ def check_cache(browser: str, info: dict, items: list[corpus.Item], origin: str)
     if not cache.is_dir():
         return [f"{browser}: no cache folder at {cache}"]
     files = cache_entry_files(browser, cache)
-    info["entry_files"] = len(files)
+    info["entry_files"] = len(blockfile_layout.Cache(cache).entries()) if browser == "blockfile" else len(files)
     info["stored"] = {}
     sent = {r["item"]: r["path"] for r in info.get("requests", []) if r["item"]}
     for item in items:
         if item.id not in sent:
             problems.append(f"{browser}: never requested {item.path}")
             continue
-        found, how = find_stored(browser, files, origin + sent[item.id], item.wire)
+        if browser == "blockfile":
+            found, how = find_stored_blockfile(cache, origin + sent[item.id], item.wire)
+        else:
+            path, how = find_stored(browser, files, origin + sent[item.id], item.wire)
+            found = path.name if path else None
         if found is None:
             problems.append(f"{browser}: {item.path}: {how}")
         else:
-            info["stored"][item.id] = found.name
+            info["stored"][item.id] = found
     if info.get("broken_pictures"):
         problems.append(f"{browser}: pictures that did not decode: {', '.join(info['broken_pictures'])}")
     if not info.get("reported"):
@@ -398,9 +539,10 @@ def item_manifest(item: corpus.Item, origin: str, corpus_dir: Path) -> dict:
     }
 
 
-def make_caches(workdir: Path, browsers: list[str], log=print) -> tuple[dict, list[str]]:
+def make_caches(workdir: Path, browsers: list[str], log=print, while_running=None) -> tuple[dict, list[str]]:
     """Serves the corpus to each browser in turn; returns the manifest and the problems found.
-    Raises BrowserMissing before anything starts when a browser is not installed."""
+    Raises BrowserMissing before anything starts when a browser is not installed. while_running
+    maps a browser to a call made on its cache while it still runs (see run_browser)."""
     for browser in browsers:
         find_executable(browser)
     workdir.mkdir(parents=True, exist_ok=True)
@@ -420,7 +562,7 @@ def make_caches(workdir: Path, browsers: list[str], log=print) -> tuple[dict, li
     }
     try:
         for browser in browsers:
-            info = run_browser(server, browser, workdir / browser)
+            info = run_browser(server, browser, workdir / browser, (while_running or {}).get(browser))
             info["requests"] = list(server.requests[browser])
             problems += check_cache(browser, info, items, server.origin)
             info["requested"] = {r["item"]: r["path"] for r in info["requests"] if r["item"]}
@@ -441,8 +583,11 @@ def main(argv: list[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--workdir", required=True, type=Path, help="folder for profiles, caches and the manifest")
     parser.add_argument("--browser", choices=[*BROWSERS, "all"], default="all")
+    parser.add_argument("--blockfile", action="store_true", help="only Chromium, in the blockfile cache format")
     args = parser.parse_args(argv)
     browsers = list(BROWSERS) if args.browser == "all" else [args.browser]
+    if args.blockfile:
+        browsers = ["blockfile"]
     try:
         manifest, problems = make_caches(args.workdir.resolve(), browsers, log=lambda s: print(s, file=sys.stderr))
     except BrowserMissing as missing:

@@ -244,6 +244,11 @@ class Item:
 CJK_NAME = "猫の写真.png"
 
 
+def exact(data: bytes, size: int) -> bytes:
+    assert len(data) == size, (len(data), size)
+    return data
+
+
 def build_corpus() -> list[Item]:
     """The served resources. Paths are unique and so are the names they are harvested under."""
     cjk_path = "/" + urllib.parse.quote(CJK_NAME)
@@ -272,6 +277,18 @@ def build_corpus() -> list[Item]:
              make_flv("video", 30), loaded_by="fetch", note="video of kind 2, named after its last parameter"),
         Item("small", "/pics/tiny.png", "image/png", make_png(16, 16, "tiny"),
              note="under the minimum size: never harvested"),
+        # Sizes around the places a blockfile cache keeps bodies: 256-byte, 1 KiB and 4 KiB blocks
+        # up to 16,384 bytes, a file of its own above. All under the default minimum size.
+        Item("under_1k", "/sizes/under1k.jpg", "image/jpeg", exact(make_jpeg(8, 8, "u1k", 900), 900),
+             note="900 bytes"),
+        Item("under_4k", "/sizes/under4k.jpg", "image/jpeg", exact(make_jpeg(16, 16, "u4k", 3000), 3000),
+             note="3,000 bytes"),
+        Item("edge_16384", "/sizes/edge16384.jpg", "image/jpeg", exact(make_jpeg(32, 32, "e16384", 16384), 16384),
+             note="16,384 bytes: the largest body kept in blocks"),
+        Item("edge_16385", "/sizes/edge16385.jpg", "image/jpeg", exact(make_jpeg(32, 32, "e16385", 16385), 16385),
+             note="16,385 bytes: the smallest body in a file of its own"),
+        Item("long_url", "/long/" + "segment-" * 128 + "/far.jpg", "image/jpeg", make_jpeg(40, 40, "long", 27 * KIB),
+             note="a URL over 1,000 bytes: a key kept apart from its entry"),
         Item("not_found", "/pics/gone.jpg", "text/html", not_found_page(30 * KIB), status=404,
              note="a cacheable 404 answer with a picture's name: never harvested"),
     ]

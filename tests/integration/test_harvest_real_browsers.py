@@ -1,14 +1,21 @@
 #!/usr/bin/env python3
 """Harvests real Chromium and Firefox caches with tavrin-harvest and checks every copy.
 
-Makes both caches with browser_cache.py, then for each browser runs
+Makes the caches with browser_cache.py (Chromium's simple and blockfile formats, Firefox), then
+for each browser runs
 
     tavrin-harvest --since all --cache <cache folder> --dest <folder> --ext <list> --min-kb 25 --stats
 
 and checks that the destination holds exactly the expected files: every corpus item the rules
 admit, under the name the rules give it, byte for byte what was served (decoded), and nothing
 else (no half-written or temporary files, no numbered duplicates). A second run into the same
-folder must copy nothing, and --list-caches must report the cache.
+folder must copy nothing, and --list-caches must report the cache. A run with --min-kb 0 must
+copy the small pictures too.
+
+The blockfile cache is also harvested while Chromium still runs, caught with an entry half
+written (copied mid-download, and left behind by a killed network service), and damaged on
+purpose (index, block-file headers, single records, allocation bits, a short separate file):
+the harvest must never fail or copy anything wrong, and must copy everything undamaged.
 
     test_harvest_real_browsers.py --harvest build/bin/tavrin-harvest [--workdir DIR] [--browser B]
 
@@ -30,7 +37,9 @@ from pathlib import Path
 
 sys.dont_write_bytecode = True  # leave no __pycache__ in the source tree
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import blockfile_layout  # noqa: E402
 import browser_cache  # noqa: E402
+import corpus  # noqa: E402
 
 HARVEST_TIMEOUT = 60
 
@@ -128,24 +137,10 @@ def check_since(harvest: str, cache: str, settings: dict, info: dict, expected: 
     return problems
 
 
-def check_browser(harvest: str, browser: str, manifest: dict, workdir: Path) -> list[str]:
-    """Harvests one browser's cache and compares the result with the manifest."""
-    info = manifest["browsers"][browser]
-    cache = info["cache"]
-    items = manifest["items"]
-    settings = manifest["harvest"]
-    expected = {it["expected_name"]: it for it in items if it["expected_name"]}
-    dest = workdir / f"harvest-{browser}"
-    problems: list[str] = []
-    base = [harvest, "--since", "all", "--cache", cache, "--dest", str(dest),
-            "--ext", settings["ext"], "--min-kb", str(settings["min_kb"])]
-
-    result, seconds = run(base + ["--stats"])
-    print(f"{browser}: harvest took {seconds:.2f} s, exit {result.returncode}")
-    if result.returncode != 0:
-        problems.append(f"exit status {result.returncode}, expected 0; stderr: {text(result.stderr).strip()}")
-    problems += check_stats(text(result.stderr), len(expected), len(info.get("stored", {})))
-
+def compare_folder(dest: Path, expected: dict, items: list[dict], stdout: str) -> list[str]:
+    """The destination must hold exactly the expected copies, byte for byte, and the harvester's
+    output must name exactly the files there."""
+    problems = []
     present = files_below(dest) if dest.is_dir() else {}
     for name, item in sorted(expected.items()):
         path = present.get(name)
@@ -165,7 +160,7 @@ def check_browser(harvest: str, browser: str, manifest: dict, workdir: Path) -> 
             problems.append(f"unexpected file {relative!r} ({path.stat().st_size} bytes): "
                             f"{identify(path.read_bytes(), items)}")
 
-    printed = [line for line in text(result.stdout).splitlines() if line.strip()]
+    printed = [line for line in stdout.splitlines() if line.strip()]
     printed_names = []
     for line in printed:
         path = Path(line)
@@ -175,6 +170,42 @@ def check_browser(harvest: str, browser: str, manifest: dict, workdir: Path) -> 
             printed_names.append(path.name)
     if sorted(printed_names) != sorted(n for n, p in present.items() if p.is_file()):
         problems.append(f"stdout lists {sorted(printed_names)}, the folder holds {sorted(present)}")
+
+    return problems
+
+
+def expected_copies(manifest: dict, min_kb: int, ext: str | None = None) -> dict:
+    """The copies a harvest with these settings makes, by name."""
+    settings = manifest["harvest"]
+    expected = {}
+    for it in manifest["items"]:
+        name = corpus.harvested_name(it["url"], it["path"], it["content_type"], it["size"], ext or settings["ext"],
+                                     min_kb, it["status"])
+        if name:
+            expected[name] = it
+    return expected
+
+
+def check_browser(harvest: str, browser: str, manifest: dict, workdir: Path) -> list[str]:
+    """Harvests one browser's cache and compares the result with the manifest."""
+    info = manifest["browsers"][browser]
+    cache = info["cache"]
+    items = manifest["items"]
+    settings = manifest["harvest"]
+    expected = {it["expected_name"]: it for it in items if it["expected_name"]}
+    dest = workdir / f"harvest-{browser}"
+    problems: list[str] = []
+    base = [harvest, "--since", "all", "--cache", cache, "--dest", str(dest),
+            "--ext", settings["ext"], "--min-kb", str(settings["min_kb"])]
+
+    result, seconds = run(base + ["--stats"])
+    print(f"{browser}: harvest took {seconds:.2f} s, exit {result.returncode}")
+    if result.returncode != 0:
+        problems.append(f"exit status {result.returncode}, expected 0; stderr: {text(result.stderr).strip()}")
+    problems += check_stats(text(result.stderr), len(expected), len(info.get("stored", {})))
+
+    present = files_below(dest) if dest.is_dir() else {}
+    problems += compare_folder(dest, expected, items, text(result.stdout))
 
     # A second run copies nothing: every target exists with the same size.
     again, _ = run(base)
@@ -188,6 +219,15 @@ def check_browser(harvest: str, browser: str, manifest: dict, workdir: Path) -> 
 
     problems += check_since(harvest, cache, settings, info, expected, workdir / f"since-{browser}")
 
+    # Every size, down to the smallest picture.
+    any_size = workdir / f"harvest-{browser}-any-size"
+    result, _ = run([harvest, "--since", "all", "--cache", cache, "--dest", str(any_size), "--ext", settings["ext"],
+                     "--min-kb", "0"])
+    if result.returncode != 0:
+        problems.append(f"--min-kb 0: exit status {result.returncode}; stderr: {text(result.stderr).strip()}")
+    problems += [f"--min-kb 0: {p}" for p in compare_folder(any_size, expected_copies(manifest, 0), items,
+                                                             text(result.stdout))]
+
     listed, _ = run([harvest, "--list-caches", "--cache", cache, "--dest", str(dest)])
     lines = [line for line in text(listed.stdout).splitlines() if cache in line]
     if listed.returncode != 0 or len(lines) != 1:
@@ -195,6 +235,140 @@ def check_browser(harvest: str, browser: str, manifest: dict, workdir: Path) -> 
                         f"got {text(listed.stdout).strip()!r}")
     elif browser not in lines[0].lower():
         problems.append(f"--list-caches: the line does not name the kind {browser!r}: {lines[0]!r}")
+    return problems
+
+
+# ---------------------------------------------------------------------------------------------
+# The blockfile cache: read while the browser runs, half-written entries, damage
+
+
+def harvest_all(harvest: str, cache: str, dest: Path, ext: str) -> subprocess.CompletedProcess:
+    result, _ = run([harvest, "--since", "all", "--cache", cache, "--dest", str(dest), "--ext", ext, "--min-kb", "0"])
+    return result
+
+
+def check_live(manifest: dict) -> list[str]:
+    """The harvest made while Chromium still ran must be as complete and exact as any other."""
+    live = manifest["browsers"]["blockfile"].get("while_running")
+    if not live:
+        return ["no harvest was made while the browser ran (the page never reported back?)"]
+    problems = []
+    if live["exit"] != 0:
+        problems.append(f"exit status {live['exit']}; stderr: {live['stderr'].strip()}")
+    problems += compare_folder(Path(live["dest"]), expected_copies(manifest, 0), manifest["items"], live["stdout"])
+    return [f"while the browser ran: {p}" for p in problems]
+
+
+def check_dirty(harvest: str, manifest: dict, workdir: Path) -> list[str]:
+    """A cache caught mid-download, and one left by a killed network service: the entry being
+    written is dirty and must not be copied; the finished picture beside it must be, exactly."""
+    made = browser_cache.make_dirty_blockfile_cache(workdir)
+    problems = [f"dirty run: {p}" for p in made["problems"]]
+    photo = next(it for it in manifest["items"] if it["id"] == "jpg")
+    for label, folder in (("copied mid-download", made["copy"]), ("left by a crash", made["crashed"])):
+        if not Path(folder, "index").is_file():
+            problems.append(f"{label}: no cache at {folder}")
+            continue
+        entries = blockfile_layout.Cache(Path(folder)).entries()
+        slow = [e for e in entries if blockfile_layout.url_of(e.key) == made["slow_url"]]
+        if not any(e.dirty for e in slow):
+            problems.append(f"{label}: the cache holds no dirty entry for {made['slow_url']} "
+                            f"(entries for it: {[(hex(e.address), e.dirty) for e in slow]}); the test did not "
+                            f"catch the download")
+        dest = workdir / f"harvest-dirty-{label.split()[0]}"
+        result = harvest_all(harvest, folder, dest, "*.jpg;*.bmp")
+        if result.returncode != 0:
+            problems.append(f"{label}: exit status {result.returncode}; stderr: {text(result.stderr).strip()}")
+        present = files_below(dest) if dest.is_dir() else {}
+        for name, path in sorted(present.items()):
+            data = path.read_bytes()
+            if name != "photo.jpg" or data != Path(photo["body_file"]).read_bytes():
+                problems.append(f"{label}: copied {name!r} ({len(data)} bytes), which is not the finished picture"
+                                + (" but a part of the one still downloading" if browser_cache.SLOW_PICTURE.startswith(data)
+                                   or name == "huge.bmp" else ""))
+        if label == "copied mid-download" and "photo.jpg" not in present:
+            problems.append(f"{label}: the finished picture beside the dirty entry was not copied")
+    return problems
+
+
+def damage_scenarios(manifest: dict, cache: Path) -> list[tuple[str, object]]:
+    """(description, function(folder) -> item ids made unreadable, or None for all)."""
+    stored = manifest["browsers"]["blockfile"]["stored"]
+    entries = {("%08x" % e.address): e for e in blockfile_layout.Cache(cache).entries()}
+
+    def entry(item_id: str) -> blockfile_layout.Entry:
+        return entries[stored[item_id]]
+
+    def whole(name: str, offset: int, data: bytes, cut: int | None = None):
+        def damage(folder: Path):
+            blockfile_layout.patch(folder, name, offset, data)
+            if cut is not None:
+                path = folder / name
+                path.write_bytes(path.read_bytes()[:cut])
+            return None
+        return damage
+
+    def records(folder: Path):
+        hit = {}
+        e = entry("jpg")  # the entry record's body size changed: its self hash fails
+        blockfile_layout.patch(folder, e.record[0], e.record[1] + 44, b"\x01")
+        hit["jpg"] = e
+        e = entry("png")  # the rankings node's time changed: its self hash fails
+        blockfile_layout.patch(folder, e.rankings[0], e.rankings[1] + 1, b"\x5a")
+        hit["png"] = e
+        e = entry("gif")  # marked dirty, its self hash made right
+        blockfile_layout.patch(folder, e.rankings[0], e.rankings[1] + 28, b"\x07")
+        blockfile_layout.rehash(folder, e.rankings[0], e.rankings[1], 32)
+        hit["gif"] = e
+        e = entry("under_4k")  # a key byte changed, the record's self hash made right: the key hash fails
+        blockfile_layout.patch(folder, e.record[0], e.record[1] + 96 + 30, b"#")
+        blockfile_layout.rehash(folder, e.record[0], e.record[1], 92)
+        hit["under_4k"] = e
+        e = entry("edge_16384")  # the body's blocks no longer marked in use
+        blockfile_layout.mark_free(folder, e.addresses[1])
+        hit["edge_16384"] = e
+        e = entry("long_url")  # the long key's blocks no longer marked in use
+        long_key = int.from_bytes((folder / e.record[0]).read_bytes()[e.record[1] + 36:e.record[1] + 40], "little")
+        blockfile_layout.mark_free(folder, long_key)
+        hit["long_url"] = e
+        e = entry("big")  # the separate file one byte short
+        path = folder / blockfile_layout.locate(e.addresses[1])[0]
+        path.write_bytes(path.read_bytes()[:-1])
+        hit["big"] = e
+        # Entries after a damaged one in its hash chain cannot be reached either.
+        lost = set(hit)
+        for e in hit.values():
+            lost |= {i for i, a in stored.items() if int(a, 16) in e.chain}
+        return lost
+
+    return [
+        ("index magic", whole("index", 0, b"\xc3\xca\x03\x00")),
+        ("index table longer than the file", whole("index", 28, (1 << 24).to_bytes(4, "little"))),
+        ("index cut short", whole("index", 0, b"", cut=368 + 4000)),
+        ("entry block file magic", whole("data_1", 0, b"XXXX")),
+        ("rankings block file claims more blocks than it holds", whole("data_0", 20, (64896).to_bytes(4, "little"))),
+        ("entry block file bitmap cleared", whole("data_1", 80, bytes(8112))),
+        ("single records, allocation bits and a separate file", records),
+    ]
+
+
+def check_damaged(harvest: str, manifest: dict, workdir: Path) -> list[str]:
+    """Damaged copies of the clean cache: no failure, nothing wrong copied, everything else copied."""
+    cache = Path(manifest["browsers"]["blockfile"]["cache"])
+    expected = expected_copies(manifest, 0)
+    problems = []
+    for number, (label, damage) in enumerate(damage_scenarios(manifest, cache)):
+        folder = workdir / "damaged" / f"{number}" / "Cache_Data"
+        shutil.copytree(cache, folder)
+        lost = damage(folder)
+        wanted = {} if lost is None else {n: it for n, it in expected.items() if it["id"] not in lost}
+        dest = workdir / "damaged" / f"{number}" / "dest"
+        result = harvest_all(harvest, str(folder), dest, manifest["harvest"]["ext"])
+        # Without its magic the folder is no cache at all; the harvester may say so and stop.
+        refused = label == "index magic" and result.returncode == 2 and b"not a browser cache folder" in result.stderr
+        if not refused and (result.returncode != 0 or result.stderr.strip()):
+            problems.append(f"{label}: exit status {result.returncode}; stderr: {text(result.stderr).strip()}")
+        problems += [f"{label}: {p}" for p in compare_folder(dest, wanted, manifest["items"], text(result.stdout))]
     return problems
 
 
@@ -206,6 +380,7 @@ def main(argv: list[str]) -> int:
     parser.add_argument("--workdir", type=Path, help="keep profiles, caches and copies here (default: a temporary "
                                                      "folder, removed when everything matched)")
     parser.add_argument("--browser", choices=[*browser_cache.BROWSERS, "all"], default="all")
+    parser.add_argument("--blockfile", action="store_true", help="only Chromium in the blockfile cache format")
     args = parser.parse_args(argv)
     if not args.harvest:
         parser.error("name the harvester with --harvest or TAVRIN_HARVEST")
@@ -214,11 +389,18 @@ def main(argv: list[str]) -> int:
         print(f"FAIL: {args.harvest} is not an executable file", file=sys.stderr)
         return 1
     browsers = list(browser_cache.BROWSERS) if args.browser == "all" else [args.browser]
+    if args.blockfile:
+        browsers = ["blockfile"]
     workdir = (args.workdir or Path(tempfile.mkdtemp(prefix="tavrin-browsers-"))).resolve()
+
+    def live_harvest(cache: Path) -> dict:
+        dest = workdir / "harvest-blockfile-while-running"
+        result = harvest_all(harvest, str(cache), dest, browser_cache.HARVEST_EXT_LIST)
+        return {"exit": result.returncode, "stdout": text(result.stdout), "stderr": text(result.stderr), "dest": str(dest)}
 
     started = time.monotonic()
     try:
-        manifest, cache_problems = browser_cache.make_caches(workdir, browsers)
+        manifest, cache_problems = browser_cache.make_caches(workdir, browsers, while_running={"blockfile": live_harvest})
     except browser_cache.BrowserMissing as missing:
         print(f"FAIL: {missing}", file=sys.stderr)
         return 1
@@ -229,6 +411,14 @@ def main(argv: list[str]) -> int:
         failed = True
     for browser in browsers:
         problems = check_browser(harvest, browser, manifest, workdir)
+        if browser == "blockfile":
+            problems += check_live(manifest)
+            if "blockfile" in manifest["browsers"] and not cache_problems:
+                problems += check_damaged(harvest, manifest, workdir)
+            try:
+                problems += check_dirty(harvest, manifest, workdir)
+            except browser_cache.BrowserMissing as missing:
+                problems.append(str(missing))
         for problem in problems:
             print(f"FAIL {browser}: {problem}", file=sys.stderr)
         if not problems:

@@ -19,10 +19,7 @@ class EntryFiles : public VirtualFileProvider {
     std::string id;
     const auto parsed = Resolve(path, id);
     if (!parsed) return std::nullopt;
-    for (std::uint8_t i = 0; i < parsed->stamps.count; ++i) {
-      const auto now = StampOfPath(parsed->files[i]);
-      if (!now || !(*now == parsed->stamps.stamps[i])) return std::nullopt;
-    }
+    if (!EntryStillHolds(*parsed)) return std::nullopt;
     return parsed->entry.size;
   }
 

@@ -10,15 +10,6 @@ namespace {
 
 constexpr std::size_t kReadChunk = 256 * 1024;  // one Firefox chunk, so that its hash fits one read
 
-bool StampsStillHold(const ParsedEntry& parsed) {
-  for (std::uint8_t i = 0; i < parsed.stamps.count; ++i) {
-    if (i == parsed.bodyFile) continue;  // the body file is checked through its open handle
-    const auto now = StampOfPath(parsed.files[i]);
-    if (!now || !(*now == parsed.stamps.stamps[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::uint32_t Lookup2Hash(const std::uint8_t* k, std::size_t length, std::uint32_t initial) {
@@ -65,23 +56,43 @@ std::uint32_t Lookup2Hash(const std::uint8_t* k, std::size_t length, std::uint32
   return c;
 }
 
+bool EntryStillHolds(const ParsedEntry& parsed) {
+  for (std::uint8_t i = 0; i < parsed.stamps.count && i < parsed.files.size(); ++i) {
+    const auto now = StampOfPath(parsed.files[i]);
+    if (!now || !(*now == parsed.stamps.stamps[i])) return false;
+  }
+  return !parsed.check || parsed.check->StillHolds();
+}
+
 BodyResult StreamEntryBody(const ParsedEntry& parsed, const ByteSink& sink, const std::uint64_t* expectedSize) {
   BodyResult result;
-  if (parsed.bodyFile >= parsed.files.size() || parsed.bodyFile >= parsed.stamps.count) return result;
-  if (!StampsStillHold(parsed)) return result;
-  const auto file = FileByteSource::Open(parsed.files[parsed.bodyFile]);
-  if (!file || !(file->Stamp() == parsed.stamps.stamps[parsed.bodyFile])) return result;
+  if (parsed.stamps.count > parsed.files.size() || !EntryStillHolds(parsed)) return result;
+  // Each file is opened once, when the first piece in it is read, and must then be the one parsed.
+  std::vector<std::unique_ptr<FileByteSource>> open(parsed.files.size());
+  auto fileOf = [&](const BodyPiece& piece) -> FileByteSource* {
+    const std::size_t index = piece.file == kEntryBodyFile ? parsed.bodyFile : piece.file;
+    if (index >= open.size()) return nullptr;
+    if (!open[index]) {
+      open[index] = FileByteSource::Open(parsed.files[index]);
+      if (open[index] && index < parsed.stamps.count && !(open[index]->Stamp() == parsed.stamps.stamps[index])) {
+        open[index].reset();
+      }
+    }
+    return open[index].get();
+  };
 
   BodyDecoder decoder(parsed.codings, sink);
   std::vector<std::uint8_t> buffer;
   for (const BodyPiece& piece : parsed.pieces) {
+    FileByteSource* file = fileOf(piece);
+    if (!file) return {BodyOutcome::EntryChanged, decoder.Written()};
     std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
     const bool wholeRead = piece.check == BodyPiece::Check::Lookup2Low16;
     buffer.resize(wholeRead ? static_cast<std::size_t>(piece.length) : std::min<std::uint64_t>(piece.length, kReadChunk));
     if (wholeRead && piece.length > kReadChunk) return {BodyOutcome::CheckFailed, 0};
     for (std::uint64_t done = 0; done < piece.length;) {
       const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(piece.length - done, buffer.size()));
-      if (!file->ReadAt(piece.offset + done, std::span(buffer.data(), step))) return result;
+      if (!file->ReadAt(piece.offset + done, std::span(buffer.data(), step))) return {BodyOutcome::EntryChanged, decoder.Written()};
       if (piece.check == BodyPiece::Check::Crc32) crc = static_cast<std::uint32_t>(crc32(crc, buffer.data(), static_cast<uInt>(step)));
       if (wholeRead && (Lookup2Hash(buffer.data(), step) & 0xffffu) != (piece.expected & 0xffffu)) {
         return {BodyOutcome::CheckFailed, decoder.Written()};
@@ -98,11 +109,13 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const ByteSink& sink, cons
   if (!decoder.Finish()) {
     return {decoder.SinkRefused() ? BodyOutcome::SinkRefused : BodyOutcome::CheckFailed, decoder.Written()};
   }
-  // The file must still be the one parsed: a rewrite during the copy could have mixed versions.
-  const auto after = file->CurrentStamp();
-  if (!after || !(*after == parsed.stamps.stamps[parsed.bodyFile]) || !StampsStillHold(parsed)) {
-    return {BodyOutcome::EntryChanged, decoder.Written()};
+  // The files must still be the ones parsed: a rewrite during the copy could have mixed versions.
+  for (std::size_t i = 0; i < open.size() && i < parsed.stamps.count; ++i) {
+    if (!open[i]) continue;
+    const auto after = open[i]->CurrentStamp();
+    if (!after || !(*after == parsed.stamps.stamps[i])) return {BodyOutcome::EntryChanged, decoder.Written()};
   }
+  if (!EntryStillHolds(parsed)) return {BodyOutcome::EntryChanged, decoder.Written()};
   if (expectedSize && decoder.Written() != *expectedSize) return {BodyOutcome::CheckFailed, decoder.Written()};
   return {BodyOutcome::Written, decoder.Written()};
 }

@@ -18,6 +18,9 @@ struct BodyResult {
   std::uint64_t written = 0;  // decoded bytes delivered
 };
 
+// True when the stamped files of parsed still carry their stamps and its check, if any, holds.
+bool EntryStillHolds(const ParsedEntry& parsed);
+
 // Writes the body of parsed to sink. With expectedSize, anything but exactly that many decoded
 // bytes is a failed check.
 BodyResult StreamEntryBody(const ParsedEntry& parsed, const ByteSink& sink, const std::uint64_t* expectedSize);

@@ -12,8 +12,8 @@
 // "index-dir" or entry files "hhhhhhhhhhhhhhhh_0". False for a blockfile folder.
 bool IsChromiumSimpleCacheFolder(const std::string& folder);
 
-// True when folder holds Chromium's older blockfile cache ("index" starting c3 ca 03 c1), which is
-// recognised but not read.
+// True when folder holds Chromium's blockfile cache ("index" starting c3 ca 03 c1), which the
+// blockfile source reads.
 bool IsChromiumBlockfileFolder(const std::string& folder);
 
 class ChromiumSimpleCacheSource : public BrowserCacheSource {

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "harvest/cache/browser/ByteReading.h"
+#include "harvest/cache/browser/ChromiumResponseInfo.h"
 
 inline constexpr std::uint64_t kSimpleInitialMagic = 0xfcfb6d1ba7725c30ull;
 inline constexpr std::uint64_t kSimpleFinalMagic = 0xf4fa6f45970d41d8ull;
@@ -36,19 +37,6 @@ struct SimpleFileEof {
 };
 // A 24-byte end-of-stream record; empty when the magic is wrong.
 std::optional<SimpleFileEof> ParseSimpleFileEof(Bytes bytes);
-
-struct ResponseInfo {
-  std::uint32_t flags = 0;
-  bool truncated = false;      // only the first part of the body was kept
-  std::string_view headerBlock;  // "HTTP/1.1 200 OK\0Name: value\0...\0\0", a view into the parsed bytes
-  std::int64_t responseTime = 0;  // microseconds since 1601, 0 when unknown
-};
-// Stream 0: the pickled response info. Empty when no header block can be found in it.
-std::optional<ResponseInfo> ParseResponseInfo(Bytes stream0);
-
-// The resource URL of an entry key ("1/0/_dk_site site url" or "1/0/url"); empty when the key
-// holds none.
-std::string UrlFromSimpleKey(std::string_view key);
 
 struct SparseRangeHeader {
   std::uint64_t offset = 0;  // in the resource

@@ -56,7 +56,12 @@ void AddChromiumCaches(const std::string& browser, const fs::path& root, std::ve
   profiles.insert(profiles.begin(), root);
   for (const fs::path& profile : profiles) {
     const fs::path cache = profile / "Cache" / "Cache_Data";
-    if (IsFolder(cache)) out.push_back({browser, cache.string()});
+    std::error_code error;
+    if (IsFolder(cache)) {
+      out.push_back({browser, cache.string()});
+    } else if (fs::is_regular_file(profile / "Cache" / "index", error)) {
+      out.push_back({browser, (profile / "Cache").string()});  // older releases: the files right in "Cache"
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <utility>
 
+#include "harvest/cache/blockfile/BlockfileCacheSource.h"
 #include "harvest/cache/chromium/ChromiumSimpleCacheSource.h"
 #include "harvest/cache/discovery/CacheLocations.h"
 #include "harvest/cache/discovery/UnionCacheSource.h"
@@ -14,7 +15,7 @@
 
 std::optional<DiscoveredCache> ClassifyCacheFolder(const std::string& folder) {
   // The blockfile test comes first: such a folder must never be read as a simple cache.
-  if (IsChromiumBlockfileFolder(folder)) return DiscoveredCache{"blockfile", folder, false};
+  if (IsChromiumBlockfileFolder(folder)) return DiscoveredCache{"blockfile", folder, true};
   if (IsChromiumSimpleCacheFolder(folder)) return DiscoveredCache{"chromium", folder, true};
   if (IsFirefoxCacheFolder(folder)) return DiscoveredCache{"firefox", folder, true};
   return std::nullopt;
@@ -34,6 +35,7 @@ std::vector<DiscoveredCache> DiscoverCaches() {
 std::shared_ptr<UrlCacheSource> MakeCacheSource(const DiscoveredCache& cache) {
   if (!cache.readable) return nullptr;
   if (cache.kind == "chromium") return std::make_shared<ChromiumSimpleCacheSource>(cache.folder);
+  if (cache.kind == "blockfile") return std::make_shared<BlockfileCacheSource>(cache.folder);
   if (cache.kind == "firefox") return std::make_shared<FirefoxCacheSource>(cache.folder);
 #ifdef _WIN32
   if (cache.kind == "wininet") return std::make_shared<WinInetSource>();

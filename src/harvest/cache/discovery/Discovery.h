@@ -8,7 +8,7 @@
 #include "harvest/cache/UrlCacheSource.h"
 
 struct DiscoveredCache {
-  std::string kind;    // "wininet", "chromium", "firefox", or "blockfile" (recognised, not read yet)
+  std::string kind;    // "wininet", "chromium" (simple format), "blockfile" (Chromium's blockfile format), "firefox"
   std::string folder;  // the cache folder; empty for the WinInet cache
   bool readable = true;
 };
