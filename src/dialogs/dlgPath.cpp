@@ -69,8 +69,8 @@ void dlgPath::CreateControls() {
   makeLabel(Label2, "Label2", QStringLiteral("選擇資料夾"));
   // Labels reach under the controls below them.
   for (QLabel* label : {Label1, Label2}) label->lower();
-  // No button is the default one: Enter in the text box closes nothing.
-  for (QPushButton* button : {OKButton, CancelButton, cmdCreateFolder}) button->setDefault(false);
+  // No button is the default one, not even for a moment: Enter in the text box closes nothing.
+  for (QPushButton* button : {OKButton, CancelButton, cmdCreateFolder}) button->setAutoDefault(false);
 
   // Like the platform's lists, both start on the current folder and its drive.
   const QString current = QDir::currentPath();
@@ -167,6 +167,14 @@ void dlgPath::CancelButton_Click() { reject(); }
 void dlgPath::keyPressEvent(QKeyEvent* event) {
   // There is no cancel button: Esc does not close the dialog.
   if (event->matches(QKeySequence::Cancel)) {
+    event->accept();
+    return;
+  }
+  // There is no default button: Enter presses only a button that has the focus.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && event->modifiers() == Qt::NoModifier) {
+      button->click();
+    }
     event->accept();
     return;
   }
