@@ -36,6 +36,8 @@ class FolderListBox : public QTreeWidget {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  // Entries cannot be folded, so no branch arrows are drawn.
+  void drawBranches(QPainter*, const QRect&, const QModelIndex&) const override {}
 
  private:
   void Open(QTreeWidgetItem* item);
