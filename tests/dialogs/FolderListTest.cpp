@@ -50,8 +50,8 @@ class FolderList : public ::testing::Test {
 TEST_F(FolderList, ListsAncestorsThenTheOpenFolderThenItsVisibleSubfolders) {
   QStringList expected{"0:/"};
   int depth = 1;
-  for (const QString& part : Q(folder.Path("Pics")).split('/', Qt::SkipEmptyParts)) {
-    expected << QString::number(depth++) + ":" + part;
+  for (const QString& component : Q(folder.Path("Pics")).split('/', Qt::SkipEmptyParts)) {
+    expected << QString::number(depth++) + ":" + component;
   }
   // Sorted without regard to case; no dot folder, no file.
   for (const char* name : {"Alpha", "beta", "gamma"}) expected << QString::number(depth) + ":" + name;
