@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include "dialogs/TruthText.h"
+#include "dialogs/dlgPath.h"
 #include "harvest/PathText.h"
 #include "harvest/cache/UrlCacheEnumeration.h"
 #include "harvest/cmnWinInet.h"
@@ -242,9 +244,13 @@ void frmMain::cmdStop_Click() {
 }
 
 void frmMain::cmdSelFolder_Click() {
-  if (!environment_.chooseFolder) return;
-  const QString chosen = environment_.chooseFolder(this, cboFolder->currentText());
-  if (!chosen.isEmpty()) cboFolder->setEditText(chosen);
+  // A new dialog every time, given the folder box's text as it stands. Only OK hands a folder
+  // back, and then exactly as the dialog's text box held it (even empty). The window owns the
+  // dialog only to keep it above the window and out of the task bar.
+  dlgPath dialog(this, programFolder_);
+  dialog.strPath = cboFolder->currentText();
+  dialog.exec();
+  if (!TruthValue(dialog.blnCancel)) cboFolder->setEditText(dialog.strPath);
 }
 
 void frmMain::Timer1_Timer() {
