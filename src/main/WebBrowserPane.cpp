@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <cstdio>
 
 #include "main/HomePage.h"
 
@@ -50,6 +51,14 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
   folderView_->installEventFilter(this);
   folderView_->viewport()->installEventFilter(this);
   connect(thumbnails_->Files(), &FolderListingModel::Loaded, this, &WebBrowserPane::ShowFolderFromTop);
+  // For the end-to-end test, which sees the window only from outside: one line on standard error
+  // for each thumbnail that is ready to be painted.
+  if (qEnvironmentVariableIsSet("TAVRIN_TRACE_THUMBNAILS")) {
+    connect(thumbnails_, &ThumbnailModel::ThumbnailReady, this, [](const QString& path) {
+      std::fprintf(stderr, "thumbnail shown: %s\n", path.toLocal8Bit().constData());
+      std::fflush(stderr);
+    });
+  }
 
   addWidget(pageView_);
   addWidget(folderView_);
