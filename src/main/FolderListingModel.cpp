@@ -36,7 +36,7 @@ bool SameState(const FolderListingModel::Entry& a, const FolderListingModel::Ent
 QVector<FolderListingModel::Entry> ListFolder(const QString& folder) {
   QVector<FolderListingModel::Entry> entries;
   // Without QDir::Hidden: dot files (and, on Windows, files with the hidden attribute) stay out.
-  QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+  QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot);
   while (it.hasNext()) {
     it.next();
     entries.append(EntryOf(it.fileInfo()));
