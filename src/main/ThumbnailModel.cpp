@@ -1,7 +1,6 @@
 #include "main/ThumbnailModel.h"
 
 #include <QApplication>
-#include <QDateTime>
 #include <QFutureWatcher>
 #include <QImageReader>
 #include <QMimeDatabase>
