@@ -1,9 +1,9 @@
 #include "main/ThumbnailModel.h"
 
 #include <QApplication>
-#include <QDateTime>
 #include <QFutureWatcher>
 #include <QImageReader>
+#include <QMimeDatabase>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace {
@@ -27,11 +27,7 @@ QImage DecodeThumbnail(const QString& path, int edge) {
 }
 
 ThumbnailModel::ThumbnailModel(QObject* parent)
-    : QIdentityProxyModel(parent), files_(new QFileSystemModel(this)), pool_(new QThreadPool(this)) {
-  files_->setReadOnly(true);
-  // Hidden entries stay out: the harvest writes each copy under a hidden temporary name and only
-  // then gives it its name, so no half-written picture is ever listed.
-  files_->setFilter(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::AllDirs);
+    : QIdentityProxyModel(parent), files_(new FolderListingModel(this)), pool_(new QThreadPool(this)) {
   setSourceModel(files_);
   pool_->setMaxThreadCount(qBound(1, QThread::idealThreadCount() - 1, 2));
   thumbnails_.setMaxCost(kThumbnailCacheKb);
@@ -47,35 +43,44 @@ QModelIndex ThumbnailModel::SetFolder(const QString& folder) {
   ++generation_;
   queue_.clear();
   queued_.clear();
-  return mapFromSource(files_->setRootPath(folder));
-}
-
-QString ThumbnailModel::KeyOf(const QModelIndex& sourceIndex) const {
-  const QFileInfo info = files_->fileInfo(sourceIndex);
-  return info.absoluteFilePath() + QLatin1Char('|') + QString::number(info.size()) + QLatin1Char('|') +
-         QString::number(info.lastModified().toMSecsSinceEpoch());
+  files_->SetFolder(folder);
+  return {};
 }
 
 QVariant ThumbnailModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DecorationRole || index.column() != 0) return QIdentityProxyModel::data(index, role);
-  const QModelIndex source = mapToSource(index);
-  if (files_->isDir(source)) return PlainIcon(index, QStyle::SP_DirIcon);
-  const QString key = KeyOf(source);
+  if (role != Qt::DecorationRole || index.column() != 0 || !index.isValid()) {
+    return QIdentityProxyModel::data(index, role);
+  }
+  const int row = index.row();
+  const FolderListingModel::Entry& entry = files_->EntryAt(row);
+  if (entry.isFolder) return PlainIcon(entry);
+  const QString key = files_->KeyAt(row);
   if (const QPixmap* thumbnail = thumbnails_.object(key)) return *thumbnail;
-  if (!undecodable_.contains(key)) Enqueue(files_->filePath(source), key);
-  return PlainIcon(index, QStyle::SP_FileIcon);
+  if (!undecodable_.contains(key)) Enqueue(files_->PathAt(row), key);
+  return PlainIcon(entry);
 }
 
-QVariant ThumbnailModel::PlainIcon(const QModelIndex& index, QStyle::StandardPixmap fallback) const {
-  // Without an icon theme (a bare desktop) the file system model has no icons; the style's stand in.
-  const QVariant icon = QIdentityProxyModel::data(index, Qt::DecorationRole);
-  if (icon.canConvert<QIcon>() && !icon.value<QIcon>().isNull()) return icon;
-  return QApplication::style()->standardIcon(fallback);
+QIcon ThumbnailModel::PlainIcon(const FolderListingModel::Entry& entry) const {
+  if (entry.isFolder) return QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+  // The icon of the file's type, found from its extension alone (no disk access) and kept per
+  // extension; the style's file icon where the theme has none (a bare desktop).
+  const qsizetype dot = entry.name.lastIndexOf(QLatin1Char('.'));
+  const QString extension = dot < 0 ? QString() : entry.name.mid(dot + 1).toLower();
+  auto found = typeIcons_.constFind(extension);
+  if (found != typeIcons_.constEnd()) return *found;
+  QIcon icon;
+  if (!extension.isEmpty()) {
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(entry.name, QMimeDatabase::MatchExtension);
+    icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+  }
+  if (icon.isNull()) icon = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+  typeIcons_.insert(extension, icon);
+  return icon;
 }
 
 bool ThumbnailModel::HasThumbnail(const QString& path) const {
-  const QModelIndex source = files_->index(path);
-  return source.isValid() && thumbnails_.contains(KeyOf(source));
+  const int row = files_->RowOf(path);
+  return row >= 0 && thumbnails_.contains(files_->KeyAt(row));
 }
 
 void ThumbnailModel::Enqueue(const QString& path, const QString& key) const {
@@ -91,7 +96,8 @@ void ThumbnailModel::StartDecodes() const {
   while (running_ < pool_->maxThreadCount() && !queue_.isEmpty()) {
     // The newest request first: it comes from what was painted last, which is what is in view.
     const Request request = queue_.takeLast();
-    const QModelIndex index = mapFromSource(files_->index(request.path));
+    const int row = files_->RowOf(request.path);
+    const QModelIndex index = row < 0 ? QModelIndex() : this->index(row, 0);
     if (!index.isValid() || (isVisible_ && !isVisible_(index))) {
       queued_.remove(request.key);
       continue;
@@ -118,7 +124,7 @@ void ThumbnailModel::Finished(const QString& path, const QString& key, const QIm
   auto* pixmap = new QPixmap(QPixmap::fromImage(image));
   const int costKb = qMax(1, int(image.sizeInBytes() / 1024));
   thumbnails_.insert(key, pixmap, costKb);
-  const QModelIndex index = mapFromSource(files_->index(path));
-  if (index.isValid()) emit dataChanged(index, index, {Qt::DecorationRole});
+  const int row = files_->RowOf(path);
+  if (row >= 0) emit dataChanged(index(row, 0), index(row, 0), {Qt::DecorationRole});
   emit ThumbnailReady(path);
 }

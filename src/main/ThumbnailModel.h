@@ -2,8 +2,10 @@
 // A folder's files with pictures as their icons. Thumbnails are decoded on a worker thread at
 // thumbnail size, only for items that the view shows, newest request first; until a thumbnail is
 // ready, and for files that no image reader understands (videos), the item keeps its plain icon.
+// Nothing here touches the disk on the UI thread: the listing carries each file's size and time.
 #include <QCache>
-#include <QFileSystemModel>
+#include <QHash>
+#include <QIcon>
 #include <QIdentityProxyModel>
 #include <QPixmap>
 #include <QSet>
@@ -11,14 +13,17 @@
 #include <QThreadPool>
 #include <functional>
 
+#include "main/FolderListingModel.h"
+
 class ThumbnailModel : public QIdentityProxyModel {
   Q_OBJECT
  public:
   explicit ThumbnailModel(QObject* parent = nullptr);
   ~ThumbnailModel() override;
 
-  QFileSystemModel* Files() const { return files_; }
-  // Shows the folder; thumbnails of the folder shown before are no longer decoded.
+  FolderListingModel* Files() const { return files_; }
+  // Shows the folder; thumbnails of the folder shown before are no longer decoded. The list is
+  // flat: the view's root is the invalid index returned here.
   QModelIndex SetFolder(const QString& folder);
   void SetThumbnailEdge(int pixels) { edge_ = pixels; }
   int ThumbnailEdge() const { return edge_; }
@@ -40,13 +45,12 @@ class ThumbnailModel : public QIdentityProxyModel {
     QString path;
     QString key;
   };
-  QString KeyOf(const QModelIndex& sourceIndex) const;
-  QVariant PlainIcon(const QModelIndex& index, QStyle::StandardPixmap fallback) const;
+  QIcon PlainIcon(const FolderListingModel::Entry& entry) const;
   void Enqueue(const QString& path, const QString& key) const;
   void StartDecodes() const;
   void Finished(const QString& path, const QString& key, const QImage& image);
 
-  QFileSystemModel* files_;
+  FolderListingModel* files_;
   QThreadPool* pool_;
   int edge_ = 96;
   std::function<bool(const QModelIndex&)> isVisible_;
@@ -55,6 +59,7 @@ class ThumbnailModel : public QIdentityProxyModel {
   mutable QSet<QString> undecodable_;
   mutable QSet<QString> queued_;
   mutable QList<Request> queue_;
+  mutable QHash<QString, QIcon> typeIcons_;  // plain icons by lower-case extension
   mutable int running_ = 0;
   quint64 generation_ = 0;
 };

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <cstdio>
 
 #include "main/HomePage.h"
 
@@ -41,17 +42,23 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
   thumbnails_->SetVisibilityTest([this](const QModelIndex& index) { return ItemIsVisible(index); });
   folderView_->setModel(thumbnails_);
   connect(folderView_, &QListView::activated, this, [this](const QModelIndex& index) {
-    const QModelIndex source = thumbnails_->mapToSource(index);
-    if (thumbnails_->Files()->isDir(source)) Navigate2(thumbnails_->Files()->filePath(source));
+    FolderListingModel* files = thumbnails_->Files();
+    if (index.isValid() && files->EntryAt(index.row()).isFolder) Navigate2(files->PathAt(index.row()));
   });
 
   // Until the user scrolls, clicks or types in it, a folder is shown from its first item, also
-  // once the listing has arrived and been sorted (the focus would otherwise pick an item that the
-  // unsorted listing had first, and scroll to it).
+  // once the listing has arrived (the focus would otherwise pick an item and scroll to it).
   folderView_->installEventFilter(this);
   folderView_->viewport()->installEventFilter(this);
-  connect(thumbnails_->Files(), &QFileSystemModel::directoryLoaded, this, &WebBrowserPane::ShowFolderFromTop);
-  connect(thumbnails_, &QAbstractItemModel::layoutChanged, this, &WebBrowserPane::ShowFolderFromTop);
+  connect(thumbnails_->Files(), &FolderListingModel::Loaded, this, &WebBrowserPane::ShowFolderFromTop);
+  // For the end-to-end test, which sees the window only from outside: one line on standard error
+  // for each thumbnail that is ready to be painted.
+  if (qEnvironmentVariableIsSet("TAVRIN_TRACE_THUMBNAILS")) {
+    connect(thumbnails_, &ThumbnailModel::ThumbnailReady, this, [](const QString& path) {
+      std::fprintf(stderr, "thumbnail shown: %s\n", path.toLocal8Bit().constData());
+      std::fflush(stderr);
+    });
+  }
 
   addWidget(pageView_);
   addWidget(folderView_);
@@ -74,6 +81,8 @@ void WebBrowserPane::ShowFolder(const QString& folder) {
   setCurrentWidget(folderView_);
   ShowFolderFromTop();
 }
+
+void WebBrowserPane::FileArrived(const QString& path) { thumbnails_->Files()->AddFile(path); }
 
 void WebBrowserPane::ShowFolderFromTop() {
   if (!ShowsFolder() || userMovedInFolder_) return;

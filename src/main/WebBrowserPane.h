@@ -22,6 +22,9 @@ class WebBrowserPane : public QStackedWidget {
   // The pane shows no dialog boxes either way; the property is kept for its callers.
   void SetSilent(bool silent) { silent_ = silent; }
   bool Silent() const { return silent_; }
+  // A file just placed at path under its final name (by the harvest): shown at once when it lies in
+  // the folder shown, without listing the folder again.
+  void FileArrived(const QString& path);
   // Gives the keyboard focus to what the pane shows.
   void SetFocus();
   // What the home page is made of; asked at every navigation to it.

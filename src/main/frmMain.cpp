@@ -52,10 +52,15 @@ frmMain::frmMain(FormEnvironment environment, QWidget* parent)
   CreateControls();
   resize(DesignClientSize());
   SetPendingEventsHook([this] { PendingEvents(); });
+  // Every copy the harvest places shows in the pane at once, without listing the folder again.
+  SetHarvestObserver([this](const HarvestEvent& event) { WebBrowser1->FileArrived(FromNative(event.target)); });
   Form_Load();
 }
 
-frmMain::~frmMain() { SetPendingEventsHook({}); }
+frmMain::~frmMain() {
+  SetHarvestObserver({});
+  SetPendingEventsHook({});
+}
 
 void frmMain::CreateControls() {
   QFont boxFont(QStringLiteral("Courier New"), 9, QFont::Normal);

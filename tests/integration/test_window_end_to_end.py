@@ -1,0 +1,358 @@
+#!/usr/bin/env python3
+"""The window as a person uses it: start tavrin, type a destination, press 開始, browse, close.
+
+Under Xvfb (the script starts itself under xvfb-run when no display of its own is set), a copy of
+the real `tavrin` runs from a program folder of its own, with HOME and the XDG folders inside the
+work folder. xdotool types the destination into cboFolder and clicks 開始; headless Chromium then
+browses the corpus page (browser_cache.py) with its profile under $XDG_CONFIG_HOME/chromium, so
+that its cache lands where discovery looks ($XDG_CACHE_HOME/chromium/Default/Cache/Cache_Data).
+The next tick must copy every picture the window's default settings admit, byte for byte what
+was served and under the name the rules give it, with nothing else in the folder; each copied
+picture must be shown as a thumbnail (the window reports each thumbnail it shows when
+TAVRIN_TRACE_THUMBNAILS is set) and the screenshot of the pane must not be blank. Closing the
+window as a window manager does must leave "Folders.txt" (the destination first) and
+"Settings.txt" in the program folder.
+
+    test_window_end_to_end.py --tavrin build/bin/tavrin --workdir DIR
+
+A missing browser, Xvfb or xdotool is a failure, never a skip. The screenshot is kept as
+DIR/window.png. Exit status 0 when everything matched, 1 otherwise.
+"""
+from __future__ import annotations
+
+import argparse
+import ctypes
+import ctypes.util
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+sys.dont_write_bytecode = True  # leave no __pycache__ in the source tree
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import browser_cache  # noqa: E402
+import corpus  # noqa: E402
+
+# What the window harvests on a first run: its default extension list and minimum size.
+WINDOW_EXT_LIST = "*.jpg;*.jpeg;*.bmp;*.gif;*.flv"
+WINDOW_MIN_KB = 25
+SCREEN = "-screen 0 1280x1024x24"
+# The window is enlarged so that the pane shows every copy at once (only what is in view is
+# decoded); the controls keep their design places, in pixels from the client area's corner.
+WINDOW_SIZE = (1200, 900)
+TWIPS_PER_PIXEL = 15
+CONTROL_TWIPS = {"cboFolder": (1560, 120, 4692, 276), "cmdStart": (6960, 120, 975, 375)}
+PANE_TOP_TWIPS = 1080
+TICK_SECONDS = 6
+COPY_WAIT_SECONDS = 3 * TICK_SECONDS + 10
+
+
+class Failure(Exception):
+    pass
+
+
+def log(message: str) -> None:
+    print(message, flush=True)
+
+
+def run(command: list[str], timeout: float = 20, **kwargs) -> str:
+    try:
+        result = subprocess.run(command, capture_output=True, text=True, timeout=timeout, **kwargs)
+    except FileNotFoundError:
+        raise Failure(f"{command[0]} is not installed (scripts/packages.sh lists it)")
+    except subprocess.TimeoutExpired:
+        raise Failure(f"{' '.join(command)} did not finish within {timeout:.0f} s")
+    if result.returncode != 0:
+        raise Failure(f"{' '.join(command)} failed ({result.returncode}): {result.stderr.strip()}")
+    return result.stdout
+
+
+def control_centre(origin: tuple[int, int], name: str, along: float = 0.5) -> tuple[int, int]:
+    left, top, width, height = CONTROL_TWIPS[name]
+    x = origin[0] + round((left + width * along) / TWIPS_PER_PIXEL)
+    y = origin[1] + round((top + height / 2) / TWIPS_PER_PIXEL)
+    return x, y
+
+
+def click(x: int, y: int) -> None:
+    run(["xdotool", "mousemove", "--sync", str(x), str(y)])
+    run(["xdotool", "click", "1"])
+
+
+def close_window(window: int) -> None:
+    """Asks the window to close as a window manager's close button does (WM_DELETE_WINDOW)."""
+    library = ctypes.util.find_library("X11")
+    if not library:
+        raise Failure("libX11 is missing; the window cannot be asked to close")
+    x11 = ctypes.cdll.LoadLibrary(library)
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                    ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+    class Event(ctypes.Union):
+        _fields_ = [("message", ClientMessage), ("pad", ctypes.c_long * 24)]
+
+    display = x11.XOpenDisplay(None)
+    if not display:
+        raise Failure("cannot open the display to close the window")
+    event = Event()
+    event.message.type = 33  # ClientMessage
+    event.message.window = window
+    event.message.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+    event.message.format = 32
+    event.message.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+    event.message.data[1] = 0  # CurrentTime
+    x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
+    x11.XFlush(display)
+    x11.XCloseDisplay(display)
+
+
+def screenshot(workdir: Path) -> tuple[Path, bytes, int, int]:
+    """The whole screen as window.png (kept) and as raw RGB pixels for the checks."""
+    png = workdir / "window.png"
+    run(["import", "-window", "root", str(png)], timeout=30)
+    ppm = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], capture_output=True, timeout=30)
+    if ppm.returncode != 0:
+        raise Failure(f"import failed: {ppm.stderr.decode(errors='replace').strip()}")
+    data = ppm.stdout
+    # P6 <width> <height> <maxval> then the pixels
+    parts = data.split(maxsplit=4)
+    if parts[0] != b"P6" or parts[3] != b"255":
+        raise Failure("import did not give an 8-bit PPM")
+    return png, parts[4], int(parts[1]), int(parts[2])
+
+
+def colours_in(pixels: bytes, screen_width: int, box: tuple[int, int, int, int]) -> int:
+    left, top, right, bottom = box
+    seen = set()
+    for y in range(top, bottom):
+        row = pixels[(y * screen_width + left) * 3:(y * screen_width + right) * 3]
+        seen.update(row[i:i + 3] for i in range(0, len(row), 3))
+    return len(seen)
+
+
+def run_chromium(server: browser_cache.CorpusServer, env: dict, profile: Path, log_path: Path) -> dict:
+    """Chromium over the corpus page with the profile given and no cache folder of its own, so
+    that it keeps its cache in the user's cache folder; ends it cleanly so its cache is flushed."""
+    executable = browser_cache.find_executable("chromium")
+    url = f"{server.origin}/page.html?browser=chromium"
+    command = [executable, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+               "--no-default-browser-check", "--disable-background-networking", "--disable-component-update",
+               "--disable-sync", "--password-store=basic", f"--user-data-dir={profile}", url]
+    browser_env = dict(env)
+    browser_env.pop("DISPLAY", None)
+    server.current = "chromium"
+    with open(log_path, "wb") as out:
+        process = subprocess.Popen(command, stdout=out, stderr=subprocess.STDOUT, env=browser_env,
+                                   stdin=subprocess.DEVNULL, start_new_session=True)
+        reported = server.reported["chromium"].wait(browser_cache.PAGE_TIMEOUT)
+        if reported:
+            time.sleep(browser_cache.SETTLE_SECONDS)
+        process.send_signal(signal.SIGTERM)
+        clean = True
+        try:
+            process.wait(browser_cache.EXIT_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            clean = False
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+        browser_cache._wait_group_gone(process.pid)
+    server.current = None
+    report = server.reports.get("chromium", {})
+    return {"reported": reported, "clean_exit": clean and reported, "log": str(log_path),
+            "broken_pictures": [x for x in report.get("broken", "").split(",") if x],
+            "requests": list(server.requests["chromium"])}
+
+
+def expected_copies(origin: str, items: list[corpus.Item]) -> dict[str, corpus.Item]:
+    expected = {}
+    for item in items:
+        name = corpus.harvested_name(origin + item.path, item.path, item.content_type, len(item.body),
+                                     WINDOW_EXT_LIST, WINDOW_MIN_KB, item.status)
+        if name:
+            expected[name] = item
+    return expected
+
+
+def folder_problems(dest: Path, expected: dict[str, corpus.Item]) -> list[str]:
+    problems = []
+    present = {p.name: p for p in dest.iterdir()} if dest.is_dir() else {}
+    for name, item in sorted(expected.items()):
+        if name not in present:
+            problems.append(f"missing {name!r} ({item.path})")
+        elif present[name].read_bytes() != item.body:
+            problems.append(f"{name!r} differs from what was served at {item.path}")
+    for name in sorted(set(present) - set(expected)):
+        problems.append(f"unexpected {name!r} in the destination")
+    return problems
+
+
+def shown_thumbnails(log_path: Path) -> set[str]:
+    text = log_path.read_text(errors="replace") if log_path.exists() else ""
+    return {Path(line.split(": ", 1)[1]).name for line in text.splitlines() if line.startswith("thumbnail shown: ")}
+
+
+def wait_for(condition, seconds: float, step: float = 0.5) -> bool:
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(step)
+    return condition()
+
+
+def end_to_end(tavrin: Path, workdir: Path) -> list[str]:
+    for tool in ("xdotool", "import"):
+        if not shutil.which(tool):
+            raise Failure(f"{tool} is not installed (scripts/packages.sh lists it)")
+    browser_cache.find_executable("chromium")
+
+    program = workdir / "program"
+    home = workdir / "home"
+    for folder in (program, home):
+        folder.mkdir(parents=True)
+    executable = program / "tavrin"
+    shutil.copy2(tavrin, executable)
+    env = dict(os.environ)
+    env.update(HOME=str(home), XDG_CACHE_HOME=str(home / ".cache"), XDG_CONFIG_HOME=str(home / ".config"),
+               XDG_DATA_HOME=str(home / ".local/share"), TAVRIN_TRACE_THUMBNAILS="1")
+    env.pop("QT_QPA_PLATFORM", None)
+    dest = workdir / "captured" / "pictures"
+    tavrin_log = workdir / "tavrin.log"
+
+    problems: list[str] = []
+    with open(tavrin_log, "wb") as out:
+        window_process = subprocess.Popen([str(executable)], cwd=str(workdir), env=env, stdout=out,
+                                          stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+    try:
+        window = int(run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Tavrin "], timeout=30).split()[0])
+        run(["xdotool", "windowsize", "--sync", str(window), *map(str, WINDOW_SIZE)])
+        geometry = dict(line.split("=", 1) for line in run(["xdotool", "getwindowgeometry", "--shell", str(window)]).split())
+        origin = (int(geometry["X"]), int(geometry["Y"]))
+        log(f"window {window} at {origin}, {geometry['WIDTH']}x{geometry['HEIGHT']}")
+
+        # The destination typed over the proposed folder, then 開始.
+        run(["xdotool", "windowfocus", "--sync", str(window)])
+        click(*control_centre(origin, "cboFolder", along=0.3))
+        run(["xdotool", "key", "--clearmodifiers", "ctrl+a"])
+        run(["xdotool", "type", "--delay", "15", str(dest)], timeout=60)
+        click(*control_centre(origin, "cmdStart"))
+        if not wait_for(dest.is_dir, 10):
+            raise Failure(f"開始 did not create the typed destination {dest}")
+        log(f"capturing into {dest}")
+        time.sleep(1.5)  # the pages visited from here on were used after the capture started
+
+        items = corpus.build_corpus()
+        server = browser_cache.CorpusServer(items)
+        serving = threading.Thread(target=server.serve_forever, daemon=True)
+        serving.start()
+        try:
+            info = run_chromium(server, env, home / ".config" / "chromium", workdir / "chromium.log")
+        finally:
+            server.shutdown()
+            server.server_close()
+        cache = home / ".cache" / "chromium" / "Default" / "Cache" / "Cache_Data"
+        if not cache.is_dir():
+            found = sorted(str(p) for p in workdir.rglob("Cache_Data"))
+            raise Failure(f"Chromium's cache is not at {cache}, where discovery looks; found: {found or 'none'}")
+        info["cache"] = str(cache)
+        browser_problems = browser_cache.check_cache("chromium", info, items, server.origin)
+        problems += [f"browser did not cache the corpus: {p}" for p in browser_problems]
+        log(f"chromium done; cache at {cache} ({info.get('entry_files', 0)} entry files)")
+
+        expected = expected_copies(server.origin, items)
+        pictures = {name for name in expected if not name.endswith(".flv")}
+        wait_for(lambda: not folder_problems(dest, expected) and pictures <= shown_thumbnails(tavrin_log),
+                 COPY_WAIT_SECONDS)
+        problems += folder_problems(dest, expected)
+        missing_thumbnails = sorted(pictures - shown_thumbnails(tavrin_log))
+        if missing_thumbnails:
+            problems.append(f"copies never shown as thumbnails: {missing_thumbnails}")
+        if window_process.poll() is not None:
+            raise Failure(f"tavrin ended by itself (status {window_process.returncode}); see {tavrin_log}")
+
+        time.sleep(1)  # the last thumbnails painted
+        png, pixels, screen_width, _ = screenshot(workdir)
+        pane = (origin[0] + 8, origin[1] + round(PANE_TOP_TWIPS / TWIPS_PER_PIXEL),
+                origin[0] + WINDOW_SIZE[0] - 8, origin[1] + WINDOW_SIZE[1] - 8)
+        colours = colours_in(pixels, screen_width, pane)
+        log(f"screenshot: {png} ({colours} colours in the pane)")
+        # An empty or icon-only pane has a few dozen colours; the noise pictures bring thousands.
+        if colours < 1000:
+            problems.append(f"the pane looks blank in the screenshot ({colours} colours): {png}")
+
+        close_window(window)
+        try:
+            status = window_process.wait(20)
+        except subprocess.TimeoutExpired:
+            raise Failure("the window did not close when asked to")
+        if status != 0:
+            problems.append(f"tavrin ended with status {status} after closing; see {tavrin_log}")
+    finally:
+        if window_process.poll() is None:
+            window_process.kill()
+            window_process.wait()
+
+    folders = program / "Folders.txt"
+    settings = program / "Settings.txt"
+    if not folders.is_file():
+        problems.append(f"no {folders} after closing")
+    else:
+        first = folders.read_bytes().split(b"\r\n")[0].decode("utf-8", errors="replace")
+        if first != str(dest):
+            problems.append(f"Folders.txt starts with {first!r}, expected the destination {str(dest)!r}")
+    if not settings.is_file():
+        problems.append(f"no {settings} after closing")
+    elif settings.read_bytes() != f"fsizelimit={WINDOW_MIN_KB}\r\nfextlist={WINDOW_EXT_LIST}".encode():
+        problems.append(f"Settings.txt holds {settings.read_bytes()!r}")
+    return problems
+
+
+def main(argv: list[str]) -> int:
+    sys.stdout.reconfigure(line_buffering=True)
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--tavrin", required=True, type=Path, help="the tavrin executable")
+    parser.add_argument("--workdir", required=True, type=Path, help="emptied, then holds everything, kept")
+    args = parser.parse_args(argv)
+
+    if os.environ.get("TAVRIN_E2E_DISPLAY") != "1":
+        # A display of our own, so nothing else on it takes the clicks.
+        if not shutil.which("xvfb-run"):
+            print("FAIL: xvfb-run is not installed (scripts/packages.sh lists xvfb)", file=sys.stderr)
+            return 1
+        env = dict(os.environ, TAVRIN_E2E_DISPLAY="1")
+        return subprocess.call(["xvfb-run", "-a", "-s", SCREEN, sys.executable, __file__, *argv], env=env)
+
+    tavrin = args.tavrin.resolve()
+    if not (tavrin.is_file() and os.access(tavrin, os.X_OK)):
+        print(f"FAIL: {tavrin} is not an executable file", file=sys.stderr)
+        return 1
+    workdir = args.workdir.resolve()
+    shutil.rmtree(workdir, ignore_errors=True)
+    workdir.mkdir(parents=True)
+    started = time.monotonic()
+    try:
+        problems = end_to_end(tavrin, workdir)
+    except (Failure, browser_cache.BrowserMissing) as failure:
+        problems = [str(failure)]
+    for problem in problems:
+        print(f"FAIL: {problem}", file=sys.stderr)
+    print(f"total {time.monotonic() - started:.1f} s; work folder {workdir}; screenshot {workdir / 'window.png'}")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

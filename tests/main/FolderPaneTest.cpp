@@ -1,0 +1,206 @@
+// The folder shown as thumbnails: its order, hidden files kept out, copies shown the moment the
+// harvest places them without listing the folder again, and changes made by other programs shown
+// after the debounce as row changes that keep the selection.
+#include <gtest/gtest.h>
+
+#include <QItemSelectionModel>
+#include <QSignalSpy>
+
+#include "WindowTestSupport.h"
+#include "harvest/cmnWinInet.h"
+#include "main/FolderListingModel.h"
+
+namespace {
+
+QStringList Names(const FolderListingModel& model) {
+  QStringList names;
+  for (int row = 0; row < model.rowCount(); ++row) names.append(model.EntryAt(row).name);
+  return names;
+}
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+bool Loaded(FolderListingModel& model) {
+  return WaitUntil([&] { return !model.ListingPending(); });
+}
+
+}  // namespace
+
+TEST(FolderListing, FoldersFirstThenFilesInNaturalOrderWithoutHiddenEntries) {
+  TempFolder folder;
+  for (const char* name : {"img10.jpg", "img2.jpg", "B.jpg", "a.jpg", ".tavrin-copy.jpg", "img02.jpg"}) {
+    WriteBytes(folder.Path(name), name);
+  }
+  std::filesystem::create_directories(folder.Path("zoo"));
+  std::filesystem::create_directories(folder.Path("Albums"));
+  std::filesystem::create_directories(folder.Path(".hidden"));
+
+  FolderListingModel model;
+  QSignalSpy loaded(&model, &FolderListingModel::Loaded);
+  model.SetFolder(Q(folder.Path()));
+  EXPECT_EQ(model.rowCount(), 0);  // listed on a worker thread, shown afterwards
+  ASSERT_TRUE(Loaded(model));
+  ASSERT_EQ(loaded.count(), 1);
+  EXPECT_EQ(Names(model), (QStringList{"Albums", "zoo", "a.jpg", "B.jpg", "img02.jpg", "img2.jpg", "img10.jpg"}));
+  EXPECT_TRUE(model.EntryAt(0).isFolder);
+  EXPECT_EQ(model.RowOf(Q(folder.Path("zoo"))), 1);
+  EXPECT_EQ(model.RowOf(Q(folder.Path("img10.jpg"))), 6);
+  EXPECT_EQ(model.RowOf(Q(folder.Path(".tavrin-copy.jpg"))), -1);
+  EXPECT_EQ(model.RowOf(Q(folder.Path("missing.jpg"))), -1);
+  // The key changes with the contents: a thumbnail of the old picture is not shown for the new.
+  const QString key = model.KeyAt(2);
+  EXPECT_TRUE(key.startsWith(Q(folder.Path("a.jpg")) + "|5|")) << key.toStdString();
+
+  EXPECT_LT(FolderListingModel::CompareNames("x9", "x10"), 0);
+  EXPECT_LT(FolderListingModel::CompareNames("x", "x1"), 0);
+  EXPECT_LT(FolderListingModel::CompareNames("Photo", "photo"), 0);  // a tie broken by the exact text
+  EXPECT_EQ(FolderListingModel::CompareNames("same", "same"), 0);
+}
+
+TEST(FolderListing, AddFileInsertsAtTheSortedPlaceAndIgnoresWhatIsNotShown) {
+  TempFolder folder;
+  std::filesystem::create_directories(folder.Path("other"));
+  WriteBytes(folder.Path("b.jpg"), "b");
+  WriteBytes(folder.Path("d.jpg"), "d");
+  FolderListingModel model;
+  model.SetFolder(Q(folder.Path()));
+  ASSERT_TRUE(Loaded(model));
+  QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+  QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+
+  WriteBytes(folder.Path("c.jpg"), "c");
+  model.AddFile(Q(folder.Path("c.jpg")));
+  ASSERT_EQ(inserted.count(), 1);
+  EXPECT_EQ(inserted[0][1].toInt(), 2);  // after the folder "other" and b.jpg
+  EXPECT_EQ(Names(model), (QStringList{"other", "b.jpg", "c.jpg", "d.jpg"}));
+
+  WriteBytes(folder.Path(".partial.jpg"), "half");
+  model.AddFile(Q(folder.Path(".partial.jpg")));  // hidden: a copy still being written
+  WriteBytes(folder.Path("other/e.jpg"), "e");
+  model.AddFile(Q(folder.Path("other/e.jpg")));  // another folder
+  model.AddFile(Q(folder.Path("gone.jpg")));     // not on disk
+  EXPECT_EQ(Names(model), (QStringList{"other", "b.jpg", "c.jpg", "d.jpg"}));
+
+  // The same name again, rewritten: the entry is updated in place, its key changes.
+  const QString before = model.KeyAt(1);
+  WriteBytes(folder.Path("b.jpg"), "bigger");
+  model.AddFile(Q(folder.Path("b.jpg")));
+  EXPECT_EQ(model.rowCount(), 4);
+  EXPECT_NE(model.KeyAt(1), before);
+  EXPECT_EQ(model.EntryAt(1).size, 6);
+  EXPECT_EQ(inserted.count(), 1);
+  EXPECT_EQ(reset.count(), 0);
+}
+
+TEST(FolderListing, ChangesByOtherProgramsShowAfterTheDebounceAsRowChangesThatKeepTheSelection) {
+  TempFolder folder;
+  for (const char* name : {"a.jpg", "b.jpg", "keep.jpg", "x.jpg"}) WriteBytes(folder.Path(name), name);
+  FolderListingModel model;
+  model.SetRelistInterval(300);
+  model.SetFolder(Q(folder.Path()));
+  ASSERT_TRUE(Loaded(model));
+  const int listings = model.ListingsStarted();
+  QItemSelectionModel selection(&model);
+  selection.setCurrentIndex(model.index(2), QItemSelectionModel::SelectCurrent);
+  QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+
+  std::filesystem::remove(folder.Path("a.jpg"));
+  std::filesystem::remove(folder.Path("x.jpg"));
+  WriteBytes(folder.Path("c.jpg"), "c");
+  WriteBytes(folder.Path(".temp.jpg"), "hidden");
+  std::filesystem::create_directories(folder.Path("sub"));
+  EXPECT_TRUE(WaitUntil([&] {
+    return Names(model) == QStringList{"sub", "b.jpg", "c.jpg", "keep.jpg"};
+  })) << Names(model).join(',').toStdString();
+  EXPECT_EQ(reset.count(), 0);
+  EXPECT_EQ(selection.currentIndex().data().toString(), "keep.jpg");
+  EXPECT_TRUE(selection.isSelected(model.index(3)));
+  // One burst of changes, one listing (perhaps two when the burst straddled the delay).
+  EXPECT_LE(model.ListingsStarted() - listings, 2);
+
+  // A file renamed into place by another program shows too.
+  WriteBytes(folder.Path(".late.jpg"), "late");
+  std::filesystem::rename(folder.Path(".late.jpg"), folder.Path("late.jpg"));
+  EXPECT_TRUE(WaitUntil([&] { return model.RowOf(Q(folder.Path("late.jpg"))) >= 0; }));
+}
+
+TEST(FolderListing, AFileAddedWhileTheFolderIsBeingListedStays) {
+  TempFolder folder;
+  for (int i = 0; i < 2000; ++i) WriteBytes(folder.Path("old" + std::to_string(i) + ".jpg"), "x");
+  FolderListingModel model;
+  model.SetRelistInterval(200);
+  model.SetFolder(Q(folder.Path()));
+  // The listing runs; its result has not been applied yet (no events were processed).
+  ASSERT_TRUE(model.ListingPending());
+  WriteBytes(folder.Path("new.jpg"), "new");
+  model.AddFile(Q(folder.Path("new.jpg")));
+  EXPECT_EQ(model.rowCount(), 1);
+  ASSERT_TRUE(Loaded(model));
+  EXPECT_EQ(model.rowCount(), 2001);
+  EXPECT_GE(model.RowOf(Q(folder.Path("new.jpg"))), 0);
+}
+
+// The window: a tick's copies are in the pane as soon as the tick returns, without a listing of
+// the folder per copy.
+TEST(FolderPane, ATickShowsEveryCopyAtOnceWithoutListingTheFolderAgain) {
+  TempFolder folder;
+  RecordingPrompts prompts;
+  auto cache = std::make_shared<ListCacheSource>();
+  std::filesystem::create_directories(folder.Path("cache"));
+  constexpr int kNew = 40;
+  constexpr int kExisting = 500;
+  for (int i = 0; i < kNew; ++i) {
+    const std::string name = "new" + std::to_string(i) + ".jpg";
+    cache->Add(CachedFile(folder.Path("cache/" + name), "http://pics.example/" + name, JpegBytes(i)));
+  }
+  const std::string destination = folder.Path("dest");
+  std::filesystem::create_directories(destination);
+  for (int i = 0; i < kExisting; ++i) WriteBytes(destination + "/old" + std::to_string(i) + ".jpg", "old");
+
+  frmMain window(TestEnvironment(folder, cache));
+  Control<QLineEdit>(window, "txtMinFileSize")->setText("0");
+  window.show();
+  Control<QComboBox>(window, "cboFolder")->setEditText(Q(destination));
+  window.cmdStart_Click();
+  auto* pane = Control<WebBrowserPane>(window, "WebBrowser1");
+  FolderListingModel* files = pane->Thumbnails()->Files();
+  ASSERT_TRUE(Loaded(*files));
+  ASSERT_EQ(files->rowCount(), kExisting);
+  const int listings = files->ListingsStarted();
+  QSignalSpy reset(files, &QAbstractItemModel::modelReset);
+
+  window.Timer1_Timer();
+  EXPECT_EQ(LastPassStatistics().copied, std::uint64_t(kNew));
+  EXPECT_EQ(pane->FolderView()->model()->rowCount(pane->FolderView()->rootIndex()), kExisting + kNew);
+  EXPECT_GE(files->RowOf(Q(destination + "/new0.jpg")), 0);
+  EXPECT_LE(files->ListingsStarted() - listings, 1);
+  EXPECT_EQ(reset.count(), 0);
+
+  // The re-listing that the copies cause later finds nothing to change.
+  ASSERT_TRUE(WaitUntil([&] { return !files->ListingPending(); }, 10000));
+  EXPECT_EQ(files->rowCount(), kExisting + kNew);
+  EXPECT_LE(files->ListingsStarted() - listings, 2);
+}
+
+TEST(FolderPane, AFolderOpensOnActivationAndUndecodableFilesKeepAPlainIcon) {
+  TempFolder folder;
+  std::filesystem::create_directories(folder.Path("shown/inner"));
+  WriteBytes(folder.Path("shown/clip.flv"), std::string(500, 'v'));
+  WriteBytes(folder.Path("shown/inner/p.jpg"), JpegBytes(3));
+  WebBrowserPane pane;
+  pane.resize(600, 200);
+  pane.show();
+  pane.Navigate2(Q(folder.Path("shown")));
+  ThumbnailModel* thumbnails = pane.Thumbnails();
+  ASSERT_TRUE(Loaded(*thumbnails->Files()));
+  ASSERT_EQ(thumbnails->rowCount(), 2);
+  EXPECT_FALSE(thumbnails->index(1, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+  EXPECT_TRUE(WaitUntil([&] { return thumbnails->DecodesPending() == 0; }));
+  EXPECT_FALSE(thumbnails->HasThumbnail(Q(folder.Path("shown/clip.flv"))));
+  EXPECT_FALSE(thumbnails->index(1, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+
+  emit pane.FolderView()->activated(thumbnails->index(0, 0));
+  EXPECT_EQ(pane.LocationURL(), Q(folder.Path("shown/inner")));
+  ASSERT_TRUE(Loaded(*thumbnails->Files()));
+  EXPECT_TRUE(WaitUntil([&] { return thumbnails->HasThumbnail(Q(folder.Path("shown/inner/p.jpg"))); }));
+}
