@@ -24,8 +24,6 @@ struct FormEnvironment {
   std::function<std::vector<DiscoveredCache>()> discoverCaches;
   // The URL cache that the passes walk; installed while the window loads.
   std::function<std::shared_ptr<UrlCacheSource>()> makeUrlCache;
-  // The "..." button: returns the folder chosen for the folder box, or empty text to keep it.
-  std::function<QString(QWidget* parent, const QString& current)> chooseFolder;
 
   // The running program's: its folder, the standard user folders, the build's version and
   // credit, and the caches that discovery finds.
