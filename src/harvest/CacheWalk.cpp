@@ -1,5 +1,6 @@
 // The cache walk: probe and fetch every entry of the URL cache into the receive buffer and hand
 // its record to the entry harvest.
+#include <chrono>
 #include <exception>
 
 #include "harvest/HarvestError.h"
@@ -17,6 +18,10 @@ constexpr std::int32_t kInitialBufferBytes = 8192;
 constexpr std::uint32_t kLargestEntryBytes = 64u << 20;
 // A fetch that keeps failing for the same entry would keep the walk from ever ending.
 constexpr int kFailedFetchesInARow = 3;
+// A pass over tens of thousands of entries takes longer than a frame even when it copies nothing,
+// so the window also gets its pending events at least this often while the walk goes on, not only
+// after each copy. Every place that handles those events already copes with a pass in progress.
+constexpr auto kEventsAtLeastEvery = std::chrono::milliseconds(25);
 
 // Grows the receive buffer when an entry needs more room than it has: the fetch must never be
 // told a length larger than the block.
@@ -47,10 +52,16 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
   try {
     FileSystemObject fso;
     CacheEntryRecord record{};
+    auto eventsDone = std::chrono::steady_clock::now();
     auto harvestFetched = [&] {
       CacheBuffer->ReadFrom(reinterpret_cast<std::uintptr_t>(&record), sizeof record);
       ++stats.entries;
       HarvestEntry(fso, record, destinationFolder, minimumSizeKb, captureStart, extensionList);
+      const auto now = std::chrono::steady_clock::now();
+      if (now - eventsDone >= kEventsAtLeastEvery) {
+        ProcessPendingEvents();
+        eventsDone = std::chrono::steady_clock::now();
+      }
     };
 
     CacheEntrySize = 0;

@@ -1,6 +1,8 @@
 // The walk over the URL cache: every entry once per pass, errors end the pass quietly, and the
 // receive buffer is never written past its end.
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "HarvestFixture.h"
 #include "harvest/PathText.h"
@@ -111,6 +113,44 @@ TEST_F(CacheWalk, ReadsTheFileFromItsPathAsStored) {
   Add(Entry("http://a/x", "Cache_Data/Photo.JPG", "real"));
   Pass();
   EXPECT_THAT(Harvested(), ElementsAre("photo.jpg"));
+}
+
+}  // namespace
+
+namespace {
+
+// A cache whose entries come slowly, as a large cache on a slow disk does.
+class SlowSource : public UrlCacheSource {
+ public:
+  explicit SlowSource(int entries) : entries_(entries) {}
+  std::unique_ptr<CacheEntryCursor> Open() override {
+    struct Cursor : CacheEntryCursor {
+      int left;
+      explicit Cursor(int n) : left(n) {}
+      bool Next(CacheEntry& entry) override {
+        if (left-- <= 0) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        entry = CacheEntry{};
+        entry.url = "http://a/" + std::to_string(left) + ".png";
+        entry.localPath = "/nowhere/" + std::to_string(left) + ".png";
+        return true;
+      }
+    };
+    return std::make_unique<Cursor>(entries_);
+  }
+
+ private:
+  int entries_;
+};
+
+TEST_F(CacheWalk, ALongPassLetsTheWindowRunEvenWhenItCopiesNothing) {
+  SetUrlCache(std::make_shared<SlowSource>(100));  // at least 200 ms of walking
+  int events = 0;
+  SetPendingEventsHook([&] { ++events; });
+  Pass();
+  EXPECT_EQ(LastPassStatistics().entries, 100u);
+  EXPECT_EQ(LastPassStatistics().copied, 0u);
+  EXPECT_GE(events, 4);
 }
 
 }  // namespace
