@@ -13,6 +13,7 @@
 #include "harvest/FolderPath.h"
 #include "harvest/PathText.h"
 #include "main/CaptureRules.h"
+#include "main/ControlFactory.h"
 #include "main/ErrorReport.h"
 #include "main/NativeText.h"
 #include "main/UserPrompts.h"
@@ -40,33 +41,20 @@ dlgPath::dlgPath(QWidget* owner, const QString& programFolder)
 }
 
 void dlgPath::CreateControls() {
-  auto place = [](QWidget* control, const char* name) {
-    control->setObjectName(QLatin1String(name));
-    control->setGeometry(PathDialogRect(name).Pixels());
-  };
-  auto makeButton = [&](QPushButton*& button, const char* name, const QString& caption, void (dlgPath::*handler)()) {
-    button = new QPushButton(caption, this);
-    place(button, name);
-    connect(button, &QPushButton::clicked, this, handler);
-  };
-  auto makeLabel = [&](QLabel*& label, const char* name, const QString& caption) {
-    label = new QLabel(caption, this);
-    place(label, name);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  };
+  const ControlFactory<dlgPath> make(this, PathDialogRect);
 
   // Created in tab order, which is then the focus chain; the text box comes first.
   txtFolder = new QLineEdit(this);
-  place(txtFolder, "txtFolder");
+  make.Place(txtFolder, "txtFolder");
   Drive1 = new DriveListBox(this);
-  place(Drive1, "Drive1");
+  make.Place(Drive1, "Drive1");
   Dir1 = new FolderListBox(this);
-  place(Dir1, "Dir1");
-  makeButton(OKButton, "OKButton", QStringLiteral("確定"), &dlgPath::OKButton_Click);
-  makeButton(CancelButton, "CancelButton", QStringLiteral("取消"), &dlgPath::CancelButton_Click);
-  makeButton(cmdCreateFolder, "cmdCreateFolder", QStringLiteral("新增資料夾"), &dlgPath::cmdCreateFolder_Click);
-  makeLabel(Label1, "Label1", QStringLiteral("磁碟機 / 資料夾"));
-  makeLabel(Label2, "Label2", QStringLiteral("選擇資料夾"));
+  make.Place(Dir1, "Dir1");
+  make.Button(OKButton, "OKButton", QStringLiteral("確定"), &dlgPath::OKButton_Click);
+  make.Button(CancelButton, "CancelButton", QStringLiteral("取消"), &dlgPath::CancelButton_Click);
+  make.Button(cmdCreateFolder, "cmdCreateFolder", QStringLiteral("新增資料夾"), &dlgPath::cmdCreateFolder_Click);
+  make.Label(Label1, "Label1", QStringLiteral("磁碟機 / 資料夾"));
+  make.Label(Label2, "Label2", QStringLiteral("選擇資料夾"));
   // Labels reach under the controls below them.
   for (QLabel* label : {Label1, Label2}) label->lower();
   // No button is the default one, not even for a moment: Enter in the text box closes nothing.

@@ -23,9 +23,4 @@ inline constexpr std::array<TwipRect, 8> kPathDialogRects{{
     {"Label2", 120, 120, 2412, 372},
 }};
 
-constexpr const TwipRect& PathDialogRect(std::string_view name) {
-  for (const TwipRect& rect : kPathDialogRects) {
-    if (rect.name == name) return rect;
-  }
-  throw "no such control";
-}
+constexpr const TwipRect& PathDialogRect(std::string_view name) { return FindTwipRect(kPathDialogRects, name); }

@@ -35,12 +35,16 @@ inline constexpr std::array<TwipRect, 11> kControlRects{{
     {"cboFolder", 1560, 120, 4692, 276},
 }};
 
-constexpr const TwipRect& ControlRect(std::string_view name) {
-  for (const TwipRect& rect : kControlRects) {
+// The rectangle of the control called name in a form's table.
+template <std::size_t N>
+constexpr const TwipRect& FindTwipRect(const std::array<TwipRect, N>& table, std::string_view name) {
+  for (const TwipRect& rect : table) {
     if (rect.name == name) return rect;
   }
   throw "no such control";
 }
+
+constexpr const TwipRect& ControlRect(std::string_view name) { return FindTwipRect(kControlRects, name); }
 
 // The browser pane's place after the client area became clientSize: the whole width, from its
 // design top down to the bottom. A height that would be negative is refused and the previous one

@@ -11,6 +11,7 @@
 #include "harvest/PathText.h"
 #include "harvest/cache/UrlCacheEnumeration.h"
 #include "harvest/cmnWinInet.h"
+#include "main/ControlFactory.h"
 #include "main/CaptureRules.h"
 #include "main/ComboListControl.h"
 #include "main/ErrorReport.h"
@@ -66,43 +67,30 @@ void frmMain::CreateControls() {
   QFont boxFont(QStringLiteral("Courier New"), 9, QFont::Normal);
   boxFont.setStyleHint(QFont::TypeWriter);  // fontconfig's stand-in where the font is missing
 
-  auto place = [](QWidget* control, const char* name) {
-    control->setObjectName(QLatin1String(name));
-    control->setGeometry(ControlRect(name).Pixels());
-  };
-  auto makeButton = [&](QPushButton*& button, const char* name, const QString& caption, void (frmMain::*handler)()) {
-    button = new QPushButton(caption, this);
-    place(button, name);
-    connect(button, &QPushButton::clicked, this, handler);
-  };
-  auto makeLabel = [&](QLabel*& label, const char* name, const QString& caption) {
-    label = new QLabel(caption, this);
-    place(label, name);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  };
+  const ControlFactory<frmMain> make(this, ControlRect);
 
   // Created in tab order, which is then the focus chain.
-  makeButton(cmdSelFolder, "cmdSelFolder", QStringLiteral("..."), &frmMain::cmdSelFolder_Click);
-  makeButton(cmdStart, "cmdStart", QStringLiteral("開始"), &frmMain::cmdStart_Click);
-  makeButton(cmdStop, "cmdStop", QStringLiteral("停止"), &frmMain::cmdStop_Click);
+  make.Button(cmdSelFolder, "cmdSelFolder", QStringLiteral("..."), &frmMain::cmdSelFolder_Click);
+  make.Button(cmdStart, "cmdStart", QStringLiteral("開始"), &frmMain::cmdStart_Click);
+  make.Button(cmdStop, "cmdStop", QStringLiteral("停止"), &frmMain::cmdStop_Click);
   txtMinFileSize = new QLineEdit(QStringLiteral("25"), this);
-  place(txtMinFileSize, "txtMinFileSize");
+  make.Place(txtMinFileSize, "txtMinFileSize");
   txtMinFileSize->setFont(boxFont);
   txtFileExtList = new QLineEdit(QStringLiteral("*.jpg;*.jpeg;*.bmp;*.gif;*.flv"), this);
-  place(txtFileExtList, "txtFileExtList");
+  make.Place(txtFileExtList, "txtFileExtList");
   txtFileExtList->setFont(boxFont);
   WebBrowser1 = new WebBrowserPane(this);
-  place(WebBrowser1, "WebBrowser1");
+  make.Place(WebBrowser1, "WebBrowser1");
   WebBrowser1->SetHomePage([this] {
     return HomePageHtml(environment_.discoverCaches ? environment_.discoverCaches() : std::vector<DiscoveredCache>{});
   });
   connect(WebBrowser1, &WebBrowserPane::NewWindow2, this, [this](bool* cancel) { WebBrowser1_NewWindow2(*cancel); });
-  makeLabel(Label1, "Label1", QStringLiteral("圖片存放資料夾:"));
-  makeLabel(Label2, "Label2", QStringLiteral("KB"));
-  makeLabel(Label3, "Label3", QStringLiteral("圖片大小至少"));
-  makeLabel(Label4, "Label4", QStringLiteral("且 副檔名為"));
+  make.Label(Label1, "Label1", QStringLiteral("圖片存放資料夾:"));
+  make.Label(Label2, "Label2", QStringLiteral("KB"));
+  make.Label(Label3, "Label3", QStringLiteral("圖片大小至少"));
+  make.Label(Label4, "Label4", QStringLiteral("且 副檔名為"));
   cboFolder = new QComboBox(this);
-  place(cboFolder, "cboFolder");
+  make.Place(cboFolder, "cboFolder");
   cboFolder->setEditable(true);
   // The list holds only what AddFolder2List puts there: Enter must not add the typed text, and
   // completion must not change the letter case of what is typed.
