@@ -6,6 +6,7 @@
 #include <string>
 
 #include "RatioReporter.h"
+#include "UnusedEntriesCache.h"
 #include "harvest/cache/ListCacheSource.h"
 #include "harvest/cache/UrlCacheEnumeration.h"
 #include "harvest/cmnWinInet.h"
@@ -15,31 +16,12 @@ namespace {
 constexpr int kEntries = 20000;
 const DateValue kCaptureStart = DateValue::FromFields(2026, 12, 7, 9, 0, 0);
 
-std::shared_ptr<ListCacheSource> MakeCache() {
-  std::vector<CacheEntry> entries;
-  entries.reserve(kEntries);
-  // Used an hour before the capture started: every entry passes the extension and size tests and
-  // is stopped by the time test, the most work a pass does without copying.
-  const auto usedBefore = static_cast<std::uint64_t>(kCaptureStart.Seconds() - 3600 + 11644473600LL) * 10'000'000ULL;
-  for (int i = 0; i < kEntries; ++i) {
-    CacheEntry e;
-    const std::string n = std::to_string(i);
-    e.url = "https://images.example.com/gallery/2026/12/photo-" + n + ".jpg";
-    e.localPath = "/home/user/.cache/browser/Default/Cache/Cache_Data/0123456789abcdef_0/photo-" + n + "[1].jpg";
-    e.extension = "jpg";
-    e.size = 64 * 1024;
-    e.lastAccess = CacheFileTime::FromValue(usedBefore);
-    entries.push_back(std::move(e));
-  }
-  return std::make_shared<ListCacheSource>(std::move(entries));
-}
-
 void Setup() {
   static bool done = false;
   if (done) return;
   done = true;
   InitCacheBuffer();
-  SetUrlCache(MakeCache());
+  SetUrlCache(MakeUnusedEntriesCache(kEntries, kCaptureStart));
 }
 
 // The walk alone: probe and fetch every entry into the receive buffer.

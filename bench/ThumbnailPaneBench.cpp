@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "UnusedEntriesCache.h"
 #include "RatioReporter.h"
 #include "harvest/cache/ListCacheSource.h"
 #include "harvest/cmnWinInet.h"
@@ -178,21 +179,7 @@ void BM_WindowTick_20000_NothingNew(benchmark::State& state) {
   constexpr int kEntries = 20000;
   QTemporaryDir folder;
   QDir(folder.path()).mkpath(QStringLiteral("program"));
-  const auto usedBefore =
-      static_cast<std::uint64_t>(DateValue::Now().Seconds() - 3600 + 11644473600LL) * 10'000'000ULL;
-  std::vector<CacheEntry> entries;
-  entries.reserve(kEntries);
-  for (int i = 0; i < kEntries; ++i) {
-    CacheEntry e;
-    const std::string n = std::to_string(i);
-    e.url = "https://images.example.com/gallery/2026/12/photo-" + n + ".jpg";
-    e.localPath = "/home/user/.cache/browser/Default/Cache/Cache_Data/0123456789abcdef_0/photo-" + n + "[1].jpg";
-    e.extension = "jpg";
-    e.size = 64 * 1024;
-    e.lastAccess = CacheFileTime::FromValue(usedBefore);
-    entries.push_back(std::move(e));
-  }
-  auto cache = std::make_shared<ListCacheSource>(std::move(entries));
+  auto cache = MakeUnusedEntriesCache(kEntries, DateValue::Now());
 
   FormEnvironment environment;
   environment.executableFolder = folder.filePath(QStringLiteral("program"));
