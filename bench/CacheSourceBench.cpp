@@ -11,11 +11,11 @@
 
 #include "BlockfileFixtures.h"
 #include "CacheFixtures.h"
-#include "harvest/PathText.h"
-#include "harvest/cache/UrlCacheEnumeration.h"
-#include "harvest/cache/blockfile/BlockfileCacheSource.h"
-#include "harvest/cache/chromium/ChromiumSimpleCacheSource.h"
-#include "harvest/cache/firefox/FirefoxCacheSource.h"
+#include "base/PathText.h"
+#include "cache/UrlCacheEnumeration.h"
+#include "cache/blockfile/BlockfileCacheSource.h"
+#include "cache/chromium/ChromiumSimpleCacheSource.h"
+#include "cache/firefox/FirefoxCacheSource.h"
 #include "harvest/cmnWinInet.h"
 
 #include <cstdio>

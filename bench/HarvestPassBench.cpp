@@ -7,8 +7,8 @@
 
 #include "RatioReporter.h"
 #include "UnusedEntriesCache.h"
-#include "harvest/cache/ListCacheSource.h"
-#include "harvest/cache/UrlCacheEnumeration.h"
+#include "cache/ListCacheSource.h"
+#include "cache/UrlCacheEnumeration.h"
 #include "harvest/cmnWinInet.h"
 
 namespace {

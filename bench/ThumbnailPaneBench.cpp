@@ -24,7 +24,7 @@
 
 #include "UnusedEntriesCache.h"
 #include "RatioReporter.h"
-#include "harvest/cache/ListCacheSource.h"
+#include "cache/ListCacheSource.h"
 #include "harvest/cmnWinInet.h"
 #include "main/WindowLayout.h"
 #include "main/frmMain.h"

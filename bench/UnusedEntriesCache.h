@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "harvest/CacheTime.h"
-#include "harvest/cache/ListCacheSource.h"
+#include "base/CacheTime.h"
+#include "cache/ListCacheSource.h"
 
 inline std::shared_ptr<ListCacheSource> MakeUnusedEntriesCache(int count, const DateValue& captureStart) {
   const auto usedBefore =

@@ -4,10 +4,10 @@
 #include <cstdint>
 
 #include "BlockfileFuzzInput.h"
-#include "harvest/cache/blockfile/BlockfileReader.h"
-#include "harvest/cache/browser/ChromiumResponseInfo.h"
-#include "harvest/cache/browser/EntryFileName.h"
-#include "harvest/cache/browser/HttpResponse.h"
+#include "cache/blockfile/BlockfileReader.h"
+#include "cache/browser/ChromiumResponseInfo.h"
+#include "cache/browser/EntryFileName.h"
+#include "cache/browser/HttpResponse.h"
 
 using namespace blockfile;
 

@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "harvest/cache/browser/BodyDecoder.h"
+#include "cache/browser/BodyDecoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;

@@ -2,10 +2,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "harvest/cache/browser/EntryFileName.h"
-#include "harvest/cache/browser/HttpResponse.h"
-#include "harvest/cache/chromium/SimpleCacheFormat.h"
-#include "harvest/cache/chromium/SimpleEntryReader.h"
+#include "cache/browser/EntryFileName.h"
+#include "cache/browser/HttpResponse.h"
+#include "cache/chromium/SimpleCacheFormat.h"
+#include "cache/chromium/SimpleEntryReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   MemoryByteSource file(Bytes(data, size));

@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "harvest/cache/browser/HttpResponse.h"
-#include "harvest/cache/chromium/SimpleCacheFormat.h"
+#include "cache/browser/HttpResponse.h"
+#include "cache/chromium/SimpleCacheFormat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto info = ParseResponseInfo(Bytes(data, size));

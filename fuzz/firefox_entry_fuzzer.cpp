@@ -2,8 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "harvest/cache/browser/HttpResponse.h"
-#include "harvest/cache/firefox/Cache2EntryReader.h"
+#include "cache/browser/HttpResponse.h"
+#include "cache/firefox/Cache2EntryReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   MemoryByteSource file(Bytes(data, size));

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "harvest/cache/browser/EntryBody.h"
-#include "harvest/cache/firefox/Cache2Format.h"
+#include "cache/browser/EntryBody.h"
+#include "cache/firefox/Cache2Format.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
-#include "harvest/HarvestError.h"
+#include "base/HarvestError.h"
 
 const char* const kHarvestUsage =
     "Usage: tavrin-harvest --dest DIR [options]\n"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "harvest/CacheTime.h"
+#include "base/CacheTime.h"
 
 struct HarvestOptions {
   std::string destination;

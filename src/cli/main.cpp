@@ -9,8 +9,8 @@
 
 #include "cli/HarvestOptions.h"
 #include "harvest/ExtensionList.h"
-#include "harvest/cache/UrlCacheEnumeration.h"
-#include "harvest/cache/discovery/Discovery.h"
+#include "cache/UrlCacheEnumeration.h"
+#include "cache/discovery/Discovery.h"
 #include "harvest/cmnWinInet.h"
 
 #ifdef _WIN32

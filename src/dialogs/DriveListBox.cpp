@@ -5,7 +5,7 @@
 #include <QStorageInfo>
 #include <algorithm>
 
-#include "harvest/HarvestError.h"
+#include "base/HarvestError.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,7 +1,7 @@
 #pragma once
 // The error raised when a new folder could not be made, described the way the error report
 // describes file-system errors.
-#include "harvest/HarvestError.h"
+#include "base/HarvestError.h"
 
 // The system's last error code (errno, or GetLastError on Windows), read at once after the
 // failing call.

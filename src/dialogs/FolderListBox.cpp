@@ -6,7 +6,7 @@
 #include <QKeyEvent>
 #include <QStyle>
 
-#include "harvest/HarvestError.h"
+#include "base/HarvestError.h"
 
 namespace {
 

@@ -7,16 +7,16 @@
 #include <QScreen>
 
 #include "dialogs/FolderCreationError.h"
-#include "dialogs/TruthText.h"
+#include "widgets/TruthText.h"
 #include "dialogs/dlgPathLayout.h"
-#include "harvest/FileSystemObject.h"
-#include "harvest/FolderPath.h"
-#include "harvest/PathText.h"
-#include "main/CaptureRules.h"
-#include "main/ControlFactory.h"
-#include "main/ErrorReport.h"
-#include "main/NativeText.h"
-#include "main/UserPrompts.h"
+#include "base/FileSystemObject.h"
+#include "base/FolderPath.h"
+#include "base/PathText.h"
+#include "widgets/FieldText.h"
+#include "widgets/ControlFactory.h"
+#include "widgets/ErrorReport.h"
+#include "widgets/NativeText.h"
+#include "widgets/UserPrompts.h"
 
 namespace {
 

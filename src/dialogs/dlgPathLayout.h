@@ -3,7 +3,9 @@
 #include <array>
 #include <string_view>
 
-#include "main/WindowLayout.h"
+#include <QSize>
+
+#include "widgets/TwipLayout.h"
 
 inline constexpr int kPathDialogClientWidth = 5856;
 inline constexpr int kPathDialogClientHeight = 4464;

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <exception>
 
-#include "harvest/HarvestError.h"
-#include "harvest/cache/UrlCacheEnumeration.h"
+#include "base/HarvestError.h"
+#include "cache/UrlCacheEnumeration.h"
 #include "harvest/cmnWinInet.h"
 #include "harvest/PassState.h"
 

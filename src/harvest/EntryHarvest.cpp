@@ -3,11 +3,11 @@
 #include <optional>
 #include <string_view>
 
-#include "harvest/FilePlacement.h"
-#include "harvest/HarvestError.h"
+#include "base/FilePlacement.h"
+#include "base/HarvestError.h"
 #include "harvest/PassState.h"
-#include "harvest/PathText.h"
-#include "harvest/SafeFileName.h"
+#include "base/PathText.h"
+#include "base/SafeFileName.h"
 #include "harvest/cmnWinInet.h"
 
 std::unique_ptr<KeyedCollection> HarvestedKeys = std::make_unique<KeyedCollection>();

@@ -1,6 +1,6 @@
 #include "harvest/ExtensionList.h"
 
-#include "harvest/PathText.h"
+#include "base/PathText.h"
 
 std::string NormalizeExtensionList(std::string_view typed) {
   std::string list = LowerCaseText(typed);

@@ -1,7 +1,7 @@
 #include "harvest/KeyedCollection.h"
 
-#include "harvest/HarvestError.h"
-#include "harvest/PathText.h"
+#include "base/HarvestError.h"
+#include "base/PathText.h"
 
 void KeyedCollection::Add(const std::string& item, const std::string& key) {
   if (!items_.emplace(LowerCaseText(key), item).second) {

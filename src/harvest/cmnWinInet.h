@@ -5,12 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "harvest/CacheTime.h"
-#include "harvest/FileSystemObject.h"
-#include "harvest/FolderPath.h"
+#include "base/CacheTime.h"
+#include "base/FileSystemObject.h"
+#include "base/FolderPath.h"
 #include "harvest/KeyedCollection.h"
-#include "harvest/PendingEvents.h"
-#include "harvest/cache/CacheEntryRecord.h"
+#include "base/PendingEvents.h"
+#include "cache/CacheEntryRecord.h"
 #include "memory/clsMemMgt.h"
 
 // The receive buffer of the cache walk and the in/out length of every enumeration call.

@@ -4,15 +4,6 @@
 #include <QString>
 #include <cstdint>
 #include <optional>
-#include <string>
-
-// Removes leading and trailing space characters (only the space; other blanks stay).
-QString TrimSpaces(const QString& text);
-std::string TrimSpaces(const std::string& text);
-
-// The extension field's text lower-cased, every space removed, ".." reduced to "." in one
-// left-to-right pass, with ";" in front and behind: "*.JPG; *.Gif" gives ";*.jpg;*.gif;".
-std::string NormalisedExtensionList(const std::string& fieldText);
 
 // The size field's text as a 32-bit whole number by the locale's number conversion: surrounding
 // blanks are allowed, a fraction is rounded (halves to even). Empty when the text is empty, not a

@@ -3,7 +3,7 @@
 // empty editable combo box would otherwise take the first entry as its text.
 #include <QComboBox>
 
-#include "main/NativeText.h"
+#include "widgets/NativeText.h"
 #include "textfile/ListControl.h"
 
 class ComboListControl : public ListControl {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "harvest/cache/UrlCacheSource.h"
-#include "harvest/cache/discovery/Discovery.h"
+#include "cache/UrlCacheSource.h"
+#include "cache/discovery/Discovery.h"
 
 class QWidget;
 

@@ -1,6 +1,6 @@
 #include "main/HomePage.h"
 
-#include "main/NativeText.h"
+#include "widgets/NativeText.h"
 
 namespace {
 

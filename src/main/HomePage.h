@@ -4,7 +4,7 @@
 #include <QString>
 #include <vector>
 
-#include "harvest/cache/discovery/Discovery.h"
+#include "cache/discovery/Discovery.h"
 
 inline const QString kHomePageAddress = QStringLiteral("about:tavrin-home");
 

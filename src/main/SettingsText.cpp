@@ -2,8 +2,9 @@
 
 #include <string_view>
 
-#include "harvest/PathText.h"
+#include "base/PathText.h"
 #include "main/CaptureRules.h"
+#include "widgets/FieldText.h"
 
 void ApplySettingsText(const std::string& fileText, CaptureSettings& settings) {
   std::string_view rest = fileText;

@@ -1,20 +1,11 @@
 #pragma once
-// The main window's design geometry in twips (1/1440 inch), from the top-left corner of the client
-// area, and its conversion to device-independent pixels (15 twips make one).
+// The main window's design geometry in twips, from the top-left corner of the client area.
 #include <QRect>
 #include <QSize>
 #include <array>
 #include <string_view>
 
-constexpr int TwipsToPixels(int twips) { return (twips * 2 + 15) / 30; }  // rounded to the nearest pixel
-
-struct TwipRect {
-  std::string_view name;
-  int left, top, width, height;
-  QRect Pixels() const {
-    return {TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width), TwipsToPixels(height)};
-  }
-};
+#include "widgets/TwipLayout.h"
 
 inline constexpr int kDesignClientWidth = 9048;
 inline constexpr int kDesignClientHeight = 3084;
@@ -34,15 +25,6 @@ inline constexpr std::array<TwipRect, 11> kControlRects{{
     {"Label4", 2640, 720, 1815, 375},
     {"cboFolder", 1560, 120, 4692, 276},
 }};
-
-// The rectangle of the control called name in a form's table.
-template <std::size_t N>
-constexpr const TwipRect& FindTwipRect(const std::array<TwipRect, N>& table, std::string_view name) {
-  for (const TwipRect& rect : table) {
-    if (rect.name == name) return rect;
-  }
-  throw "no such control";
-}
 
 constexpr const TwipRect& ControlRect(std::string_view name) { return FindTwipRect(kControlRects, name); }
 

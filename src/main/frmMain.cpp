@@ -6,20 +6,22 @@
 #include <QDateTime>
 #include <QLocale>
 
-#include "dialogs/TruthText.h"
+#include "widgets/TruthText.h"
 #include "dialogs/dlgPath.h"
-#include "harvest/PathText.h"
-#include "harvest/cache/UrlCacheEnumeration.h"
+#include "base/PathText.h"
+#include "cache/UrlCacheEnumeration.h"
 #include "harvest/cmnWinInet.h"
-#include "main/ControlFactory.h"
+#include "widgets/ControlFactory.h"
 #include "main/CaptureRules.h"
+#include "widgets/FieldText.h"
+#include "harvest/ExtensionList.h"
 #include "main/ComboListControl.h"
-#include "main/ErrorReport.h"
+#include "widgets/ErrorReport.h"
 #include "main/HomePage.h"
-#include "main/NativeText.h"
+#include "widgets/NativeText.h"
 #include "main/ProgramFolder.h"
 #include "main/SettingsText.h"
-#include "main/UserPrompts.h"
+#include "widgets/UserPrompts.h"
 #include "main/WindowLayout.h"
 #include "textfile/TextFile.h"
 
@@ -250,7 +252,7 @@ void frmMain::Timer1_Timer() {
   if (busy_) return;
   busy_ = true;
   try {
-    const std::string extensionList = NormalisedExtensionList(ToNative(txtFileExtList->text()));
+    const std::string extensionList = NormalizeExtensionList(ToNative(txtFileExtList->text()));
     // Trimmed as Start trimmed it, so the pass writes into the folder that Start made.
     const std::string folder = ToNative(TrimSpaces(cboFolder->currentText()));
     const std::int32_t minimumKb = GetMinFileSize();

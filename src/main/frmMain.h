@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <cstdint>
 
-#include "harvest/CacheTime.h"
+#include "base/CacheTime.h"
 #include "main/FormEnvironment.h"
 #include "main/WebBrowserPane.h"
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "harvest/PathText.h"
+#include "base/PathText.h"
 #include "textfile/TextFileError.h"
 
 #ifdef _WIN32

@@ -1,7 +1,7 @@
 #include "textfile/TextFile.h"
 
-#include "harvest/FolderPath.h"
-#include "harvest/PendingEvents.h"
+#include "base/FolderPath.h"
+#include "base/PendingEvents.h"
 #include "textfile/AtomicFile.h"
 #include "textfile/TextFileError.h"
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "harvest/cache/blockfile/BlockfileFormat.h"
-#include "harvest/cache/blockfile/SuperFastHash.h"
+#include "cache/blockfile/BlockfileFormat.h"
+#include "cache/blockfile/SuperFastHash.h"
 
 using namespace blockfile;
 

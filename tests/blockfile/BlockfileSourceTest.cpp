@@ -7,11 +7,11 @@
 #include "BlockfileFixtures.h"
 #include "CacheFixtures.h"
 #include "SourceTestSupport.h"
-#include "harvest/PathText.h"
-#include "harvest/cache/blockfile/BlockfileCacheSource.h"
-#include "harvest/cache/browser/FileTimes.h"
-#include "harvest/cache/discovery/CacheLocations.h"
-#include "harvest/cache/discovery/Discovery.h"
+#include "base/PathText.h"
+#include "cache/blockfile/BlockfileCacheSource.h"
+#include "cache/browser/FileTimes.h"
+#include "cache/discovery/CacheLocations.h"
+#include "cache/discovery/Discovery.h"
 
 using namespace fixtures;
 

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "CacheFixtures.h"
-#include "harvest/cache/browser/BodyDecoder.h"
-#include "harvest/cache/browser/EntryFileName.h"
-#include "harvest/cache/browser/HttpResponse.h"
+#include "cache/browser/BodyDecoder.h"
+#include "cache/browser/EntryFileName.h"
+#include "cache/browser/HttpResponse.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include "CacheFixtures.h"
 #include "SourceTestSupport.h"
-#include "harvest/PathText.h"
-#include "harvest/cache/browser/FileTimes.h"
-#include "harvest/cache/chromium/ChromiumSimpleCacheSource.h"
+#include "base/PathText.h"
+#include "cache/browser/FileTimes.h"
+#include "cache/chromium/ChromiumSimpleCacheSource.h"
 
 using namespace fixtures;
 

@@ -5,10 +5,10 @@
 
 #include "CacheFixtures.h"
 #include "SourceTestSupport.h"
-#include "harvest/PathText.h"
-#include "harvest/cache/browser/FileTimes.h"
-#include "harvest/cache/firefox/Cache2Format.h"
-#include "harvest/cache/firefox/FirefoxCacheSource.h"
+#include "base/PathText.h"
+#include "cache/browser/FileTimes.h"
+#include "cache/firefox/Cache2Format.h"
+#include "cache/firefox/FirefoxCacheSource.h"
 
 using namespace fixtures;
 

@@ -5,10 +5,10 @@
 #include <set>
 
 #include "CacheFixtures.h"
-#include "harvest/PathText.h"
-#include "harvest/cache/UrlCacheEnumeration.h"
-#include "harvest/cache/chromium/ChromiumSimpleCacheSource.h"
-#include "harvest/cache/firefox/FirefoxCacheSource.h"
+#include "base/PathText.h"
+#include "cache/UrlCacheEnumeration.h"
+#include "cache/chromium/ChromiumSimpleCacheSource.h"
+#include "cache/firefox/FirefoxCacheSource.h"
 #include "harvest/cmnWinInet.h"
 
 using namespace fixtures;

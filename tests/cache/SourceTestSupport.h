@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "harvest/FileSystemObject.h"
-#include "harvest/cache/UrlCacheSource.h"
+#include "base/FileSystemObject.h"
+#include "cache/UrlCacheSource.h"
 
 // The entries of one enumeration by URL.
 inline std::map<std::string, CacheEntry> ListByUrl(UrlCacheSource& source) {

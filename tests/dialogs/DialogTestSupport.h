@@ -12,9 +12,9 @@
 #include <ostream>
 
 #include "TempFolder.h"
-#include "dialogs/TruthText.h"
+#include "widgets/TruthText.h"
 #include "dialogs/dlgPath.h"
-#include "main/UserPrompts.h"
+#include "widgets/UserPrompts.h"
 
 // Records every message and input box; answers message boxes from a queue (Ok, or Abort for
 // the error report, when the queue is empty) and input boxes from another (empty text when empty).

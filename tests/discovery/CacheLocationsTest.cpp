@@ -1,4 +1,4 @@
-#include "harvest/cache/discovery/CacheLocations.h"
+#include "cache/discovery/CacheLocations.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
-#include "harvest/cache/discovery/UnionCacheSource.h"
+#include "cache/discovery/UnionCacheSource.h"
 
 #include <gtest/gtest.h>
 
-#include "harvest/cache/ListCacheSource.h"
+#include "cache/ListCacheSource.h"
 
 namespace {
 

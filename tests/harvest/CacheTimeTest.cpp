@@ -1,11 +1,11 @@
-#include "harvest/CacheTime.h"
+#include "base/CacheTime.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <vector>
 
-#include "harvest/HarvestError.h"
+#include "base/HarvestError.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "HarvestFixture.h"
-#include "harvest/PathText.h"
-#include "harvest/cache/CacheEntryRecord.h"
+#include "base/PathText.h"
+#include "cache/CacheEntryRecord.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <filesystem>
 
 #include "HarvestFixture.h"
-#include "harvest/HarvestError.h"
+#include "base/HarvestError.h"
 
 namespace fs = std::filesystem;
 

@@ -1,11 +1,11 @@
-#include "harvest/FileSystemObject.h"
+#include "base/FileSystemObject.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
 
-#include "harvest/HarvestError.h"
+#include "base/HarvestError.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "harvest/FolderPath.h"
+#include "base/FolderPath.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "harvest/PathText.h"
+#include "base/PathText.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;

@@ -8,8 +8,8 @@
 #include <memory>
 #include <set>
 
-#include "harvest/cache/ListCacheSource.h"
-#include "harvest/cache/UrlCacheEnumeration.h"
+#include "cache/ListCacheSource.h"
+#include "cache/UrlCacheEnumeration.h"
 #include "harvest/cmnWinInet.h"
 #include "support/TempDir.h"
 

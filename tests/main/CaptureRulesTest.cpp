@@ -2,22 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "main/CaptureRules.h"
-#include "main/ErrorReport.h"
+#include "widgets/ErrorReport.h"
 #include "main/SettingsText.h"
 #include "main/frmMain.h"
-#include "harvest/HarvestError.h"
+#include "base/HarvestError.h"
 #include "textfile/TextFileError.h"
-
-TEST(ExtensionList, IsLowerCasedSpacelessWithDoubledDotsReducedAndEnclosed) {
-  EXPECT_EQ(NormalisedExtensionList("*.jpg;*.jpeg;*.bmp;*.gif;*.flv"), ";*.jpg;*.jpeg;*.bmp;*.gif;*.flv;");
-  EXPECT_EQ(NormalisedExtensionList("*.JPG; *.Gif"), ";*.jpg;*.gif;");
-  EXPECT_EQ(NormalisedExtensionList(" *.JPG ;*..png"), ";*.jpg;*.png;");
-  EXPECT_EQ(NormalisedExtensionList("*...png"), ";*..png;");  // one pass: "..." becomes ".."
-  EXPECT_EQ(NormalisedExtensionList("*....png"), ";*..png;");
-  EXPECT_EQ(NormalisedExtensionList(""), ";;");
-  EXPECT_EQ(NormalisedExtensionList("*.jpg;\t*.png"), ";*.jpg;\t*.png;");  // only spaces go
-  EXPECT_EQ(NormalisedExtensionList("*.JPG;*.ÄBC"), ";*.jpg;*.äbc;");
-}
 
 TEST(MinFileSize, ReadsWholeKilobytesAndReplacesWhatItCannotUse) {
   const QLocale c = QLocale::c();

@@ -14,8 +14,8 @@
 #include <memory>
 
 #include "TempFolder.h"
-#include "harvest/cache/ListCacheSource.h"
-#include "main/UserPrompts.h"
+#include "cache/ListCacheSource.h"
+#include "widgets/UserPrompts.h"
 #include "main/frmMain.h"
 
 // Records every message box and answers OK; answers input boxes from a list.

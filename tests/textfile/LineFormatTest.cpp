@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "TempFolder.h"
-#include "harvest/PendingEvents.h"
+#include "base/PendingEvents.h"
 #include "textfile/TextFile.h"
 #include "textfile/TextFileError.h"
 

@@ -8,11 +8,11 @@
 #include <cstring>
 
 #include "WineUrlCache.h"
-#include "harvest/CacheTime.h"
-#include "harvest/FilePlacement.h"
-#include "harvest/FileSystemObject.h"
-#include "harvest/FolderPath.h"
-#include "harvest/HarvestError.h"
+#include "base/CacheTime.h"
+#include "base/FilePlacement.h"
+#include "base/FileSystemObject.h"
+#include "base/FolderPath.h"
+#include "base/HarvestError.h"
 #include "harvest/cmnWinInet.h"
 #include "memory/GuardedMemory.h"
 #include "memory/clsMemMgt.h"

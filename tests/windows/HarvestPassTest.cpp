@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "WineUrlCache.h"
-#include "harvest/PathText.h"
-#include "harvest/cache/UrlCacheEnumeration.h"
-#include "harvest/cache/wininet/WinInetSource.h"
+#include "base/PathText.h"
+#include "cache/UrlCacheEnumeration.h"
+#include "cache/wininet/WinInetSource.h"
 #include "harvest/cmnWinInet.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "WineUrlCache.h"
-#include "harvest/cache/CacheEntryRecord.h"
-#include "harvest/cache/UrlCacheEnumeration.h"
-#include "harvest/cache/wininet/WinInetSource.h"
+#include "cache/CacheEntryRecord.h"
+#include "cache/UrlCacheEnumeration.h"
+#include "cache/wininet/WinInetSource.h"
 #include "memory/clsMemMgt.h"
 
 namespace {

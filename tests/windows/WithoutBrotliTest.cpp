@@ -7,8 +7,8 @@
 
 #include "CacheFixtures.h"
 #include "SourceTestSupport.h"
-#include "harvest/cache/browser/BodyDecoder.h"
-#include "harvest/cache/firefox/FirefoxCacheSource.h"
+#include "cache/browser/BodyDecoder.h"
+#include "cache/firefox/FirefoxCacheSource.h"
 
 using namespace fixtures;
 

@@ -1,0 +1,38 @@
+#pragma once
+// One Chromium-family HTTP cache folder in the "blockfile" format (the default of Chrome and Edge
+// on Windows): every clean, complete entry with a whole 200 (or a complete sparse 206) response,
+// under a virtual path named after the entry's address.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cache/blockfile/BlockfileEntryCheck.h"
+#include "cache/blockfile/BlockfileReader.h"
+#include "cache/browser/BrowserCacheSource.h"
+
+class BlockfileCacheSource : public BrowserCacheSource {
+ public:
+  explicit BlockfileCacheSource(std::string folder);
+
+ protected:
+  void Walk(std::vector<Listed>& out, WalkStatistics& statistics) override;
+
+ private:
+  using Children = std::vector<std::optional<blockfile::EntryView>>;
+  // The sparse children that the parent's stream 2 says exist, by child number.
+  Children FindChildren(blockfile::Reader& reader, const blockfile::EntryView& parent);
+  // What the entry holds, its key and streams read anew through reader; null when it cannot be read
+  // as it stands now (changed meanwhile, damaged, or a file missing), so that the next walk tries again.
+  std::shared_ptr<const ParsedEntry> Parse(blockfile::Reader& reader, const blockfile::EntryView& walked,
+                                           const Children& children, std::vector<blockfile::EntryPin> pins,
+                                           const StampSet& stamps, const std::string& id);
+  // Adds the body pieces of a complete sparse resource of total bytes; false when it is not complete.
+  bool AddSparsePieces(blockfile::Reader& reader, const blockfile::EntryView& parent, const Children& children,
+                       std::uint64_t total, ParsedEntry& parsed,
+                       std::vector<std::pair<std::string, FileStamp>>& separateFiles);
+  // Adds a piece of length bytes from the start of place; false when a separate file is gone.
+  bool AddPiece(const blockfile::StreamPlace& place, std::uint64_t length, ParsedEntry& parsed,
+                std::vector<std::pair<std::string, FileStamp>>& separateFiles);
+};

@@ -1,0 +1,98 @@
+#include "cache/browser/BrowserCacheSource.h"
+
+#include "base/PathText.h"
+#include "cache/browser/EntryBody.h"
+
+namespace {
+
+std::string WithoutTrailingSeparators(std::string folder) {
+  while (folder.size() > 1 && IsPathSeparator(folder.back())) folder.pop_back();
+  return folder;
+}
+
+// The files behind the virtual paths folder/id/name: sized and copied from the memo's entries.
+class EntryFiles : public VirtualFileProvider {
+ public:
+  EntryFiles(std::string folder, std::shared_ptr<EntryMemo> memo) : folder_(std::move(folder)), memo_(std::move(memo)) {}
+
+  std::optional<std::uint64_t> SizeOf(const std::string& path) override {
+    std::string id;
+    const auto parsed = Resolve(path, id);
+    if (!parsed) return std::nullopt;
+    if (!EntryStillHolds(*parsed)) return std::nullopt;
+    return parsed->entry.size;
+  }
+
+  bool CopyTo(const std::string& path, const ByteSink& sink) override {
+    std::string id;
+    const auto parsed = Resolve(path, id);
+    if (!parsed) return false;
+    const BodyResult result = StreamEntryBody(*parsed, sink, &parsed->entry.size);
+    if (result.outcome == BodyOutcome::CheckFailed) memo_->MarkFailed(id, parsed.get());
+    return result.outcome == BodyOutcome::Written;
+  }
+
+ private:
+  std::shared_ptr<const ParsedEntry> Resolve(const std::string& path, std::string& id) {
+    if (path.size() <= folder_.size() + 1 || path.compare(0, folder_.size(), folder_) != 0 ||
+        !IsPathSeparator(path[folder_.size()])) {
+      return nullptr;
+    }
+    const std::string rest = path.substr(folder_.size() + 1);
+    const std::size_t last = rest.find_last_of(kPathSeparator);
+    if (last == std::string::npos) return nullptr;
+    id = rest.substr(0, last);
+    auto parsed = memo_->Listed(id);
+    if (!parsed || parsed->name != std::string_view(rest).substr(last + 1)) return nullptr;
+    return parsed;
+  }
+
+  std::string folder_;
+  std::shared_ptr<EntryMemo> memo_;
+};
+
+class ListedCursor : public CacheEntryCursor {
+ public:
+  using Listing = std::vector<std::pair<std::shared_ptr<const ParsedEntry>, std::uint64_t>>;
+  explicit ListedCursor(Listing listing) : listing_(std::move(listing)) {}
+  bool Next(CacheEntry& entry) override {
+    if (next_ >= listing_.size()) return false;
+    const auto& [parsed, lastAccess] = listing_[next_++];
+    entry = parsed->entry;
+    entry.lastAccess = CacheFileTime::FromValue(lastAccess);
+    return true;
+  }
+
+ private:
+  Listing listing_;
+  std::size_t next_ = 0;
+};
+
+}  // namespace
+
+BrowserCacheSource::BrowserCacheSource(std::string folder)
+    : folder_(WithoutTrailingSeparators(std::move(folder))), memo_(std::make_shared<EntryMemo>()) {
+  registration_ = virtual_files::Register(folder_, std::make_shared<EntryFiles>(folder_, memo_));
+}
+
+BrowserCacheSource::~BrowserCacheSource() = default;
+
+std::string BrowserCacheSource::VirtualPath(const std::string& id, const std::string& name) const {
+  std::string path = JoinPath(folder_, id);
+  path += kPathSeparator;
+  return path + name;
+}
+
+std::unique_ptr<CacheEntryCursor> BrowserCacheSource::Open() {
+  std::vector<Listed> listed;
+  WalkStatistics statistics;
+  memo_->BeginWalk();
+  Walk(listed, statistics);
+  memo_->EndWalk();
+  statistics.listed = listed.size();
+  statistics_ = statistics;
+  ListedCursor::Listing listing;
+  listing.reserve(listed.size());
+  for (Listed& item : listed) listing.emplace_back(std::move(item.parsed), item.lastAccess);
+  return std::make_unique<ListedCursor>(std::move(listing));
+}

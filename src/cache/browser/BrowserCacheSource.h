@@ -1,0 +1,48 @@
+#pragma once
+// The common part of the browser cache sources: the entry memo, the virtual files behind the
+// entries' local paths (registered for the cache folder while the source lives), and the cursor
+// over one walk's listing.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/VirtualFiles.h"
+#include "cache/UrlCacheSource.h"
+#include "cache/browser/EntryMemo.h"
+
+// Counts of one walk, for callers that report them and for tests.
+struct WalkStatistics {
+  std::uint64_t files = 0;   // entry files met
+  std::uint64_t parsed = 0;  // of them, read because they were new or changed
+  std::uint64_t listed = 0;  // entries yielded
+};
+
+class BrowserCacheSource : public UrlCacheSource {
+ public:
+  ~BrowserCacheSource() override;
+  // Walks the cache folder as it is now and yields its listed entries.
+  std::unique_ptr<CacheEntryCursor> Open() final;
+  const std::string& Folder() const { return folder_; }
+  const WalkStatistics& LastWalk() const { return statistics_; }
+
+ protected:
+  explicit BrowserCacheSource(std::string folder);
+
+  struct Listed {
+    std::shared_ptr<const ParsedEntry> parsed;
+    std::uint64_t lastAccess = 0;  // FILETIME value
+  };
+  // Lists the entries of the folder, parsing what the memo does not hold, into out.
+  virtual void Walk(std::vector<Listed>& out, WalkStatistics& statistics) = 0;
+
+  EntryMemo& Memo() { return *memo_; }
+  // folder + separator + id + separator + name.
+  std::string VirtualPath(const std::string& id, const std::string& name) const;
+
+ private:
+  std::string folder_;
+  std::shared_ptr<EntryMemo> memo_;
+  virtual_files::Registration registration_;
+  WalkStatistics statistics_;
+};

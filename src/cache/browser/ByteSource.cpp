@@ -1,0 +1,116 @@
+#include "cache/browser/ByteSource.h"
+
+#include <cstring>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+// Larger reads than this are refused: no cache structure the readers look at comes near it, and a
+// corrupt length must not make a reader allocate gigabytes.
+constexpr std::uint64_t kLargestSingleRead = 256ull << 20;
+
+std::optional<std::vector<std::uint8_t>> ByteSource::Read(std::uint64_t offset, std::uint64_t length) {
+  if (length > kLargestSingleRead || !RangeFits(offset, length, Size())) return std::nullopt;
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(length));
+  if (!ReadAt(offset, out)) return std::nullopt;
+  return out;
+}
+
+bool MemoryByteSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
+  if (!RangeFits(offset, out.size(), bytes_.size())) return false;
+  if (!out.empty()) std::memcpy(out.data(), bytes_.data() + offset, out.size());
+  return true;
+}
+
+namespace {
+
+#ifdef _WIN32
+std::optional<FileStamp> StampOfDescriptor(int fd) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return std::nullopt;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
+  FileStamp stamp;
+  stamp.id = (std::uint64_t{info.ftCreationTime.dwHighDateTime} << 32) | info.ftCreationTime.dwLowDateTime;
+  stamp.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  const std::uint64_t written = (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                info.ftLastWriteTime.dwLowDateTime;
+  stamp.mtimeNs = (static_cast<std::int64_t>(written) - 116444736000000000ll) * 100;
+  return stamp;
+}
+#else
+std::optional<FileStamp> StampOfDescriptor(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  FileStamp stamp;
+  stamp.device = static_cast<std::uint64_t>(info.st_dev);
+  stamp.id = static_cast<std::uint64_t>(info.st_ino);
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  stamp.mtimeNs = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  return stamp;
+}
+#endif
+
+}  // namespace
+
+std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path) {
+#ifdef _WIN32
+  // Read-only, and sharing read, write and delete: browsers keep their cache files open with write
+  // and delete access, and neither side may be refused or block the other.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+#else
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+  if (fd < 0) return nullptr;
+  const std::optional<FileStamp> stamp = StampOfDescriptor(fd);
+  if (!stamp) {
+#ifdef _WIN32
+    _close(fd);
+#else
+    close(fd);
+#endif
+    return nullptr;
+  }
+  return std::unique_ptr<FileByteSource>(new FileByteSource(fd, *stamp));
+}
+
+FileByteSource::~FileByteSource() {
+#ifdef _WIN32
+  _close(fd_);
+#else
+  close(fd_);
+#endif
+}
+
+std::optional<FileStamp> FileByteSource::CurrentStamp() const { return StampOfDescriptor(fd_); }
+
+bool FileByteSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
+  if (!RangeFits(offset, out.size(), stamp_.size)) return false;
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const std::size_t want = out.size() - done;
+#ifdef _WIN32
+    if (_lseeki64(fd_, static_cast<__int64>(offset + done), SEEK_SET) < 0) return false;
+    const int got = _read(fd_, out.data() + done, static_cast<unsigned>(want > (1u << 30) ? (1u << 30) : want));
+#else
+    const ssize_t got = pread(fd_, out.data() + done, want, static_cast<off_t>(offset + done));
+#endif
+    if (got <= 0) return false;  // an error, or the file became shorter
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}

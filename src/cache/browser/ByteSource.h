@@ -1,0 +1,56 @@
+#pragma once
+// Random access to the bytes of one cache file, or of a buffer standing in for one (tests and
+// fuzzing). A read either delivers every byte asked for or fails; nothing is read past the end.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cache/browser/ByteReading.h"
+#include "cache/browser/FileStamp.h"
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::uint64_t Size() const = 0;
+  // Fills out with the bytes at offset; false when they are not all there or cannot be read.
+  virtual bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) = 0;
+
+  // Reads length bytes at offset into a new buffer; empty when the read fails.
+  std::optional<std::vector<std::uint8_t>> Read(std::uint64_t offset, std::uint64_t length);
+};
+
+class MemoryByteSource : public ByteSource {
+ public:
+  explicit MemoryByteSource(Bytes bytes) : bytes_(bytes) {}
+  std::uint64_t Size() const override { return bytes_.size(); }
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
+
+ private:
+  Bytes bytes_;
+};
+
+// A cache file opened read-only. Its size is the size it had when it was opened; the stamp lets
+// a reader check afterwards that nobody changed it meanwhile.
+class FileByteSource : public ByteSource {
+ public:
+  // Null when the file cannot be opened (gone, locked, not a regular file).
+  static std::unique_ptr<FileByteSource> Open(const std::string& path);
+  ~FileByteSource() override;
+  FileByteSource(const FileByteSource&) = delete;
+  FileByteSource& operator=(const FileByteSource&) = delete;
+
+  std::uint64_t Size() const override { return stamp_.size; }
+  bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override;
+  // The stamp taken when the file was opened.
+  const FileStamp& Stamp() const { return stamp_; }
+  // The stamp of the open file now; empty when it cannot be taken.
+  std::optional<FileStamp> CurrentStamp() const;
+
+ private:
+  FileByteSource(int fd, const FileStamp& stamp) : fd_(fd), stamp_(stamp) {}
+  int fd_;
+  FileStamp stamp_;
+};

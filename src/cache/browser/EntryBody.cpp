@@ -1,0 +1,121 @@
+#include "cache/browser/EntryBody.h"
+
+#include <zlib.h>
+
+#include <vector>
+
+#include "cache/browser/ByteSource.h"
+
+namespace {
+
+constexpr std::size_t kReadChunk = 256 * 1024;  // one Firefox chunk, so that its hash fits one read
+
+}  // namespace
+
+std::uint32_t Lookup2Hash(const std::uint8_t* k, std::size_t length, std::uint32_t initial) {
+  auto mix = [](std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
+    a -= b; a -= c; a ^= (c >> 13);
+    b -= c; b -= a; b ^= (a << 8);
+    c -= a; c -= b; c ^= (b >> 13);
+    a -= b; a -= c; a ^= (c >> 12);
+    b -= c; b -= a; b ^= (a << 16);
+    c -= a; c -= b; c ^= (b >> 5);
+    a -= b; a -= c; a ^= (c >> 3);
+    b -= c; b -= a; b ^= (a << 10);
+    c -= a; c -= b; c ^= (b >> 15);
+  };
+  auto word = [](const std::uint8_t* p) {
+    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+  };
+  std::uint32_t a = 0x9e3779b9u, b = 0x9e3779b9u, c = initial;
+  std::size_t left = length;
+  while (left >= 12) {
+    a += word(k);
+    b += word(k + 4);
+    c += word(k + 8);
+    mix(a, b, c);
+    k += 12;
+    left -= 12;
+  }
+  c += static_cast<std::uint32_t>(length);
+  switch (left) {  // the first byte of c is reserved for the length
+    case 11: c += std::uint32_t{k[10]} << 24; [[fallthrough]];
+    case 10: c += std::uint32_t{k[9]} << 16; [[fallthrough]];
+    case 9: c += std::uint32_t{k[8]} << 8; [[fallthrough]];
+    case 8: b += std::uint32_t{k[7]} << 24; [[fallthrough]];
+    case 7: b += std::uint32_t{k[6]} << 16; [[fallthrough]];
+    case 6: b += std::uint32_t{k[5]} << 8; [[fallthrough]];
+    case 5: b += k[4]; [[fallthrough]];
+    case 4: a += std::uint32_t{k[3]} << 24; [[fallthrough]];
+    case 3: a += std::uint32_t{k[2]} << 16; [[fallthrough]];
+    case 2: a += std::uint32_t{k[1]} << 8; [[fallthrough]];
+    case 1: a += k[0]; [[fallthrough]];
+    default: break;
+  }
+  mix(a, b, c);
+  return c;
+}
+
+bool EntryStillHolds(const ParsedEntry& parsed) {
+  for (std::uint8_t i = 0; i < parsed.stamps.count && i < parsed.files.size(); ++i) {
+    const auto now = StampOfPath(parsed.files[i]);
+    if (!now || !(*now == parsed.stamps.stamps[i])) return false;
+  }
+  return !parsed.check || parsed.check->StillHolds();
+}
+
+BodyResult StreamEntryBody(const ParsedEntry& parsed, const ByteSink& sink, const std::uint64_t* expectedSize) {
+  BodyResult result;
+  if (parsed.stamps.count > parsed.files.size() || !EntryStillHolds(parsed)) return result;
+  // Each file is opened once, when the first piece in it is read, and must then be the one parsed.
+  std::vector<std::unique_ptr<FileByteSource>> open(parsed.files.size());
+  auto fileOf = [&](const BodyPiece& piece) -> FileByteSource* {
+    const std::size_t index = piece.file == kEntryBodyFile ? parsed.bodyFile : piece.file;
+    if (index >= open.size()) return nullptr;
+    if (!open[index]) {
+      open[index] = FileByteSource::Open(parsed.files[index]);
+      if (open[index] && index < parsed.stamps.count && !(open[index]->Stamp() == parsed.stamps.stamps[index])) {
+        open[index].reset();
+      }
+    }
+    return open[index].get();
+  };
+
+  BodyDecoder decoder(parsed.codings, sink);
+  std::vector<std::uint8_t> buffer;
+  for (const BodyPiece& piece : parsed.pieces) {
+    FileByteSource* file = fileOf(piece);
+    if (!file) return {BodyOutcome::EntryChanged, decoder.Written()};
+    std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+    const bool wholeRead = piece.check == BodyPiece::Check::Lookup2Low16;
+    buffer.resize(wholeRead ? static_cast<std::size_t>(piece.length) : std::min<std::uint64_t>(piece.length, kReadChunk));
+    if (wholeRead && piece.length > kReadChunk) return {BodyOutcome::CheckFailed, 0};
+    for (std::uint64_t done = 0; done < piece.length;) {
+      const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(piece.length - done, buffer.size()));
+      if (!file->ReadAt(piece.offset + done, std::span(buffer.data(), step))) return {BodyOutcome::EntryChanged, decoder.Written()};
+      if (piece.check == BodyPiece::Check::Crc32) crc = static_cast<std::uint32_t>(crc32(crc, buffer.data(), static_cast<uInt>(step)));
+      if (wholeRead && (Lookup2Hash(buffer.data(), step) & 0xffffu) != (piece.expected & 0xffffu)) {
+        return {BodyOutcome::CheckFailed, decoder.Written()};
+      }
+      // Bytes before piece.skip belong to the piece's checksum only.
+      const std::uint64_t from = done < piece.skip ? std::min<std::uint64_t>(piece.skip - done, step) : 0;
+      if (from < step && !decoder.Feed(buffer.data() + from, step - static_cast<std::size_t>(from))) {
+        return {decoder.SinkRefused() ? BodyOutcome::SinkRefused : BodyOutcome::CheckFailed, decoder.Written()};
+      }
+      done += step;
+    }
+    if (piece.check == BodyPiece::Check::Crc32 && crc != piece.expected) return {BodyOutcome::CheckFailed, decoder.Written()};
+  }
+  if (!decoder.Finish()) {
+    return {decoder.SinkRefused() ? BodyOutcome::SinkRefused : BodyOutcome::CheckFailed, decoder.Written()};
+  }
+  // The files must still be the ones parsed: a rewrite during the copy could have mixed versions.
+  for (std::size_t i = 0; i < open.size() && i < parsed.stamps.count; ++i) {
+    if (!open[i]) continue;
+    const auto after = open[i]->CurrentStamp();
+    if (!after || !(*after == parsed.stamps.stamps[i])) return {BodyOutcome::EntryChanged, decoder.Written()};
+  }
+  if (!EntryStillHolds(parsed)) return {BodyOutcome::EntryChanged, decoder.Written()};
+  if (expectedSize && decoder.Written() != *expectedSize) return {BodyOutcome::CheckFailed, decoder.Written()};
+  return {BodyOutcome::Written, decoder.Written()};
+}

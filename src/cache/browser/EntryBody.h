@@ -1,0 +1,29 @@
+#pragma once
+// Streaming an entry's body out of its cache file: every piece read and checked, the content
+// coding undone, and the file checked to be the one that was parsed, before and after.
+#include <cstdint>
+
+#include "base/VirtualFiles.h"
+#include "cache/browser/ParsedEntry.h"
+
+enum class BodyOutcome {
+  Written,       // the whole body went to the sink
+  EntryChanged,  // a file is gone or no longer the one that was parsed: parse it again
+  CheckFailed,   // a checksum, the decoding or the size did not hold: the entry is corrupt
+  SinkRefused,   // the receiver stopped the copy
+};
+
+struct BodyResult {
+  BodyOutcome outcome = BodyOutcome::EntryChanged;
+  std::uint64_t written = 0;  // decoded bytes delivered
+};
+
+// True when the stamped files of parsed still carry their stamps and its check, if any, holds.
+bool EntryStillHolds(const ParsedEntry& parsed);
+
+// Writes the body of parsed to sink. With expectedSize, anything but exactly that many decoded
+// bytes is a failed check.
+BodyResult StreamEntryBody(const ParsedEntry& parsed, const ByteSink& sink, const std::uint64_t* expectedSize);
+
+// Bob Jenkins' lookup2 hash (initial value 0), the checksum of Firefox cache entries.
+std::uint32_t Lookup2Hash(const std::uint8_t* data, std::size_t length, std::uint32_t initial = 0);

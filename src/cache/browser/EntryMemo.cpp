@@ -1,0 +1,43 @@
+#include "cache/browser/EntryMemo.h"
+
+void EntryMemo::BeginWalk() {
+  std::lock_guard lock(mutex_);
+  ++walk_;
+}
+
+void EntryMemo::EndWalk() {
+  std::lock_guard lock(mutex_);
+  std::erase_if(slots_, [this](const auto& item) { return item.second.walk != walk_; });
+}
+
+bool EntryMemo::Recall(const std::string& id, const StampSet& stamps, std::shared_ptr<const ParsedEntry>& parsed) {
+  std::lock_guard lock(mutex_);
+  const auto found = slots_.find(id);
+  if (found == slots_.end() || !(found->second.parsed->stamps == stamps)) return false;
+  found->second.walk = walk_;
+  parsed = found->second.failed ? nullptr : found->second.parsed;
+  return true;
+}
+
+void EntryMemo::Remember(const std::string& id, std::shared_ptr<const ParsedEntry> parsed) {
+  std::lock_guard lock(mutex_);
+  slots_[id] = Slot{std::move(parsed), walk_, false};
+}
+
+std::shared_ptr<const ParsedEntry> EntryMemo::Listed(const std::string& id) {
+  std::lock_guard lock(mutex_);
+  const auto found = slots_.find(id);
+  if (found == slots_.end() || found->second.failed || !found->second.parsed->listed) return nullptr;
+  return found->second.parsed;
+}
+
+void EntryMemo::MarkFailed(const std::string& id, const ParsedEntry* parsed) {
+  std::lock_guard lock(mutex_);
+  const auto found = slots_.find(id);
+  if (found != slots_.end() && found->second.parsed.get() == parsed) found->second.failed = true;
+}
+
+std::size_t EntryMemo::Size() {
+  std::lock_guard lock(mutex_);
+  return slots_.size();
+}

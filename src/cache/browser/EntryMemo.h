@@ -1,0 +1,40 @@
+#pragma once
+// What a source parsed of each entry, by entry id (the entry file's path below the cache folder),
+// kept across walks: an entry whose files keep their stamps is not read again, and entries whose
+// files are gone are forgotten at the end of the walk that no longer meets them.
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "cache/browser/ParsedEntry.h"
+
+class EntryMemo {
+ public:
+  // Starts a walk; EndWalk forgets every entry that Recall or Remember did not meet since.
+  void BeginWalk();
+  void EndWalk();
+
+  // True when id was parsed from exactly these stamps; parsed is then what was learned, or null
+  // when the entry failed a check at copy time (it stays out until its files change).
+  bool Recall(const std::string& id, const StampSet& stamps, std::shared_ptr<const ParsedEntry>& parsed);
+  void Remember(const std::string& id, std::shared_ptr<const ParsedEntry> parsed);
+
+  // The listed entry behind id, or null (unknown, not listed, or failed a check).
+  std::shared_ptr<const ParsedEntry> Listed(const std::string& id);
+  // Keeps id out of the listing until its files change; ignored when id was parsed anew meanwhile.
+  void MarkFailed(const std::string& id, const ParsedEntry* parsed);
+
+  std::size_t Size();
+
+ private:
+  struct Slot {
+    std::shared_ptr<const ParsedEntry> parsed;
+    std::uint64_t walk = 0;
+    bool failed = false;
+  };
+  std::mutex mutex_;
+  std::unordered_map<std::string, Slot> slots_;
+  std::uint64_t walk_ = 0;
+};

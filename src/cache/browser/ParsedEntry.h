@@ -1,0 +1,70 @@
+#pragma once
+// What a browser cache source learned of one entry from its files: whether it is listed, the
+// entry as the harvest sees it, and where its body lies. Kept across passes while the files it
+// came from keep their stamps.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cache/CacheEntry.h"
+#include "cache/browser/BodyDecoder.h"
+#include "cache/browser/FileStamp.h"
+
+// The stamps of the (at most two) files an entry is read from.
+struct StampSet {
+  std::array<FileStamp, 2> stamps{};
+  std::uint8_t count = 0;
+  // For an entry kept in files that it shares with other entries (whose stamps change with every
+  // write to any of them): a digest of the records that place the entry, so that an entry
+  // rewritten in place is told from the one parsed.
+  std::uint64_t records = 0;
+  void Add(const FileStamp& stamp) {
+    if (count < stamps.size()) stamps[count++] = stamp;
+  }
+  bool operator==(const StampSet& other) const {
+    if (count != other.count || records != other.records) return false;
+    for (std::uint8_t i = 0; i < count; ++i) {
+      if (!(stamps[i] == other.stamps[i])) return false;
+    }
+    return true;
+  }
+};
+
+// A body piece with this file index lies in the entry's body file.
+inline constexpr std::size_t kEntryBodyFile = SIZE_MAX;
+
+// A run of stored body bytes in one of the entry's files with the checksum the browser kept for it.
+struct BodyPiece {
+  enum class Check : std::uint8_t { None, Crc32, Lookup2Low16 };
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  Check check = Check::None;
+  std::uint32_t expected = 0;
+  std::uint64_t skip = 0;  // leading bytes of the piece that are checked but not part of the body
+  std::size_t file = kEntryBodyFile;  // index into ParsedEntry::files
+};
+
+// Tells whether an entry is still the one parsed, for sources whose entries share files that
+// change as a whole (stamps say nothing there): asked before a copy starts and after it ended.
+class EntryCheck {
+ public:
+  virtual ~EntryCheck() = default;
+  virtual bool StillHolds() const = 0;
+};
+
+struct ParsedEntry {
+  bool listed = false;  // a complete entry with a body: it appears in the enumeration
+  CacheEntry entry;     // as listed; lastAccess as the entry files give it
+  std::string name;     // the file name of its virtual path
+
+  // The files it was read from, and the one holding the body. The first stamps.count of them
+  // carry the stamps in stamps.stamps; any others are covered by check.
+  std::vector<std::string> files;
+  StampSet stamps;
+  std::size_t bodyFile = 0;
+  std::vector<BodyPiece> pieces;  // in body order
+  std::vector<ContentCoding> codings;
+  std::shared_ptr<const EntryCheck> check;  // null: the stamps alone decide
+};

@@ -1,0 +1,33 @@
+#pragma once
+// One Chromium-family HTTP cache folder in the "simple" format (Cache/Cache_Data): every complete
+// entry with a whole 200 (or 206) response, under a virtual path of the entry's "_0" file.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "cache/browser/BrowserCacheSource.h"
+
+// True when folder holds a simple cache: its "index" starts with the simple-cache magic, or it has
+// "index-dir" or entry files "hhhhhhhhhhhhhhhh_0". False for a blockfile folder.
+bool IsChromiumSimpleCacheFolder(const std::string& folder);
+
+// True when folder holds Chromium's blockfile cache ("index" starting c3 ca 03 c1), which the
+// blockfile source reads.
+bool IsChromiumBlockfileFolder(const std::string& folder);
+
+class ChromiumSimpleCacheSource : public BrowserCacheSource {
+ public:
+  explicit ChromiumSimpleCacheSource(std::string folder);
+
+ protected:
+  void Walk(std::vector<Listed>& out, WalkStatistics& statistics) override;
+
+ private:
+  std::shared_ptr<const ParsedEntry> Parse(const std::string& name, bool hasSparse);
+  void RefreshIndex();
+  std::uint64_t IndexLastUsed(std::uint64_t hash) const;
+
+  std::optional<FileStamp> indexStamp_;
+  std::unordered_map<std::uint64_t, std::int64_t> lastUsed_;  // from the index, microseconds since 1601
+};

@@ -1,0 +1,53 @@
+#pragma once
+// The pieces of Chromium's simple-cache files, parsed from byte spans. Every length found in the
+// bytes is checked against the bytes there are.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "cache/browser/ByteReading.h"
+#include "cache/browser/ChromiumResponseInfo.h"
+
+inline constexpr std::uint64_t kSimpleInitialMagic = 0xfcfb6d1ba7725c30ull;
+inline constexpr std::uint64_t kSimpleFinalMagic = 0xf4fa6f45970d41d8ull;
+inline constexpr std::uint64_t kSimpleSparseMagic = 0xeb97bf016553676bull;
+inline constexpr std::uint64_t kSimpleIndexMagic = 0x656e74657220796full;
+inline constexpr std::uint32_t kBlockfileIndexMagic = 0xC103CAC3u;
+inline constexpr std::size_t kSimpleHeaderSize = 24;
+inline constexpr std::size_t kSimpleEofSize = 24;
+inline constexpr std::size_t kSimpleKeySha256Size = 32;
+inline constexpr std::size_t kSimpleSparseRangeHeaderSize = 32;
+
+struct SimpleFileHeader {
+  std::uint32_t version = 0;
+  std::uint32_t keyLength = 0;
+  std::uint32_t keyHash = 0;
+};
+// The 24-byte header at the start of "_0" and "_s" files; empty when the magic is wrong.
+std::optional<SimpleFileHeader> ParseSimpleFileHeader(Bytes bytes);
+
+struct SimpleFileEof {
+  static constexpr std::uint32_t kHasCrc32 = 1;
+  static constexpr std::uint32_t kHasKeySha256 = 2;
+  std::uint32_t flags = 0;
+  std::uint32_t dataCrc = 0;
+  std::uint32_t streamSize = 0;
+};
+// A 24-byte end-of-stream record; empty when the magic is wrong.
+std::optional<SimpleFileEof> ParseSimpleFileEof(Bytes bytes);
+
+struct SparseRangeHeader {
+  std::uint64_t offset = 0;  // in the resource
+  std::uint64_t length = 0;
+  std::uint32_t dataCrc = 0;
+};
+std::optional<SparseRangeHeader> ParseSparseRangeHeader(Bytes bytes);
+
+// The index's last-used times (microseconds since 1601) by entry hash; empty when the bytes are
+// not an index of the layout read here or fail their checksum.
+std::optional<std::unordered_map<std::uint64_t, std::int64_t>> ParseSimpleIndex(Bytes bytes);
+
+// The entry hash that names "hhhhhhhhhhhhhhhh_0": the 16 hex digits before the suffix.
+std::optional<std::uint64_t> EntryHashOfFileName(std::string_view name);

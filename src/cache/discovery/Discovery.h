@@ -1,0 +1,31 @@
+#pragma once
+// Finding the current user's browser caches, and the URL cache that unites them.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cache/UrlCacheSource.h"
+
+struct DiscoveredCache {
+  std::string kind;    // "wininet", "chromium" (simple format), "blockfile" (Chromium's blockfile format), "firefox"
+  std::string folder;  // the cache folder; empty for the WinInet cache
+  bool readable = true;
+};
+
+// Every browser cache of the current user in the standard places of this platform.
+std::vector<DiscoveredCache> DiscoverCaches();
+
+// The URL cache that the harvest walks: every readable cache that discovery finds, one after the
+// other in a stable order. Discovery runs again at every Open, so a browser started during a
+// capture is picked up.
+std::shared_ptr<UrlCacheSource> MakeDiscoveredUrlCache();
+
+// What a folder holds: its kind, or empty when it is no cache this program recognises.
+std::optional<DiscoveredCache> ClassifyCacheFolder(const std::string& folder);
+
+// The reader of one cache; null when its kind cannot be read.
+std::shared_ptr<UrlCacheSource> MakeCacheSource(const DiscoveredCache& cache);
+
+// The URL cache of exactly these caches, in this order.
+std::shared_ptr<UrlCacheSource> MakeUrlCacheOf(const std::vector<DiscoveredCache>& caches);

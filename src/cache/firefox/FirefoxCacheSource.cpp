@@ -1,0 +1,102 @@
+#include "cache/firefox/FirefoxCacheSource.h"
+
+#include "base/PathText.h"
+#include "cache/browser/ByteSource.h"
+#include "cache/browser/EntryListing.h"
+#include "cache/browser/FileTimes.h"
+#include "cache/firefox/Cache2EntryReader.h"
+
+namespace {
+
+constexpr std::size_t kEntryNameLength = 40;  // SHA-1 of the key in hex
+
+bool IsEntryName(std::string_view name) {
+  if (name.size() != kEntryNameLength) return false;
+  for (char c : name) {
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+// The body as pieces of at most one chunk, each checked by its chunk hash when it is a whole chunk.
+std::vector<BodyPiece> ChunkPieces(std::uint64_t bodyLength, std::uint32_t dataSize, const std::vector<std::uint16_t>& hashes) {
+  std::vector<BodyPiece> pieces;
+  for (std::uint64_t at = 0, chunk = 0; at < bodyLength; at += kCache2ChunkSize, ++chunk) {
+    BodyPiece piece;
+    piece.offset = at;
+    piece.length = std::min<std::uint64_t>(kCache2ChunkSize, bodyLength - at);
+    const std::uint64_t chunkLength = std::min<std::uint64_t>(kCache2ChunkSize, dataSize - at);
+    if (piece.length == chunkLength && chunk < hashes.size()) {
+      piece.check = BodyPiece::Check::Lookup2Low16;
+      piece.expected = hashes[chunk];
+    }
+    pieces.push_back(piece);
+  }
+  return pieces;
+}
+
+}  // namespace
+
+bool IsFirefoxCacheFolder(const std::string& folder) { return IsFolder(JoinPath(folder, "entries")); }
+
+FirefoxCacheSource::FirefoxCacheSource(std::string folder) : BrowserCacheSource(std::move(folder)) {}
+
+void FirefoxCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
+  const std::string entries = JoinPath(Folder(), "entries");
+  std::string id = std::string("entries") + kPathSeparator;
+  const std::size_t idPrefix = id.size();
+  ListFolderFiles(entries, [&](std::string_view name, const FileStamp& stamp) {
+    if (!IsEntryName(name)) return;
+    ++statistics.files;
+    id.resize(idPrefix);
+    id += name;
+    StampSet stamps;
+    stamps.Add(stamp);
+    std::shared_ptr<const ParsedEntry> parsed;
+    if (!Memo().Recall(id, stamps, parsed)) {
+      ++statistics.parsed;
+      parsed = Parse(id, JoinPath(entries, name));
+      if (!parsed) return;  // gone while it was read
+      Memo().Remember(id, parsed);
+    }
+    if (parsed && parsed->listed) out.push_back({parsed, parsed->entry.lastAccess.Value()});
+  });
+}
+
+std::shared_ptr<const ParsedEntry> FirefoxCacheSource::Parse(const std::string& id, const std::string& path) {
+  const auto file = FileByteSource::Open(path);
+  if (!file) return nullptr;
+  auto parsed = std::make_shared<ParsedEntry>();
+  parsed->files.push_back(path);
+  parsed->stamps.Add(file->Stamp());
+  const CacheFileTime written = CacheFileTime::FromValue(StampFileTime(file->Stamp()));
+  parsed->entry.lastModified = written;
+  parsed->entry.lastAccess = written;
+
+  const auto layout = ReadCache2Entry(*file);
+  if (!layout) return parsed;  // being written, encrypted or corrupt: not listed while it stays so
+  const Cache2Metadata& metadata = layout->metadata;
+  parsed->entry.lastAccess = CacheFileTime::FromValue(UnixSecondsToFileTime(metadata.lastFetched));
+  parsed->entry.lastModified = CacheFileTime::FromValue(UnixSecondsToFileTime(metadata.lastModified));
+  if (metadata.expiration != kCache2NoExpiration) {
+    parsed->entry.expire = CacheFileTime::FromValue(UnixSecondsToFileTime(metadata.expiration));
+  }
+  parsed->entry.useCount = metadata.fetchCount;
+
+  const std::string* head = metadata.Element("response-head");
+  const auto response = head ? ParseCrlfHeaders(*head) : std::nullopt;
+  if (!response) return parsed;
+  std::uint64_t bodyLength = layout->dataSize;
+  if (const std::string* altData = metadata.Element("alt-data")) {
+    const auto offset = AltDataOffset(*altData);
+    if (!offset || *offset > layout->dataSize) return parsed;
+    bodyLength = *offset;
+  }
+  if (!IsWholeResponse(*response, bodyLength)) return parsed;
+  parsed->pieces = ChunkPieces(bodyLength, layout->dataSize, metadata.chunkHashes);
+  parsed->bodyFile = 0;
+
+  FinishEntry(*parsed, UrlFromCache2Key(metadata.key), *response, bodyLength);
+  if (parsed->listed) parsed->entry.localPath = VirtualPath(id, parsed->name);
+  return parsed;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// One Firefox cache2 folder: every complete entry in "entries/" with a whole 200 (or 206)
+// response, under a virtual path of its entry file.
+#include <string>
+
+#include "cache/browser/BrowserCacheSource.h"
+
+// True when folder is a cache2 folder (it has an "entries" folder).
+bool IsFirefoxCacheFolder(const std::string& folder);
+
+class FirefoxCacheSource : public BrowserCacheSource {
+ public:
+  explicit FirefoxCacheSource(std::string folder);
+
+ protected:
+  void Walk(std::vector<Listed>& out, WalkStatistics& statistics) override;
+
+ private:
+  std::shared_ptr<const ParsedEntry> Parse(const std::string& id, const std::string& path);
+};

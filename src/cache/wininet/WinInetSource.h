@@ -1,0 +1,11 @@
+#pragma once
+// The system's WinInet URL cache (Windows builds only), read through FindFirstUrlCacheEntryA and
+// its companions; each entry is re-packed into our record so the walk sees every source alike.
+// Only content entries with a local file are yielded: cookie and history entries, and entries
+// without a file, hold nothing to copy.
+#include "cache/UrlCacheSource.h"
+
+class WinInetSource : public UrlCacheSource {
+ public:
+  std::unique_ptr<CacheEntryCursor> Open() override;
+};
