@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 #include "base/PathText.h"
 
 #ifdef _WIN32
@@ -27,13 +27,13 @@ namespace {
   switch (error) {
     case ENOENT:
     case ENOTDIR:
-      throw HarvestError(HarvestError::kPathNotFound, "Path not found");
+      throw NumberedError(NumberedError::kPathNotFound, "Path not found");
     case EACCES:
     case EPERM:
     case EROFS:
-      throw HarvestError(HarvestError::kPermissionDenied, "Permission denied");
+      throw NumberedError(NumberedError::kPermissionDenied, "Permission denied");
     default:
-      throw HarvestError(HarvestError::kPathFileAccessError, "Path/File access error");
+      throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
   }
 }
 
@@ -82,7 +82,7 @@ ByteSink TempFile::Sink() {
 void TempFile::Finish() {
   if (fd_ >= 0 && ::close(fd_) != 0) failed_ = true;
   fd_ = -1;
-  if (failed_) throw HarvestError(HarvestError::kPathFileAccessError, "Path/File access error");
+  if (failed_) throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
 }
 
 TempFile::Placement TempFile::PlaceAt(const std::string& target) {
@@ -155,7 +155,7 @@ ByteSink TempFile::Sink() {
 void TempFile::Finish() {
   if (fd_ >= 0 && _close(fd_) != 0) failed_ = true;
   fd_ = -1;
-  if (failed_) throw HarvestError(HarvestError::kPathFileAccessError, "Path/File access error");
+  if (failed_) throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
 }
 
 TempFile::Placement TempFile::PlaceAt(const std::string& target) {
@@ -167,9 +167,9 @@ TempFile::Placement TempFile::PlaceAt(const std::string& target) {
   }
   const DWORD error = GetLastError();
   if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return Placement::NameTaken;
-  if (error == ERROR_PATH_NOT_FOUND) throw HarvestError(HarvestError::kPathNotFound, "Path not found");
-  if (error == ERROR_ACCESS_DENIED) throw HarvestError(HarvestError::kPermissionDenied, "Permission denied");
-  throw HarvestError(HarvestError::kPathFileAccessError, "Path/File access error");
+  if (error == ERROR_PATH_NOT_FOUND) throw NumberedError(NumberedError::kPathNotFound, "Path not found");
+  if (error == ERROR_ACCESS_DENIED) throw NumberedError(NumberedError::kPermissionDenied, "Permission denied");
+  throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
 }
 
 #endif

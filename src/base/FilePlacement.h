@@ -8,7 +8,7 @@
 
 class TempFile {
  public:
-  // Creates an empty, hidden temporary file in folder. Raises HarvestError when it cannot.
+  // Creates an empty, hidden temporary file in folder. Raises NumberedError when it cannot.
   explicit TempFile(const std::string& folder);
   // Removes the temporary file unless it was placed.
   ~TempFile();
@@ -17,12 +17,12 @@ class TempFile {
 
   // A sink that appends to the file; it refuses (returns false) once a write failed.
   ByteSink Sink();
-  // Flushes and closes the file; raises HarvestError when a write failed.
+  // Flushes and closes the file; raises NumberedError when a write failed.
   void Finish();
 
   enum class Placement { Placed, NameTaken };
   // Gives the finished file the name target if nothing of that name exists; an existing file is
-  // never replaced. Raises HarvestError for failures other than a taken name.
+  // never replaced. Raises NumberedError for failures other than a taken name.
   Placement PlaceAt(const std::string& target);
 
   const std::string& Path() const { return path_; }

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "base/FilePlacement.h"
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 #include "harvest/PassState.h"
 #include "base/PathText.h"
 #include "base/SafeFileName.h"
@@ -132,7 +132,7 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
   // 11-12. Copy, then remember the key. The copy lets pending events run, and Stop may have
   // released the collection meanwhile: the add then fails and ends the pass.
   CopyFileUnique(localPath, target, true);
-  if (!HarvestedKeys) throw HarvestError(HarvestError::kObjectVariableNotSet, "Object variable not set");
+  if (!HarvestedKeys) throw NumberedError(NumberedError::kObjectVariableNotSet, "Object variable not set");
   HarvestedKeys->Add("", key);
 }
 

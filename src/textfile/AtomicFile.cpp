@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "base/PathText.h"
-#include "textfile/TextFileError.h"
+#include "base/NumberedError.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -62,7 +62,7 @@ AtomicFileWriter::AtomicFileWriter(std::string target) : target_(std::move(targe
       return;
     }
     const int error = LastSystemError();
-    if (error != ERROR_FILE_EXISTS || attempt >= 100) throw TextFileError::FromSystemError(error);
+    if (error != ERROR_FILE_EXISTS || attempt >= 100) throw NumberedError::FromSystemError(error);
 #else
     // The process umask applies to 0666, as for any file the program creates; an existing target
     // keeps its permissions below.
@@ -75,7 +75,7 @@ AtomicFileWriter::AtomicFileWriter(std::string target) : target_(std::move(targe
       return;
     }
     const int error = LastSystemError();
-    if (error != EEXIST || attempt >= 100) throw TextFileError::FromSystemError(error);
+    if (error != EEXIST || attempt >= 100) throw NumberedError::FromSystemError(error);
 #endif
   }
 }
@@ -102,17 +102,17 @@ void AtomicFileWriter::Write(std::string_view bytes) {
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(bytes.size() > 0x40000000u ? 0x40000000u : bytes.size());
     if (!handle_ || !WriteFile(static_cast<HANDLE>(handle_), bytes.data(), chunk, &written, nullptr)) {
-      throw TextFileError::FromSystemError(LastSystemError());
+      throw NumberedError::FromSystemError(LastSystemError());
     }
 #else
-    if (fd_ < 0) throw TextFileError(TextFileError::kPathFileAccessError, "Path/File access error");
+    if (fd_ < 0) throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
     const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
-      throw TextFileError::FromSystemError(LastSystemError());
+      throw NumberedError::FromSystemError(LastSystemError());
     }
 #endif
-    if (written == 0) throw TextFileError(TextFileError::kDiskFull, "Disk full");
+    if (written == 0) throw NumberedError(NumberedError::kDiskFull, "Disk full");
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
 }
@@ -120,21 +120,21 @@ void AtomicFileWriter::Write(std::string_view bytes) {
 void AtomicFileWriter::Commit() {
 #ifdef _WIN32
   HANDLE handle = static_cast<HANDLE>(handle_);
-  if (!handle || !FlushFileBuffers(handle)) throw TextFileError::FromSystemError(LastSystemError());
+  if (!handle || !FlushFileBuffers(handle)) throw NumberedError::FromSystemError(LastSystemError());
   CloseHandle(handle);
   handle_ = nullptr;
   if (!MoveFileExA(tempPath_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    throw TextFileError::FromSystemError(LastSystemError());
+    throw NumberedError::FromSystemError(LastSystemError());
   }
 #else
-  if (fd_ < 0) throw TextFileError(TextFileError::kPathFileAccessError, "Path/File access error");
+  if (fd_ < 0) throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
   // The contents must be on disk before the name points at them, or a crash right after the
   // rename could leave an empty file under the old name.
-  if (::fsync(fd_) != 0) throw TextFileError::FromSystemError(LastSystemError());
+  if (::fsync(fd_) != 0) throw NumberedError::FromSystemError(LastSystemError());
   const int closed = ::close(fd_);
   fd_ = -1;
-  if (closed != 0) throw TextFileError::FromSystemError(LastSystemError());
-  if (::rename(tempPath_.c_str(), target_.c_str()) != 0) throw TextFileError::FromSystemError(LastSystemError());
+  if (closed != 0) throw NumberedError::FromSystemError(LastSystemError());
+  if (::rename(tempPath_.c_str(), target_.c_str()) != 0) throw NumberedError::FromSystemError(LastSystemError());
   // Make the rename itself durable; a failure here no longer endangers either version.
   const std::string folder = FolderPrefix(target_);
   const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

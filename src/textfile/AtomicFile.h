@@ -7,17 +7,17 @@
 
 class AtomicFileWriter {
  public:
-  // Creates the temporary file beside target. Raises TextFileError when it cannot.
+  // Creates the temporary file beside target. Raises NumberedError when it cannot.
   explicit AtomicFileWriter(std::string target);
   // Removes the temporary file unless Commit succeeded.
   ~AtomicFileWriter();
   AtomicFileWriter(const AtomicFileWriter&) = delete;
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
-  // Appends bytes. Raises TextFileError when they cannot be written whole.
+  // Appends bytes. Raises NumberedError when they cannot be written whole.
   void Write(std::string_view bytes);
   // Flushes the contents to disk and renames the temporary file over the target. Raises
-  // TextFileError on failure; the target then keeps its old contents.
+  // NumberedError on failure; the target then keeps its old contents.
   void Commit();
 
   const std::string& TemporaryPath() const { return tempPath_; }

@@ -3,7 +3,7 @@
 #include "base/FolderPath.h"
 #include "base/PendingEvents.h"
 #include "textfile/AtomicFile.h"
-#include "textfile/TextFileError.h"
+#include "base/NumberedError.h"
 
 namespace {
 constexpr std::string_view kLineEnd = "\r\n";

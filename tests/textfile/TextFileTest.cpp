@@ -5,7 +5,7 @@
 
 #include "TempFolder.h"
 #include "textfile/TextFile.h"
-#include "textfile/TextFileError.h"
+#include "base/NumberedError.h"
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -105,7 +105,7 @@ TEST(TextFileWhole, WritingOverAFolderFailsSilentlyAndKeepsIt) {
   EXPECT_TRUE(std::filesystem::is_directory(folder.Path("taken/inner")));
   EXPECT_EQ(Names(folder), std::vector<std::string>{"taken"});
   // Reading a folder is a failure passed to the caller.
-  EXPECT_THROW(Text(folder.Path("taken")), TextFileError);
+  EXPECT_THROW(Text(folder.Path("taken")), NumberedError);
 }
 
 TEST(TextFileWhole, WritingIntoAMissingFolderFailsSilently) {
@@ -131,8 +131,8 @@ TEST(TextFileAtomic, FailedWriteKeepsTheOldFileWhole) {
     SetText(settings, big);  // swallowed
     TextFile file;
     file.Filename(folders);
-    EXPECT_THROW(file.SaveComboBox(list), TextFileError);
-    EXPECT_THROW(file.SaveCollection(collection), TextFileError);
+    EXPECT_THROW(file.SaveComboBox(list), NumberedError);
+    EXPECT_THROW(file.SaveCollection(collection), NumberedError);
   }
   EXPECT_EQ(ReadBytes(settings), "fsizelimit=30\r\nfextlist=*.png");
   EXPECT_EQ(ReadBytes(folders), "/pics/a\r\n/pics/b\r\n");
@@ -149,8 +149,8 @@ TEST(TextFileAtomic, FailedSaveReportsTheDiskFullError) {
   try {
     file.SaveComboBox(list);
     FAIL() << "the save did not report its failure";
-  } catch (const TextFileError& error) {
-    EXPECT_EQ(error.Number(), TextFileError::kDiskFull);
+  } catch (const NumberedError& error) {
+    EXPECT_EQ(error.Number(), NumberedError::kDiskFull);
   }
 }
 
@@ -174,6 +174,6 @@ TEST(TextFileAtomic, SaveOverAFolderRaisesAndLeavesNoTemporaryFile) {
   list.items = {"a", "b"};
   TextFile file;
   file.Filename(folder.Path("Folders.txt"));
-  EXPECT_THROW(file.SaveComboBox(list), TextFileError);
+  EXPECT_THROW(file.SaveComboBox(list), NumberedError);
   EXPECT_EQ(Names(folder), std::vector<std::string>{"Folders.txt"});
 }

@@ -12,7 +12,7 @@
 #include "base/FilePlacement.h"
 #include "base/FileSystemObject.h"
 #include "base/FolderPath.h"
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 #include "harvest/cmnWinInet.h"
 #include "memory/GuardedMemory.h"
 #include "memory/clsMemMgt.h"
@@ -97,7 +97,7 @@ TEST(FilePlacementOnWindows, PlacesOnlyUnderAFreeNameAndLeavesNothingBehind) {
     TempFile abandoned(folder.Path());  // never placed: removed when it goes
   }
   EXPECT_EQ(folder.FileNames().size(), 2u);
-  EXPECT_THROW(TempFile(folder.Path() + "\\missing"), HarvestError);
+  EXPECT_THROW(TempFile(folder.Path() + "\\missing"), NumberedError);
 }
 
 TEST(CopyFileUniqueOnWindows, NeverReplacesAndNumbersClashes) {
@@ -155,7 +155,7 @@ TEST(FileSystemObjectOnWindows, TakesDrivePathsApart) {
   EXPECT_TRUE(fso.FileExists(folder.Path() + "/five.bin"));
   EXPECT_FALSE(fso.FileExists(folder.Path()));
   EXPECT_TRUE(fso.FolderExists(folder.Path() + "\\"));
-  EXPECT_THROW(fso.GetFile(folder.Path()), HarvestError);
+  EXPECT_THROW(fso.GetFile(folder.Path()), NumberedError);
 }
 
 TEST(CacheTimeOnWindows, Kernel32ConversionsDropMillisecondsAndRejectHugeTimes) {
