@@ -8,10 +8,7 @@
 #include "base/NumberedError.h"
 
 #ifndef _WIN32
-#include <sys/resource.h>
-#include <sys/stat.h>
-
-#include <csignal>
+#include "support/FileSizeLimit.h"
 #endif
 
 namespace {
@@ -47,28 +44,6 @@ class VectorList : public ListControl {
   }
 };
 
-#ifndef _WIN32
-// Makes every write of this process beyond a size fail with EFBIG, as a full disk would, while it
-// lives.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previousHandler_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*previousHandler_)(int) = nullptr;
-};
-#endif
 
 }  // namespace
 
@@ -152,18 +127,6 @@ TEST(TextFileAtomic, FailedSaveReportsTheDiskFullError) {
   } catch (const NumberedError& error) {
     EXPECT_EQ(error.Number(), NumberedError::kDiskFull);
   }
-}
-
-TEST(TextFileAtomic, ReplacementKeepsThePermissionsOfTheOldFile) {
-  TempFolder folder;
-  const std::string path = folder.Path("Settings.txt");
-  WriteBytes(path, "old");
-  ::chmod(path.c_str(), 0640);
-  SetText(path, "new");
-  struct stat info {};
-  ASSERT_EQ(::stat(path.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0640u);
-  EXPECT_EQ(ReadBytes(path), "new");
 }
 #endif
 
