@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -63,7 +63,7 @@ DateValue DateValue::FromFields(int year, int month, int day, int hour, int minu
   if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 ||
       day > static_cast<int>(DaysInMonth(year, static_cast<unsigned>(month))) || hour < 0 || hour > 23 ||
       minute < 0 || minute > 59 || second < 0 || second > 59) {
-    throw HarvestError(HarvestError::kOverflow, "Overflow");
+    throw NumberedError(NumberedError::kOverflow, "Overflow");
   }
   return DateValue(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * kSecondsPerDay +
                    hour * 3600 + minute * 60 + second);

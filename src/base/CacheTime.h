@@ -25,7 +25,7 @@ struct CacheSystemTime {
 class DateValue {
  public:
   DateValue() = default;  // 1899-12-30 00:00:00, the zero date
-  // Raises HarvestError (overflow) for a date outside the range or fields that make no date.
+  // Raises NumberedError (overflow) for a date outside the range or fields that make no date.
   static DateValue FromFields(int year, int month, int day, int hour, int minute, int second);
   // The local date and time of the clock now, to the second.
   static DateValue Now();

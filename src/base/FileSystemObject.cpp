@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 #include "base/PathText.h"
 
 #ifdef _WIN32
@@ -68,19 +68,19 @@ bool FileSystemObject::FileExists(const std::string& path) const {
 FileObject FileSystemObject::GetFile(const std::string& path) const {
   if (auto provider = virtual_files::ProviderFor(path)) {
     if (auto size = provider->SizeOf(path)) return {*size};
-    throw HarvestError(HarvestError::kFileNotFound, "File not found");
+    throw NumberedError(NumberedError::kFileNotFound, "File not found");
   }
 #ifdef _WIN32
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    throw HarvestError(HarvestError::kFileNotFound, "File not found");
+    throw NumberedError(NumberedError::kFileNotFound, "File not found");
   }
   return {(std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow};
 #else
   struct stat info {};
   if (path.empty() || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    throw HarvestError(HarvestError::kFileNotFound, "File not found");
+    throw NumberedError(NumberedError::kFileNotFound, "File not found");
   }
   return {static_cast<std::uint64_t>(info.st_size)};
 #endif
@@ -116,16 +116,20 @@ std::string FileSystemObject::GetParentFolderName(const std::string& path) const
 
 void FileSystemObject::ReadContents(const std::string& path, const ByteSink& sink) const {
   if (auto provider = virtual_files::ProviderFor(path)) {
-    if (!provider->CopyTo(path, sink)) throw HarvestError(HarvestError::kPathFileAccessError, "Path/File access error");
+    if (!provider->CopyTo(path, sink)) {
+      throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
+    }
     return;
   }
   std::unique_ptr<std::FILE, FileCloser> file(path.empty() ? nullptr : std::fopen(path.c_str(), "rb"));
-  if (!file) throw HarvestError(HarvestError::kFileNotFound, "File not found");
+  if (!file) throw NumberedError(NumberedError::kFileNotFound, "File not found");
   char chunk[64 * 1024];
   for (;;) {
     const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-    if (got > 0 && !sink(chunk, got)) throw HarvestError(HarvestError::kPathFileAccessError, "Path/File access error");
+    if (got > 0 && !sink(chunk, got)) {
+      throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
+    }
     if (got < sizeof chunk) break;
   }
-  if (std::ferror(file.get())) throw HarvestError(HarvestError::kPathFileAccessError, "Path/File access error");
+  if (std::ferror(file.get())) throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
 }

@@ -16,7 +16,7 @@ class FileSystemObject {
   bool FolderExists(const std::string& path) const;
   // True when a file, real or virtual, exists at the path.
   bool FileExists(const std::string& path) const;
-  // The file at the path; raises HarvestError (file not found) when there is none.
+  // The file at the path; raises NumberedError (file not found) when there is none.
   FileObject GetFile(const std::string& path) const;
 
   // Name operations work on the text alone; the path need not exist.
@@ -26,6 +26,6 @@ class FileSystemObject {
   std::string GetParentFolderName(const std::string& path) const;
 
   // The platform's file copy, reading side: streams the whole contents of a real or virtual file
-  // to the sink. Raises HarvestError when the file cannot be read whole.
+  // to the sink. Raises NumberedError when the file cannot be read whole.
   void ReadContents(const std::string& path, const ByteSink& sink) const;
 };

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 
 const char* const kHarvestUsage =
     "Usage: tavrin-harvest --dest DIR [options]\n"
@@ -46,7 +46,7 @@ std::optional<DateValue> CaptureStartFor(const std::string& since) {
   if (std::sscanf(since.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) return std::nullopt;
   try {
     return DateValue::FromFields(y, mo, d, h, mi, s);
-  } catch (const HarvestError&) {
+  } catch (const NumberedError&) {
     return std::nullopt;
   }
 }

@@ -5,15 +5,13 @@
 #include <QStorageInfo>
 #include <algorithm>
 
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
 namespace {
-
-constexpr int kDeviceUnavailable = 68;
 
 #ifndef _WIN32
 bool IsPseudoFileSystem(const QByteArray& type) {
@@ -155,13 +153,13 @@ QString DriveListBox::Drive() const {
 }
 
 QString DriveListBox::DriveFolder() const {
-  if (selected_ < 0) throw HarvestError(kDeviceUnavailable, "Device unavailable");
+  if (selected_ < 0) throw NumberedError(NumberedError::kDeviceUnavailable, "Device unavailable");
   return CurrentFolderOfDrive(volumes_, selected_);
 }
 
 bool DriveListBox::SelectDriveOf(const QString& path) {
   const int index = VolumeIndexOf(volumes_, path);
-  if (index < 0) throw HarvestError(kDeviceUnavailable, "Device unavailable");
+  if (index < 0) throw NumberedError(NumberedError::kDeviceUnavailable, "Device unavailable");
   const QSignalBlocker quiet(this);
   setCurrentIndex(index);
   const bool changed = index != selected_;

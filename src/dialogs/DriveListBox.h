@@ -47,7 +47,7 @@ class DriveListBox : public QComboBox {
   QString DriveFolder() const;
 
   // Selects the drive that holds path; true when that is another drive than before. Raises
-  // HarvestError (device unavailable) when no listed drive holds the path. Emits no Change: the
+  // NumberedError (device unavailable) when no listed drive holds the path. Emits no Change: the
   // caller runs the change handler itself.
   bool SelectDriveOf(const QString& path);
 

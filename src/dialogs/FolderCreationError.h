@@ -1,11 +1,11 @@
 #pragma once
 // The error raised when a new folder could not be made, described the way the error report
 // describes file-system errors.
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 
 // The system's last error code (errno, or GetLastError on Windows), read at once after the
 // failing call.
 int LastSystemError();
 
 // The report's error for a folder creation that failed with the given system error code.
-HarvestError FolderCreationError(int systemError);
+NumberedError FolderCreationError(int systemError);

@@ -6,7 +6,7 @@
 #include <QKeyEvent>
 #include <QStyle>
 
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 
 namespace {
 
@@ -55,12 +55,12 @@ QString FolderListBox::FormOf(const QString& path) {
 QString FolderListBox::FolderOf(const QTreeWidgetItem* item) { return item->data(0, kFolderRole).toString(); }
 
 void FolderListBox::SetPath(const QString& folder) {
-  if (folder.trimmed().isEmpty()) throw HarvestError(HarvestError::kPathNotFound, "Path not found");
+  if (folder.trimmed().isEmpty()) throw NumberedError(NumberedError::kPathNotFound, "Path not found");
   const QString form = FormOf(folder);
   const QFileInfo info(form);
-  if (!info.isDir()) throw HarvestError(HarvestError::kPathNotFound, "Path not found");
+  if (!info.isDir()) throw NumberedError(NumberedError::kPathNotFound, "Path not found");
   QDir dir(form);
-  if (!dir.isReadable()) throw HarvestError(HarvestError::kPermissionDenied, "Permission denied");
+  if (!dir.isReadable()) throw NumberedError(NumberedError::kPermissionDenied, "Permission denied");
 
   // Hidden folders are left out by not asking for them.
   QStringList subfolders;
@@ -106,12 +106,12 @@ void FolderListBox::Open(QTreeWidgetItem* item) {
   const QString folder = FolderOf(item);
   try {
     SetPath(folder);
-  } catch (const HarvestError& error) {
+  } catch (const NumberedError& error) {
     const QString reason = QString::fromLocal8Bit(error.what());
     // The open folder may have gone too; the list then shows what it can.
     try {
       SetPath(path_);
-    } catch (const HarvestError&) {
+    } catch (const NumberedError&) {
     }
     emit OpenFailed(folder, reason);
   }

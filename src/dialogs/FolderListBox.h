@@ -15,7 +15,7 @@ class FolderListBox : public QTreeWidget {
   QString Path() const { return path_; }
 
   // Opens folder (relative paths are taken from the current folder) and lists it afresh. Emits
-  // Change when the open folder is another than before. Raises HarvestError when folder is blank,
+  // Change when the open folder is another than before. Raises NumberedError when folder is blank,
   // is not a folder, or cannot be listed; the list is then left as it was.
   void SetPath(const QString& folder);
 

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <exception>
 
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "harvest/cmnWinInet.h"
 #include "harvest/PassState.h"
@@ -26,13 +26,13 @@ constexpr auto kEventsAtLeastEvery = std::chrono::milliseconds(25);
 // Grows the receive buffer when an entry needs more room than it has: the fetch must never be
 // told a length larger than the block.
 void EnsureRoomFor(std::uint32_t entryBytes) {
-  if (!CacheBuffer) throw HarvestError(HarvestError::kObjectVariableNotSet, "Object variable not set");
+  if (!CacheBuffer) throw NumberedError(NumberedError::kObjectVariableNotSet, "Object variable not set");
   if (entryBytes <= static_cast<std::uint32_t>(CacheBuffer->Length())) return;
-  if (entryBytes > kLargestEntryBytes) throw HarvestError(HarvestError::kOverflow, "Overflow");
+  if (entryBytes > kLargestEntryBytes) throw NumberedError(NumberedError::kOverflow, "Overflow");
   const std::uint32_t rounded = (entryBytes + 4095u) & ~4095u;
   CacheBuffer->Allocate(static_cast<std::int32_t>(rounded));
   if (static_cast<std::uint32_t>(CacheBuffer->Length()) < entryBytes || CacheBuffer->Handle() == 0) {
-    throw HarvestError(7, "Out of memory");
+    throw NumberedError(NumberedError::kOutOfMemory, "Out of memory");
   }
 }
 

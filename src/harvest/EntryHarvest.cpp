@@ -3,8 +3,8 @@
 #include <optional>
 #include <string_view>
 
-#include "base/FilePlacement.h"
-#include "base/HarvestError.h"
+#include "base/FileWriter.h"
+#include "base/NumberedError.h"
 #include "harvest/PassState.h"
 #include "base/PathText.h"
 #include "base/SafeFileName.h"
@@ -132,7 +132,7 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
   // 11-12. Copy, then remember the key. The copy lets pending events run, and Stop may have
   // released the collection meanwhile: the add then fails and ends the pass.
   CopyFileUnique(localPath, target, true);
-  if (!HarvestedKeys) throw HarvestError(HarvestError::kObjectVariableNotSet, "Object variable not set");
+  if (!HarvestedKeys) throw NumberedError(NumberedError::kObjectVariableNotSet, "Object variable not set");
   HarvestedKeys->Add("", key);
 }
 
@@ -143,15 +143,14 @@ void CopyFileUnique(const std::string& source, const std::string& target, bool s
 
   // The whole source goes into a temporary file beside the target first, so that a name only ever
   // appears with complete contents, and a source that fails to read leaves nothing behind.
-  TempFile copy(folder);
+  FileWriter copy = FileWriter::NewFileIn(folder);
   fso.ReadContents(source, copy.Sink());
-  copy.Finish();
 
   std::string placedAt = target;
-  if (copy.PlaceAt(target) == TempFile::Placement::NameTaken) {
+  if (copy.PlaceIfNameFree(target) == FileWriter::Placement::NameTaken) {
     // Equal sizes alone do not make the same picture: the contents must match too.
-    if (skipSameSize && fso.FileExists(target) && fso.GetFile(target).Size == fso.GetFile(copy.Path()).Size &&
-        SameContents(copy.Path(), target)) {
+    if (skipSameSize && fso.FileExists(target) && fso.GetFile(target).Size == fso.GetFile(copy.TemporaryPath()).Size &&
+        SameContents(copy.TemporaryPath(), target)) {
       pass_state::Notify({source, target, true});
       return;
     }
@@ -161,7 +160,7 @@ void CopyFileUnique(const std::string& source, const std::string& target, bool s
       std::string candidate = JoinPath(folder, base + "_" + std::to_string(n));
       if (!extension.empty()) candidate += "." + extension;
       // A name taken between the test and the placing is passed over like any other.
-      if (!fso.FileExists(candidate) && copy.PlaceAt(candidate) == TempFile::Placement::Placed) {
+      if (!fso.FileExists(candidate) && copy.PlaceIfNameFree(candidate) == FileWriter::Placement::Placed) {
         placedAt = std::move(candidate);
         break;
       }

@@ -1,17 +1,20 @@
 #include "harvest/KeyedCollection.h"
 
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 #include "base/PathText.h"
 
 void KeyedCollection::Add(const std::string& item, const std::string& key) {
   if (!items_.emplace(LowerCaseText(key), item).second) {
-    throw HarvestError(457, "This key is already associated with an element of this collection");
+    throw NumberedError(NumberedError::kKeyAlreadyAssociated,
+                        "This key is already associated with an element of this collection");
   }
 }
 
 const std::string& KeyedCollection::Item(const std::string& key) const {
   const auto found = items_.find(LowerCaseText(key));
-  if (found == items_.end()) throw HarvestError(HarvestError::kInvalidProcedureCall, "Invalid procedure call or argument");
+  if (found == items_.end()) {
+    throw NumberedError(NumberedError::kInvalidProcedureCall, "Invalid procedure call or argument");
+  }
   return found->second;
 }
 

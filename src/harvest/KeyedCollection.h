@@ -6,9 +6,9 @@
 
 class KeyedCollection {
  public:
-  // Raises HarvestError when the key is already present.
+  // Raises NumberedError when the key is already present.
   void Add(const std::string& item, const std::string& key);
-  // Raises HarvestError when the key is absent.
+  // Raises NumberedError when the key is absent.
   const std::string& Item(const std::string& key) const;
   bool Contains(const std::string& key) const;
   std::size_t Count() const { return items_.size(); }

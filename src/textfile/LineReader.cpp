@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "textfile/TextFileError.h"
+#include "base/NumberedError.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -27,14 +27,14 @@ void LineReader::Open(const std::string& path) {
   Close();
   errno = 0;
   file_ = std::fopen(path.c_str(), "rb");
-  if (!file_) throw TextFileError::FromSystemError(LastOpenError());
+  if (!file_) throw NumberedError::FromSystemError(LastOpenError());
 #ifndef _WIN32
   // A folder opens for reading here and only fails at the first read, which would look like an
   // empty file; it is refused as the open of a folder is elsewhere.
   struct stat info {};
   if (::fstat(::fileno(file_), &info) == 0 && S_ISDIR(info.st_mode)) {
     Close();
-    throw TextFileError(TextFileError::kPathFileAccessError, "Path/File access error");
+    throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
   }
 #endif
 }
@@ -52,7 +52,7 @@ bool LineReader::ReadLine(std::string& line) {
   if (!file_) return false;
   int c = std::getc(file_);
   if (c == EOF) {
-    if (std::ferror(file_)) throw TextFileError(TextFileError::kDeviceIoError, "Device I/O error");
+    if (std::ferror(file_)) throw NumberedError(NumberedError::kDeviceIoError, "Device I/O error");
     return false;
   }
   for (; c != EOF; c = std::getc(file_)) {
@@ -64,7 +64,7 @@ bool LineReader::ReadLine(std::string& line) {
     line.push_back(static_cast<char>(c));
   }
   // A read error on a folder or a failing device shows only here, at the apparent end.
-  if (std::ferror(file_)) throw TextFileError(TextFileError::kDeviceIoError, "Device I/O error");
+  if (std::ferror(file_)) throw NumberedError(NumberedError::kDeviceIoError, "Device I/O error");
   return true;
 }
 
@@ -76,7 +76,7 @@ void LineReader::Close() {
 std::string ReadWholeFile(const std::string& path) {
   errno = 0;
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) throw TextFileError::FromSystemError(LastOpenError());
+  if (!file) throw NumberedError::FromSystemError(LastOpenError());
   std::string bytes;
   char chunk[65536];
   for (;;) {
@@ -87,6 +87,6 @@ std::string ReadWholeFile(const std::string& path) {
   const bool failed = std::ferror(file) != 0;
   std::fclose(file);
   // Reading a folder fails here (EISDIR), not at the open.
-  if (failed) throw TextFileError(TextFileError::kPathFileAccessError, "Path/File access error");
+  if (failed) throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
   return bytes;
 }

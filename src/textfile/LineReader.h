@@ -12,12 +12,12 @@ class LineReader {
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
-  // Opens the file for reading. Raises TextFileError when it cannot.
+  // Opens the file for reading. Raises NumberedError when it cannot.
   void Open(const std::string& path);
   bool IsOpen() const { return file_ != nullptr; }
   // True when no byte is left (or no file is open).
   bool AtEnd();
-  // Reads the next line without its line end. Raises TextFileError on a read failure; at the end
+  // Reads the next line without its line end. Raises NumberedError on a read failure; at the end
   // it leaves line empty and returns false.
   bool ReadLine(std::string& line);
   void Close();
@@ -26,5 +26,5 @@ class LineReader {
   std::FILE* file_ = nullptr;
 };
 
-// Every byte of the file. Raises TextFileError when the file cannot be opened or read.
+// Every byte of the file. Raises NumberedError when the file cannot be opened or read.
 std::string ReadWholeFile(const std::string& path);

@@ -1,9 +1,9 @@
 #include "textfile/TextFile.h"
 
+#include "base/FileWriter.h"
 #include "base/FolderPath.h"
 #include "base/PendingEvents.h"
-#include "textfile/AtomicFile.h"
-#include "textfile/TextFileError.h"
+#include "base/NumberedError.h"
 
 namespace {
 constexpr std::string_view kLineEnd = "\r\n";
@@ -17,9 +17,9 @@ bool TextFile::FilePresent(const std::string& path) {
 
 void TextFile::Text(const std::string& vData) {
   try {
-    AtomicFileWriter writer(filename_);
+    FileWriter writer = FileWriter::Replacing(filename_);
     writer.Write(vData);
-    writer.Commit();
+    writer.ReplaceTarget();
   } catch (...) {
     // Writing the whole text reports nothing to its caller.
   }
@@ -63,7 +63,7 @@ void TextFile::LoadCollection(std::vector<std::string>& colTemp) const {
 }
 
 void TextFile::SaveCollection(const std::vector<std::string>& colTemp) const {
-  AtomicFileWriter writer(filename_);
+  FileWriter writer = FileWriter::Replacing(filename_);
   // The size is taken at every step: a pending event may change the collection, and an index past
   // its end must never be read.
   for (std::size_t i = 0; i < colTemp.size(); ++i) {
@@ -71,7 +71,7 @@ void TextFile::SaveCollection(const std::vector<std::string>& colTemp) const {
     writer.Write(kLineEnd);
     ProcessPendingEvents();
   }
-  writer.Commit();
+  writer.ReplaceTarget();
 }
 
 void TextFile::LoadComboBox(ListControl& Cbo) const {
@@ -87,12 +87,12 @@ void TextFile::LoadComboBox(ListControl& Cbo) const {
 }
 
 void TextFile::SaveComboBox(const ListControl& Cbo) const {
-  AtomicFileWriter writer(filename_);
+  FileWriter writer = FileWriter::Replacing(filename_);
   const int count = Cbo.ListCount();
   for (int i = 0; i < count; ++i) {
     writer.Write(Cbo.List(i));
     writer.Write(kLineEnd);
     ProcessPendingEvents();
   }
-  writer.Commit();
+  writer.ReplaceTarget();
 }

@@ -30,19 +30,19 @@ class TextFile {
   bool GetNextLine_AtEnd();
   void GetNextLine_End();
 
-  // The whole file; empty text when it is not present. Raises TextFileError when it is present
+  // The whole file; empty text when it is not present. Raises NumberedError when it is present
   // but cannot be read.
   std::string Text() const;
 
   // Appends every line of the file to colTemp; nothing when the file is not present.
   void LoadCollection(std::vector<std::string>& colTemp) const;
-  // Replaces the file by the items, one line each. Raises TextFileError; the old file then stays.
+  // Replaces the file by the items, one line each. Raises NumberedError; the old file then stays.
   void SaveCollection(const std::vector<std::string>& colTemp) const;
-  // Clears the control and adds every line of the file as an entry. Raises TextFileError (file
+  // Clears the control and adds every line of the file as an entry. Raises NumberedError (file
   // not found too); the control keeps what was added before the failure.
   void LoadComboBox(ListControl& Cbo) const;
   // Replaces the file by the control's entries, one line each (not its typed text). Raises
-  // TextFileError; the old file then stays.
+  // NumberedError; the old file then stays.
   void SaveComboBox(const ListControl& Cbo) const;
 
   void Filename(const std::string& vData) { filename_ = vData; }

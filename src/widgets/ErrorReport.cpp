@@ -2,9 +2,8 @@
 
 #include <new>
 
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 #include "widgets/NativeText.h"
-#include "textfile/TextFileError.h"
 
 QString ErrorLocation(const QString& form, const QString& procedure) {
   return form + QLatin1Char('.') + procedure + QStringLiteral(" ( Sub ) ");
@@ -19,10 +18,9 @@ QString ErrorReportText(int number, const QString& description, const QString& l
 }
 
 int ErrorNumberOf(const std::exception& error) {
-  if (const auto* harvest = dynamic_cast<const HarvestError*>(&error)) return harvest->Number();
-  if (const auto* file = dynamic_cast<const TextFileError*>(&error)) return file->Number();
-  if (dynamic_cast<const std::bad_alloc*>(&error)) return 7;  // out of memory
-  return HarvestError::kInvalidProcedureCall;
+  if (const auto* numbered = dynamic_cast<const NumberedError*>(&error)) return numbered->Number();
+  if (dynamic_cast<const std::bad_alloc*>(&error)) return NumberedError::kOutOfMemory;
+  return NumberedError::kInvalidProcedureCall;
 }
 
 QString ErrorReportText(const std::exception& error, const QString& location) {

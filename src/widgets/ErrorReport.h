@@ -10,8 +10,8 @@ QString ErrorLocation(const QString& form, const QString& procedure);
 
 QString ErrorReportText(int number, const QString& description, const QString& location, int line = 0);
 
-// The number of a raised error: the core's and TextFile's errors carry their own; anything else
-// gets the number of its kind.
+// The number of a raised error: a NumberedError carries its own; anything else gets the number of
+// its kind.
 int ErrorNumberOf(const std::exception& error);
 // The report of a raised error; its description is in the system's 8-bit encoding.
 QString ErrorReportText(const std::exception& error, const QString& location);

@@ -139,10 +139,10 @@ TEST_F(NewFolder, IgnoreGoesOnAndFindsNoFolderToOpen) {
 }
 
 TEST(FolderCreationErrors, ReasonsMapToTheReportsNumbers) {
-  EXPECT_EQ(FolderCreationError(ENOTDIR).Number(), HarvestError::kPathNotFound);
-  EXPECT_EQ(FolderCreationError(ENOENT).Number(), HarvestError::kPathNotFound);
-  EXPECT_EQ(FolderCreationError(EACCES).Number(), HarvestError::kPermissionDenied);
-  EXPECT_EQ(FolderCreationError(EROFS).Number(), HarvestError::kPermissionDenied);
-  EXPECT_EQ(FolderCreationError(EEXIST).Number(), HarvestError::kPathFileAccessError);
+  EXPECT_EQ(FolderCreationError(ENOTDIR).Number(), NumberedError::kPathNotFound);
+  EXPECT_EQ(FolderCreationError(ENOENT).Number(), NumberedError::kPathNotFound);
+  EXPECT_EQ(FolderCreationError(EACCES).Number(), NumberedError::kPermissionDenied);
+  EXPECT_EQ(FolderCreationError(EROFS).Number(), NumberedError::kPermissionDenied);
+  EXPECT_EQ(FolderCreationError(EEXIST).Number(), NumberedError::kPathFileAccessError);
   EXPECT_STREQ(FolderCreationError(EEXIST).what(), "Path/File access error");
 }

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ TEST_F(CacheTime, UnconvertibleFileTimesLieBeforeAnyCapture) {
   EXPECT_EQ(FileTimeToLocalDate(CacheFileTime::FromValue(~0ULL)), DateValue::FromFields(1900, 1, 1, 0, 0, 0));
   EXPECT_EQ(FileTimeToLocalDate(CacheFileTime{}), DateValue::FromFields(1601, 1, 1, 0, 0, 0));
   // A date past the range of the date value raises, which ends the pass.
-  EXPECT_THROW(FileTimeToLocalDate(CacheFileTime::FromValue((1ULL << 63) - 1)), HarvestError);
+  EXPECT_THROW(FileTimeToLocalDate(CacheFileTime::FromValue((1ULL << 63) - 1)), NumberedError);
 }
 
 TEST_F(CacheTime, AppliesTheOffsetInForceNow) {
@@ -59,8 +59,8 @@ TEST_F(CacheTime, SystemTimeRoundTripsAndRejectsInvalidFields) {
   CacheFileTime out;
   fields.wMonth = 13;
   EXPECT_FALSE(platform_time::SystemTimeToFileTime(fields, out));
-  EXPECT_THROW(DateValue::FromFields(2023, 2, 29, 0, 0, 0), HarvestError);
-  EXPECT_THROW(DateValue::FromFields(10000, 1, 1, 0, 0, 0), HarvestError);
+  EXPECT_THROW(DateValue::FromFields(2023, 2, 29, 0, 0, 0), NumberedError);
+  EXPECT_THROW(DateValue::FromFields(10000, 1, 1, 0, 0, 0), NumberedError);
 }
 
 TEST_F(CacheTime, DateValuesAreOrderedToTheSecond) {
@@ -96,11 +96,11 @@ TEST_F(CacheTime, EveryFileTimeConvertsAsThroughTheStructures) {
                        ? UtcDateToLocal(DateValue::FromFields(fields.wYear, fields.wMonth, fields.wDay, fields.wHour,
                                                               fields.wMinute, fields.wSecond))
                        : DateValue::FromFields(1900, 1, 1, 0, 0, 0);
-      } catch (const HarvestError&) {
+      } catch (const NumberedError&) {
         raises = true;
       }
       if (raises) {
-        EXPECT_THROW(FileTimeToLocalDate(time), HarvestError) << v;
+        EXPECT_THROW(FileTimeToLocalDate(time), NumberedError) << v;
       } else {
         EXPECT_EQ(FileTimeToLocalDate(time), *expected) << v << " at offset " << offset;
       }

@@ -2,7 +2,7 @@
 #include <filesystem>
 
 #include "HarvestFixture.h"
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 
 namespace fs = std::filesystem;
 
@@ -85,13 +85,13 @@ class FailingProvider : public VirtualFileProvider {
 
 TEST_F(CopyUnique, AFailedReadLeavesNothingBehind) {
   auto registration = virtual_files::Register(src.Path(), std::make_shared<FailingProvider>());
-  EXPECT_THROW(CopyFileUnique(src / "entry_0/pic.jpg", dst / "pic.jpg", true), HarvestError);
-  EXPECT_THROW(CopyFileUnique(src / "vanished.jpg", dst / "pic.jpg", true), HarvestError);
+  EXPECT_THROW(CopyFileUnique(src / "entry_0/pic.jpg", dst / "pic.jpg", true), NumberedError);
+  EXPECT_THROW(CopyFileUnique(src / "vanished.jpg", dst / "pic.jpg", true), NumberedError);
   EXPECT_TRUE(Names().empty());
 }
 
 TEST_F(CopyUnique, AMissingDestinationFolderRaises) {
-  EXPECT_THROW(CopyFileUnique(Source("x"), dst / "gone/pic.jpg", true), HarvestError);
+  EXPECT_THROW(CopyFileUnique(Source("x"), dst / "gone/pic.jpg", true), NumberedError);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <map>
 
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -46,7 +46,7 @@ TEST(FileSystemObject, TellsFilesFromFolders) {
   EXPECT_TRUE(fso.FolderExists(dir.Path()));
   EXPECT_FALSE(fso.FileExists(dir.Path()));
   EXPECT_EQ(fso.GetFile(dir / "f.jpg").Size, 5u);
-  EXPECT_THROW(fso.GetFile(dir / "gone.jpg"), HarvestError);
+  EXPECT_THROW(fso.GetFile(dir / "gone.jpg"), NumberedError);
 }
 
 TEST(FileSystemObject, ResolvesVirtualPathsThroughTheirProvider) {
@@ -64,7 +64,7 @@ TEST(FileSystemObject, ResolvesVirtualPathsThroughTheirProvider) {
     fso.ReadContents(virtualPath, [&](const char* d, std::size_t n) { return copied.append(d, n), true; });
     EXPECT_EQ(copied, "picture");
     EXPECT_FALSE(fso.FileExists(dir / "entry_0/other.jpg"));
-    EXPECT_THROW(fso.GetFile(dir / "entry_0/other.jpg"), HarvestError);
+    EXPECT_THROW(fso.GetFile(dir / "entry_0/other.jpg"), NumberedError);
   }
   // Once the source is gone its paths name nothing.
   EXPECT_FALSE(fso.FileExists(virtualPath));

@@ -1,12 +1,14 @@
 // The rules that turn the window's fields into pass arguments and files, without a window.
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "main/CaptureRules.h"
 #include "widgets/ErrorReport.h"
 #include "main/SettingsText.h"
 #include "main/frmMain.h"
-#include "base/HarvestError.h"
-#include "textfile/TextFileError.h"
+#include "base/NumberedError.h"
 
 TEST(MinFileSize, ReadsWholeKilobytesAndReplacesWhatItCannotUse) {
   const QLocale c = QLocale::c();
@@ -83,8 +85,10 @@ TEST(ErrorReportText, HasNumberDescriptionAndLocationEachEndedByCrLf) {
             QStringLiteral("錯誤編號 : 53 \r\n描述 : File not found\r\n發生位置 : frmMain.Form_Load ( Sub ) \r\n"));
   EXPECT_EQ(ErrorReportText(5, QStringLiteral("x"), QStringLiteral("l"), 12),
             QStringLiteral("錯誤編號 : 5 \r\n描述 : x\r\n發生位置 : l\r\n行號 : 12."));
-  EXPECT_EQ(ErrorNumberOf(TextFileError(TextFileError::kPermissionDenied, "Permission denied")), 70);
-  EXPECT_EQ(ErrorNumberOf(HarvestError(HarvestError::kPathNotFound, "Path not found")), 76);
+  EXPECT_EQ(ErrorNumberOf(NumberedError(NumberedError::kPermissionDenied, "Permission denied")), 70);
+  EXPECT_EQ(ErrorNumberOf(NumberedError(NumberedError::kPathNotFound, "Path not found")), 76);
+  EXPECT_EQ(ErrorNumberOf(std::bad_alloc()), 7);
+  EXPECT_EQ(ErrorNumberOf(std::logic_error("other")), 5);
 }
 
 TEST(WindowCaption, PadsMinorAndRevisionToTwoDigitsWithoutCutting) {

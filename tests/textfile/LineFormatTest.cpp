@@ -6,7 +6,7 @@
 #include "TempFolder.h"
 #include "base/PendingEvents.h"
 #include "textfile/TextFile.h"
-#include "textfile/TextFileError.h"
+#include "base/NumberedError.h"
 
 namespace {
 
@@ -88,8 +88,8 @@ TEST(TextFileLines, LoadComboBoxOfAMissingFileClearsAndRaisesFileNotFound) {
   try {
     file.LoadComboBox(list);
     FAIL() << "no error for a missing file";
-  } catch (const TextFileError& error) {
-    EXPECT_EQ(error.Number(), TextFileError::kFileNotFound);
+  } catch (const NumberedError& error) {
+    EXPECT_EQ(error.Number(), NumberedError::kFileNotFound);
   }
   EXPECT_TRUE(list.items.empty());
 }
@@ -170,7 +170,7 @@ TEST(TextFileLines, LoadingAFolderRaisesInsteadOfLoadingNothing) {
   TextFile file;
   file.Filename(folder.Path("Folders.txt"));
   VectorList list;
-  EXPECT_THROW(file.LoadComboBox(list), TextFileError);
+  EXPECT_THROW(file.LoadComboBox(list), NumberedError);
   std::vector<std::string> items;
-  EXPECT_THROW(file.LoadCollection(items), TextFileError);
+  EXPECT_THROW(file.LoadCollection(items), NumberedError);
 }

@@ -5,13 +5,10 @@
 
 #include "TempFolder.h"
 #include "textfile/TextFile.h"
-#include "textfile/TextFileError.h"
+#include "base/NumberedError.h"
 
 #ifndef _WIN32
-#include <sys/resource.h>
-#include <sys/stat.h>
-
-#include <csignal>
+#include "support/FileSizeLimit.h"
 #endif
 
 namespace {
@@ -47,28 +44,6 @@ class VectorList : public ListControl {
   }
 };
 
-#ifndef _WIN32
-// Makes every write of this process beyond a size fail with EFBIG, as a full disk would, while it
-// lives.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previousHandler_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*previousHandler_)(int) = nullptr;
-};
-#endif
 
 }  // namespace
 
@@ -105,7 +80,7 @@ TEST(TextFileWhole, WritingOverAFolderFailsSilentlyAndKeepsIt) {
   EXPECT_TRUE(std::filesystem::is_directory(folder.Path("taken/inner")));
   EXPECT_EQ(Names(folder), std::vector<std::string>{"taken"});
   // Reading a folder is a failure passed to the caller.
-  EXPECT_THROW(Text(folder.Path("taken")), TextFileError);
+  EXPECT_THROW(Text(folder.Path("taken")), NumberedError);
 }
 
 TEST(TextFileWhole, WritingIntoAMissingFolderFailsSilently) {
@@ -131,8 +106,8 @@ TEST(TextFileAtomic, FailedWriteKeepsTheOldFileWhole) {
     SetText(settings, big);  // swallowed
     TextFile file;
     file.Filename(folders);
-    EXPECT_THROW(file.SaveComboBox(list), TextFileError);
-    EXPECT_THROW(file.SaveCollection(collection), TextFileError);
+    EXPECT_THROW(file.SaveComboBox(list), NumberedError);
+    EXPECT_THROW(file.SaveCollection(collection), NumberedError);
   }
   EXPECT_EQ(ReadBytes(settings), "fsizelimit=30\r\nfextlist=*.png");
   EXPECT_EQ(ReadBytes(folders), "/pics/a\r\n/pics/b\r\n");
@@ -149,21 +124,9 @@ TEST(TextFileAtomic, FailedSaveReportsTheDiskFullError) {
   try {
     file.SaveComboBox(list);
     FAIL() << "the save did not report its failure";
-  } catch (const TextFileError& error) {
-    EXPECT_EQ(error.Number(), TextFileError::kDiskFull);
+  } catch (const NumberedError& error) {
+    EXPECT_EQ(error.Number(), NumberedError::kDiskFull);
   }
-}
-
-TEST(TextFileAtomic, ReplacementKeepsThePermissionsOfTheOldFile) {
-  TempFolder folder;
-  const std::string path = folder.Path("Settings.txt");
-  WriteBytes(path, "old");
-  ::chmod(path.c_str(), 0640);
-  SetText(path, "new");
-  struct stat info {};
-  ASSERT_EQ(::stat(path.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0640u);
-  EXPECT_EQ(ReadBytes(path), "new");
 }
 #endif
 
@@ -174,6 +137,6 @@ TEST(TextFileAtomic, SaveOverAFolderRaisesAndLeavesNoTemporaryFile) {
   list.items = {"a", "b"};
   TextFile file;
   file.Filename(folder.Path("Folders.txt"));
-  EXPECT_THROW(file.SaveComboBox(list), TextFileError);
+  EXPECT_THROW(file.SaveComboBox(list), NumberedError);
   EXPECT_EQ(Names(folder), std::vector<std::string>{"Folders.txt"});
 }

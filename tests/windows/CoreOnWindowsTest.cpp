@@ -1,6 +1,6 @@
 // The Windows branches of the core, on the platform's own calls: pointer probes over protected
-// pages, the never-replacing placement of copies, name searches, folder creation on drive paths,
-// path names with drive letters, and the kernel32 time conversions.
+// pages, the file writer (copies that never replace, settings replaced whole), name searches,
+// folder creation on drive paths, path names with drive letters, and the kernel32 time conversions.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,10 +9,10 @@
 
 #include "WineUrlCache.h"
 #include "base/CacheTime.h"
-#include "base/FilePlacement.h"
 #include "base/FileSystemObject.h"
+#include "base/FileWriter.h"
 #include "base/FolderPath.h"
-#include "base/HarvestError.h"
+#include "base/NumberedError.h"
 #include "harvest/cmnWinInet.h"
 #include "memory/GuardedMemory.h"
 #include "memory/clsMemMgt.h"
@@ -77,27 +77,36 @@ TEST(MemoryBlockOnWindows, CommitsZeroedMemoryAndSkipsBadCopies) {
   block.ReleaseMemory();
 }
 
-TEST(FilePlacementOnWindows, PlacesOnlyUnderAFreeNameAndLeavesNothingBehind) {
+TEST(FileWriterOnWindows, PlacesOnlyUnderAFreeNameAndLeavesNothingBehind) {
   wine_cache::TempFolder folder;
   const std::string taken = folder.Path() + "\\pic.jpg";
   wine_cache::WriteWholeFile(taken, "old");
   {
-    TempFile copy(folder.Path());
+    FileWriter copy = FileWriter::NewFileIn(folder.Path());
     const std::string bytes = "new picture";
     ASSERT_TRUE(copy.Sink()(bytes.data(), bytes.size()));
-    copy.Finish();
-    EXPECT_EQ(copy.PlaceAt(taken), TempFile::Placement::NameTaken);
+    EXPECT_EQ(copy.PlaceIfNameFree(taken), FileWriter::Placement::NameTaken);
     EXPECT_EQ(wine_cache::ReadWholeFile(taken), "old");
-    EXPECT_EQ(copy.PlaceAt(folder.Path() + "\\pic_1.jpg"), TempFile::Placement::Placed);
+    EXPECT_EQ(copy.PlaceIfNameFree(folder.Path() + "\\pic_1.jpg"), FileWriter::Placement::Placed);
   }
   EXPECT_EQ(folder.FileNames(), (std::vector<std::string>{"pic.jpg", "pic_1.jpg"}));
   EXPECT_EQ(wine_cache::ReadWholeFile(folder.Path() + "\\pic_1.jpg"), "new picture");
   EXPECT_EQ(GetFileAttributesA((folder.Path() + "\\pic_1.jpg").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
   {
-    TempFile abandoned(folder.Path());  // never placed: removed when it goes
+    FileWriter abandoned = FileWriter::NewFileIn(folder.Path());  // never placed: removed when it goes
   }
   EXPECT_EQ(folder.FileNames().size(), 2u);
-  EXPECT_THROW(TempFile(folder.Path() + "\\missing"), HarvestError);
+  EXPECT_THROW(FileWriter::NewFileIn(folder.Path() + "\\missing"), NumberedError);
+
+  // A replacement takes the name whole and unhidden, and leaves no temporary file.
+  {
+    FileWriter settings = FileWriter::Replacing(taken);
+    settings.Write("replaced");
+    settings.ReplaceTarget();
+  }
+  EXPECT_EQ(wine_cache::ReadWholeFile(taken), "replaced");
+  EXPECT_EQ(GetFileAttributesA(taken.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(folder.FileNames(), (std::vector<std::string>{"pic.jpg", "pic_1.jpg"}));
 }
 
 TEST(CopyFileUniqueOnWindows, NeverReplacesAndNumbersClashes) {
@@ -155,7 +164,7 @@ TEST(FileSystemObjectOnWindows, TakesDrivePathsApart) {
   EXPECT_TRUE(fso.FileExists(folder.Path() + "/five.bin"));
   EXPECT_FALSE(fso.FileExists(folder.Path()));
   EXPECT_TRUE(fso.FolderExists(folder.Path() + "\\"));
-  EXPECT_THROW(fso.GetFile(folder.Path()), HarvestError);
+  EXPECT_THROW(fso.GetFile(folder.Path()), NumberedError);
 }
 
 TEST(CacheTimeOnWindows, Kernel32ConversionsDropMillisecondsAndRejectHugeTimes) {

@@ -1,0 +1,298 @@
+#include "base/FileWriter.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "base/NumberedError.h"
+#include "base/PathText.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
+namespace {
+
+// Creation is exclusive, so a name already taken only costs another try; this many tries all
+// meeting taken names means something else is wrong.
+constexpr unsigned kCreationAttempts = 100;
+
+std::atomic<unsigned> g_sequence{0};
+
+#ifdef _WIN32
+int LastSystemError() { return static_cast<int>(GetLastError()); }
+unsigned long ProcessId() { return GetCurrentProcessId(); }
+#else
+int LastSystemError() { return errno; }
+unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+#endif
+
+// The folder part of a path, with its trailing separator; empty for a bare file name.
+std::string FolderPrefix(const std::string& path) {
+  for (std::size_t i = path.size(); i > 0; --i) {
+    if (IsPathSeparator(path[i - 1])) return path.substr(0, i);
+  }
+  return {};
+}
+
+// ".<name>.tmp-<process>-<sequence>-<attempt>" beside target: no other writer in this or another
+// process picks the same name at the same moment.
+std::string ReplacementName(const std::string& target, unsigned attempt) {
+  const std::string folder = FolderPrefix(target);
+  char suffix[48];
+  std::snprintf(suffix, sizeof suffix, ".tmp-%lx-%x-%x", ProcessId(), g_sequence.fetch_add(1), attempt);
+  return folder + "." + target.substr(folder.size()) + suffix;
+}
+
+// ".tavrin-copy-" and six random letters and digits. The name starts with a dot so that folder
+// views leave it out, and its prefix lets a later run recognise it as one of ours.
+std::string CopyName(const std::string& folder) {
+  static const std::uint64_t seed =
+      std::random_device{}() ^ (static_cast<std::uint64_t>(ProcessId()) << 32) ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  // splitmix64 of the seed and a sequence number: distinct on every call, in any thread.
+  std::uint64_t z = seed + 0x9E3779B97F4A7C15ULL * (g_sequence.fetch_add(1) + 1ULL);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+  z ^= z >> 31;
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::string name = ".tavrin-copy-";
+  for (int i = 0; i < 6; ++i, z /= 62) name += kLetters[z % 62];
+  return JoinPath(folder, name);
+}
+
+}  // namespace
+
+FileWriter FileWriter::Replacing(const std::string& target) { return FileWriter(Kind::Replacement, target); }
+
+FileWriter FileWriter::NewFileIn(const std::string& folder) { return FileWriter(Kind::NewFile, folder); }
+
+FileWriter::FileWriter(Kind kind, const std::string& path) {
+  if (kind == Kind::NewFile) {
+    Create([&](unsigned) { return CopyName(path); });
+    return;
+  }
+  target_ = path;
+  Create([&](unsigned attempt) { return ReplacementName(path, attempt); });
+#ifndef _WIN32
+  // Created under the umask like any new file; a file that replaces another keeps its permissions.
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    ::fchmod(fd_, existing.st_mode & 07777);
+  }
+#endif
+}
+
+template <typename NameFor>
+void FileWriter::Create(NameFor nameFor) {
+  for (unsigned attempt = 0;; ++attempt) {
+    std::string path = nameFor(attempt);
+#ifdef _WIN32
+    // Hidden while it is being written; the mark goes when the file takes its name.
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      handle_ = handle;
+      tempPath_ = std::move(path);
+      return;
+    }
+    const int error = LastSystemError();
+    const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      fd_ = fd;
+      tempPath_ = std::move(path);
+      return;
+    }
+    const int error = LastSystemError();
+    const bool taken = error == EEXIST;
+#endif
+    if (!taken || attempt + 1 >= kCreationAttempts) throw NumberedError::FromSystemError(error);
+  }
+}
+
+FileWriter::~FileWriter() {
+#ifdef _WIN32
+  if (handle_) CloseHandle(static_cast<HANDLE>(handle_));
+  if (!placed_ && !tempPath_.empty()) DeleteFileA(tempPath_.c_str());
+#else
+  if (fd_ >= 0) ::close(fd_);
+  if (!placed_ && !tempPath_.empty()) ::unlink(tempPath_.c_str());
+#endif
+}
+
+void FileWriter::Fail(int systemError) {
+  if (!failed_) failure_ = systemError;
+  failed_ = true;
+}
+
+void FileWriter::RaiseFailure() const {
+  if (failure_ == 0) throw NumberedError(NumberedError::kDiskFull, "Disk full");
+  throw NumberedError::FromSystemError(failure_);
+}
+
+bool FileWriter::WriteAll(const char* data, std::size_t length) {
+  while (!failed_ && length > 0) {
+#ifdef _WIN32
+    // WriteFile takes a 32-bit length; a gigabyte at a time.
+    const DWORD chunk = static_cast<DWORD>(length > 0x40000000u ? 0x40000000u : length);
+    DWORD written = 0;
+    if (!handle_) return false;
+    if (!WriteFile(static_cast<HANDLE>(handle_), data, chunk, &written, nullptr)) {
+      Fail(LastSystemError());
+      break;
+    }
+#else
+    if (fd_ < 0) return false;
+    const ssize_t written = ::write(fd_, data, length);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      Fail(LastSystemError());
+      break;
+    }
+#endif
+    // Nothing written without an error: the disk is full.
+    if (written == 0) Fail(0);
+    data += written;
+    length -= static_cast<std::size_t>(written);
+  }
+  return !failed_;
+}
+
+void FileWriter::Write(std::string_view bytes) {
+  if (!WriteAll(bytes.data(), bytes.size())) {
+    if (!failed_) throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
+    RaiseFailure();
+  }
+}
+
+ByteSink FileWriter::Sink() {
+  return [this](const char* data, std::size_t length) { return WriteAll(data, length); };
+}
+
+void FileWriter::Close(bool durable) {
+#ifdef _WIN32
+  if (handle_) {
+    HANDLE handle = static_cast<HANDLE>(handle_);
+    if (durable && !failed_ && !FlushFileBuffers(handle)) Fail(LastSystemError());
+    if (!CloseHandle(handle)) Fail(LastSystemError());
+    handle_ = nullptr;
+  } else if (tempPath_.empty() || placed_) {
+    Fail(ERROR_INVALID_HANDLE);
+  }
+#else
+  if (fd_ >= 0) {
+    // The contents must be on disk before a name points at them, or a crash right after the
+    // rename could leave an empty file under the old name.
+    if (durable && !failed_ && ::fsync(fd_) != 0) Fail(LastSystemError());
+    if (::close(fd_) != 0) Fail(LastSystemError());
+    fd_ = -1;
+  } else if (tempPath_.empty() || placed_) {
+    Fail(EBADF);
+  }
+#endif
+  if (failed_) RaiseFailure();
+}
+
+#ifndef _WIN32
+
+void FileWriter::ReplaceTarget() {
+  Close(true);
+  if (::rename(tempPath_.c_str(), target_.c_str()) != 0) throw NumberedError::FromSystemError(LastSystemError());
+  placed_ = true;
+  // Make the rename itself durable; a failure here no longer endangers either version.
+  const std::string folder = FolderPrefix(target_);
+  const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
+FileWriter::Placement FileWriter::PlaceIfNameFree(const std::string& target) {
+  Close(false);
+  // A hard link fails when the name exists, so the check and the naming are one atomic step.
+  if (::link(tempPath_.c_str(), target.c_str()) == 0) {
+    ::unlink(tempPath_.c_str());
+    placed_ = true;
+    return Placement::Placed;
+  }
+  if (errno == EEXIST) return Placement::NameTaken;
+  const int linkError = errno;
+  if (linkError != EPERM && linkError != ENOTSUP && linkError != EOPNOTSUPP && linkError != EMLINK) {
+    throw NumberedError::FromSystemError(linkError);
+  }
+  // File systems without hard links (FAT, some network mounts): reserve the name exclusively,
+  // then move the finished file over the reservation, which is ours alone.
+  const int reserved = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (reserved < 0) {
+    if (errno == EEXIST) return Placement::NameTaken;
+    throw NumberedError::FromSystemError(LastSystemError());
+  }
+  ::close(reserved);
+  if (::rename(tempPath_.c_str(), target.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(target.c_str());
+    throw NumberedError::FromSystemError(error);
+  }
+  placed_ = true;
+  return Placement::Placed;
+}
+
+#else
+
+void FileWriter::ReplaceTarget() {
+  Close(true);
+  // The file takes the target's name unhidden: a hidden Settings.txt would be left out of folder
+  // views, and programs that recreate it without asking for the hidden mark are refused.
+  SetFileAttributesA(tempPath_.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!MoveFileExA(tempPath_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const int error = LastSystemError();
+    SetFileAttributesA(tempPath_.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    throw NumberedError::FromSystemError(error);
+  }
+  placed_ = true;
+}
+
+FileWriter::Placement FileWriter::PlaceIfNameFree(const std::string& target) {
+  Close(false);
+  // Without MOVEFILE_REPLACE_EXISTING the move fails when the name exists.
+  if (MoveFileExA(tempPath_.c_str(), target.c_str(), 0)) {
+    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    placed_ = true;
+    return Placement::Placed;
+  }
+  const int error = LastSystemError();
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return Placement::NameTaken;
+  throw NumberedError::FromSystemError(error);
+}
+
+#endif
+
+bool SameContents(const std::string& a, const std::string& b) {
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Closer> fa(std::fopen(a.c_str(), "rb")), fb(std::fopen(b.c_str(), "rb"));
+  if (!fa || !fb) return false;
+  constexpr std::size_t kChunk = 64 * 1024;
+  std::vector<char> bufA(kChunk), bufB(kChunk);
+  for (;;) {
+    const std::size_t ga = std::fread(bufA.data(), 1, kChunk, fa.get());
+    const std::size_t gb = std::fread(bufB.data(), 1, kChunk, fb.get());
+    if (ga != gb || std::memcmp(bufA.data(), bufB.data(), ga) != 0) return false;
+    if (ga < kChunk) return !std::ferror(fa.get()) && !std::ferror(fb.get());
+  }
+}

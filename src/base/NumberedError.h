@@ -1,0 +1,33 @@
+#pragma once
+// The error that every layer raises: a number and a description, as the window's error report
+// shows them, and the mapping from a failed system call's error code to one of them.
+#include <stdexcept>
+#include <string>
+
+class NumberedError : public std::runtime_error {
+ public:
+  NumberedError(int number, const std::string& description) : std::runtime_error(description), number_(number) {}
+  int Number() const { return number_; }
+
+  // The error numbers in use, chosen to match what users of the old tool know.
+  static constexpr int kInvalidProcedureCall = 5;
+  static constexpr int kOverflow = 6;
+  static constexpr int kOutOfMemory = 7;
+  static constexpr int kTypeMismatch = 13;
+  static constexpr int kFileNotFound = 53;
+  static constexpr int kDeviceIoError = 57;
+  static constexpr int kFileAlreadyExists = 58;
+  static constexpr int kDiskFull = 61;
+  static constexpr int kDeviceUnavailable = 68;
+  static constexpr int kPermissionDenied = 70;
+  static constexpr int kPathFileAccessError = 75;
+  static constexpr int kPathNotFound = 76;
+  static constexpr int kObjectVariableNotSet = 91;
+  static constexpr int kKeyAlreadyAssociated = 457;
+
+  // The error for a failed system call, from its errno (POSIX) or GetLastError (Windows) value.
+  static NumberedError FromSystemError(int code);
+
+ private:
+  int number_;
+};

@@ -1,0 +1,119 @@
+// The file writer's two ways of putting a file in place: replacing a target whole, keeping its
+// permissions and its old contents on failure; and taking a name only while it is free.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <set>
+
+#include "base/FileWriter.h"
+#include "base/NumberedError.h"
+#include "support/FileSizeLimit.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::set<std::string> Names(const TempDir& dir) {
+  std::set<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(dir.Path())) names.insert(item.path().filename().string());
+  return names;
+}
+
+unsigned Permissions(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+  return info.st_mode & 07777;
+}
+
+unsigned NewFilePermissions() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+TEST(FileWriterReplacing, WritesBesideTheTargetAndKeepsItsPermissions) {
+  TempDir dir;
+  const std::string target = dir / "Settings.txt";
+  WriteFile(target, "old");
+  ::chmod(target.c_str(), 0640);
+  {
+    FileWriter writer = FileWriter::Replacing(target);
+    EXPECT_EQ(std::filesystem::path(writer.TemporaryPath()).filename().string().rfind(".Settings.txt.tmp-", 0), 0u);
+    EXPECT_EQ(std::filesystem::path(writer.TemporaryPath()).parent_path(), std::filesystem::path(dir.Path()));
+    writer.Write("new");
+    EXPECT_EQ(ReadFile(target), "old");  // nothing shows before the replacement
+    writer.ReplaceTarget();
+  }
+  EXPECT_EQ(ReadFile(target), "new");
+  EXPECT_EQ(Permissions(target), 0640u);
+  EXPECT_EQ(Names(dir), std::set<std::string>{"Settings.txt"});
+
+  // A first save gets the permissions of any new file.
+  const std::string fresh = dir / "Folders.txt";
+  FileWriter writer = FileWriter::Replacing(fresh);
+  writer.ReplaceTarget();
+  EXPECT_EQ(ReadFile(fresh), "");
+  EXPECT_EQ(Permissions(fresh), NewFilePermissions());
+}
+
+TEST(FileWriterReplacing, AFailedWriteRaisesAndKeepsTheOldFile) {
+  TempDir dir;
+  const std::string target = dir / "Folders.txt";
+  WriteFile(target, "/pics/a\r\n");
+  {
+    FileSizeLimit limit(1024);
+    FileWriter writer = FileWriter::Replacing(target);
+    try {
+      writer.Write(std::string(4096, 'x'));
+      FAIL() << "the write did not report its failure";
+    } catch (const NumberedError& error) {
+      EXPECT_EQ(error.Number(), NumberedError::kDiskFull);
+    }
+    EXPECT_THROW(writer.ReplaceTarget(), NumberedError);
+  }
+  EXPECT_EQ(ReadFile(target), "/pics/a\r\n");
+  EXPECT_EQ(Names(dir), std::set<std::string>{"Folders.txt"});
+}
+
+TEST(FileWriterNewFile, TakesANameOnlyWhileItIsFree) {
+  TempDir dir;
+  WriteFile(dir / "pic.jpg", "theirs");
+  {
+    FileWriter copy = FileWriter::NewFileIn(dir.Path());
+    EXPECT_EQ(std::filesystem::path(copy.TemporaryPath()).filename().string().rfind(".tavrin-copy-", 0), 0u);
+    EXPECT_EQ(std::filesystem::path(copy.TemporaryPath()).filename().string().size(), 19u);
+    EXPECT_EQ(Permissions(copy.TemporaryPath()), NewFilePermissions());
+    const std::string bytes = "ours";
+    ASSERT_TRUE(copy.Sink()(bytes.data(), bytes.size()));
+    EXPECT_EQ(copy.PlaceIfNameFree(dir / "pic.jpg"), FileWriter::Placement::NameTaken);
+    EXPECT_EQ(ReadFile(dir / "pic.jpg"), "theirs");
+    EXPECT_EQ(copy.PlaceIfNameFree(dir / "pic_1.jpg"), FileWriter::Placement::Placed);
+  }
+  EXPECT_EQ(ReadFile(dir / "pic_1.jpg"), "ours");
+  EXPECT_EQ(Names(dir), (std::set<std::string>{"pic.jpg", "pic_1.jpg"}));
+
+  // Two writers at once get two temporary files; one never placed leaves nothing behind.
+  {
+    FileWriter a = FileWriter::NewFileIn(dir.Path());
+    FileWriter b = FileWriter::NewFileIn(dir.Path());
+    EXPECT_NE(a.TemporaryPath(), b.TemporaryPath());
+    EXPECT_EQ(Names(dir).size(), 4u);
+  }
+  EXPECT_EQ(Names(dir), (std::set<std::string>{"pic.jpg", "pic_1.jpg"}));
+  EXPECT_THROW(FileWriter::NewFileIn(dir / "missing"), NumberedError);
+}
+
+TEST(FileWriterNewFile, AFailedWriteIsRaisedAndNothingIsPlaced) {
+  TempDir dir;
+  {
+    FileSizeLimit limit(1024);
+    FileWriter copy = FileWriter::NewFileIn(dir.Path());
+    const std::string bytes(4096, 'p');
+    EXPECT_FALSE(copy.Sink()(bytes.data(), bytes.size()));
+    EXPECT_FALSE(copy.Sink()("more", 4));
+    EXPECT_THROW(copy.PlaceIfNameFree(dir / "pic.jpg"), NumberedError);
+  }
+  EXPECT_TRUE(Names(dir).empty());
+}
+
+}  // namespace
