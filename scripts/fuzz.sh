@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the cache parsers with clang into build-fuzz/ and runs each one
-# briefly from a seed corpus of real-format entries. Exits non-zero on any crash or sanitizer report.
+# Builds the libFuzzer targets of the cache parsers in the clang AddressSanitizer and
+# UndefinedBehaviorSanitizer build (build-asan/, shared with the sanitized unit suites of
+# scripts/test.sh) and runs each one briefly from a seed corpus of real-format entries. Exits
+# non-zero on any crash or sanitizer report.
 #   TAVRIN_FUZZ_SECONDS  seconds per target (default 20)
-#   TAVRIN_FUZZ_BUILD    build folder (default build-fuzz)
+#   TAVRIN_FUZZ_BUILD    build folder (default build-asan)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${TAVRIN_FUZZ_BUILD:-$PWD/build-fuzz}"
+source scripts/packages.sh
+build="${TAVRIN_FUZZ_BUILD:-$PWD/build-asan}"
 seconds="${TAVRIN_FUZZ_SECONDS:-20}"
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTAVRIN_BUILD_FUZZ=ON -DTAVRIN_BUILD_GUI=OFF -DTAVRIN_BUILD_TESTS=OFF -DTAVRIN_BUILD_BENCH=OFF > /dev/null
+tavrin_configure_sanitized "$build" > /dev/null
 targets=(chromium_entry chromium_response_info chromium_sparse firefox_entry firefox_metadata body_decoder blockfile_cache)
-# Only the fuzz targets and the seed maker: the other programs would link the instrumented
-# libraries without the sanitizer runtimes.
+# Only what fuzzing needs (scripts/test.sh builds the rest of the folder).
 cmake --build "$build" -j2 --target make_fuzz_seeds "${targets[@]/#/fuzz_}"
 
 rm -rf "$build/fuzz-seeds"

@@ -2,7 +2,7 @@
 # Every package the build, the window or the tests use is listed here and nowhere else.
 TAVRIN_PACKAGES=(
   # build
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config ccache
   # core libraries
   zlib1g-dev libbrotli-dev
   # window
@@ -13,9 +13,16 @@ TAVRIN_PACKAGES=(
   chromium firefox-esr xvfb xauth xdotool imagemagick
   # the Windows build, cross-compiled and tested under Wine
   wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
-  # libFuzzer and the sanitizer runtimes (only recommended by clang)
-  libclang-rt-14-dev
+  # libFuzzer and the sanitizer runtimes (only recommended by clang), and the format check
+  libclang-rt-14-dev clang-format-14
 )
+
+# Every build goes through ccache. Paths under the tree are hashed relative to it and the working
+# folder is left out of the hash, so that another clone (CI's) reuses what this one compiled; the
+# price is that debug info of a reused object names the folder it was first compiled in.
+TAVRIN_LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
+export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 
 tavrin_install_packages() {
   local missing=()
@@ -36,6 +43,17 @@ tavrin_install_packages() {
 # Installs what is missing, then configures and builds the project into build/.
 tavrin_setup_and_build() {
   tavrin_install_packages
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${TAVRIN_LAUNCHER[@]}"
   cmake --build build
+}
+
+# Configures the one clang build that runs under AddressSanitizer and UndefinedBehaviorSanitizer:
+# the unit suites (scripts/test.sh) and the libFuzzer targets (scripts/fuzz.sh) share its objects.
+# $1 is the build folder.
+tavrin_configure_sanitized() {
+  local flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+  CC=clang CXX=clang++ cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${TAVRIN_LAUNCHER[@]}" \
+    -DCMAKE_CXX_FLAGS="$flags" \
+    -DCMAKE_EXE_LINKER_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" \
+    -DTAVRIN_BUILD_FUZZ=ON -DTAVRIN_BUILD_TESTS=ON -DTAVRIN_BUILD_GUI=ON -DTAVRIN_BUILD_BENCH=OFF
 }
