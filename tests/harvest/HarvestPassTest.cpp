@@ -4,12 +4,13 @@
 #include <filesystem>
 #include <set>
 
-#include "CacheFixtures.h"
 #include "base/PathText.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "cache/chromium/ChromiumSimpleCacheSource.h"
 #include "cache/firefox/FirefoxCacheSource.h"
 #include "harvest/cmnWinInet.h"
+#include "support/CacheFixtures.h"
+#include "support/TempDir.h"
 
 using namespace fixtures;
 
@@ -45,7 +46,7 @@ std::set<std::string> FilesIn(const std::string& folder) {
 }  // namespace
 
 TEST(HarvestPassTest, CopiesPicturesOfBothBrowsersByteForByte) {
-  TempFolder temp;
+  TempDir temp;
   const std::string chromium = temp.Sub("Cache_Data");
   const std::string firefox = temp.Sub("cache2");
   const std::string destination = temp.Sub("dest");
