@@ -9,14 +9,15 @@
 #include <memory>
 #include <string>
 
-#include "BlockfileFixtures.h"
-#include "CacheFixtures.h"
 #include "base/PathText.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "cache/blockfile/BlockfileCacheSource.h"
 #include "cache/chromium/ChromiumSimpleCacheSource.h"
 #include "cache/firefox/FirefoxCacheSource.h"
 #include "harvest/cmnWinInet.h"
+#include "support/BlockfileFixtures.h"
+#include "support/CacheFixtures.h"
+#include "support/TempDir.h"
 
 #include <cstdio>
 #include <vector>
@@ -35,7 +36,7 @@ constexpr int kEntriesPerBrowser = 20000;
 
 // The two caches, written once for the whole run.
 struct SyntheticCaches {
-  TempFolder temp;
+  TempDir temp;
   std::string chromium = temp.Sub("Default/Cache/Cache_Data");
   std::string firefox = temp.Sub("cache2");
   std::string destination = temp.Sub("dest");
@@ -194,7 +195,7 @@ void BM_SteadyHarvestPass(benchmark::State& state) {
 // ---- The blockfile cache: an index, block files and a few separate files, no file per entry ----
 
 struct SyntheticBlockfileCache {
-  TempFolder temp;
+  TempDir temp;
   std::string folder = temp.Sub("Default/Cache/Cache_Data");
 
   SyntheticBlockfileCache() {

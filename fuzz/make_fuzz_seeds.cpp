@@ -2,9 +2,9 @@
 #include <filesystem>
 #include <iostream>
 
-#include "BlockfileFixtures.h"
 #include "BlockfileFuzzInput.h"
-#include "CacheFixtures.h"
+#include "support/BlockfileFixtures.h"
+#include "support/CacheFixtures.h"
 
 using namespace fixtures;
 namespace fs = std::filesystem;

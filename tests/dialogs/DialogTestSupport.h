@@ -11,9 +11,9 @@
 #include <functional>
 #include <ostream>
 
-#include "TempFolder.h"
-#include "widgets/TruthText.h"
 #include "dialogs/dlgPath.h"
+#include "support/TempDir.h"
+#include "widgets/TruthText.h"
 #include "widgets/UserPrompts.h"
 
 // Records every message and input box; answers message boxes from a queue (Ok, or Abort for

@@ -48,7 +48,7 @@ TEST(Volumes, ThePathsVolumeIsTheDeepestMountHoldingIt) {
 }
 
 TEST(Volumes, OpeningADriveShowsTheCurrentFolderOnlyOnItsOwnVolume) {
-  TempFolder folder;
+  TempDir folder;
   std::filesystem::create_directories(folder.Path("vol/sub"));
   CurrentFolder current(Q(folder.Path("vol/sub")));
   const std::vector<Volume> volumes{{"/", "/"}, {Q(folder.Path("vol")), "vol"}, {Q(folder.Path("other")), "o"}};
@@ -73,7 +73,7 @@ class DriveChoice : public ::testing::Test {
     drives->setCurrentIndex(index);
     emit drives->activated(index);
   }
-  TempFolder folder;
+  TempDir folder;
   ScriptedPrompts prompts;
   std::unique_ptr<dlgPath> dialog;
   DriveListBox* drives = nullptr;

@@ -23,7 +23,7 @@ class FolderButton : public ::testing::Test {
     window->cmdSelFolder_Click();
     return shown;
   }
-  TempFolder folder;
+  TempDir folder;
   ScriptedPrompts prompts;
   std::unique_ptr<frmMain> window;
   QComboBox* box = nullptr;

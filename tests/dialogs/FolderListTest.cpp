@@ -14,7 +14,7 @@ class FolderList : public ::testing::Test {
     for (const char* name : {"Pics/beta", "Pics/Alpha", "Pics/gamma/deep", "Pics/.hidden"}) {
       std::filesystem::create_directories(folder.Path(name));
     }
-    WriteBytes(folder.Path("Pics/file.jpg"), "not a folder");
+    WriteFile(folder.Path("Pics/file.jpg"), "not a folder");
     dialog = LoadedDialog(Q(folder.Path("Pics")), Q(folder.Path()));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
     list = Child<FolderListBox>(*dialog, "Dir1");
@@ -39,7 +39,7 @@ class FolderList : public ::testing::Test {
     const auto found = list->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
     return found.isEmpty() ? nullptr : found.first();
   }
-  TempFolder folder;
+  TempDir folder;
   ScriptedPrompts prompts;
   std::unique_ptr<dlgPath> dialog;
   FolderListBox* list = nullptr;

@@ -13,14 +13,14 @@ class NewFolder : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directories(folder.Path("Pics/Old"));
-    WriteBytes(folder.Path("blocker"), "a file where a folder should go");
+    WriteFile(folder.Path("blocker"), "a file where a folder should go");
     dialog = LoadedDialog(Q(folder.Path("Pics")), Q(folder.Path()));
   }
   void Type(const QString& text) { Child<QLineEdit>(*dialog, "txtFolder")->setText(text); }
   std::size_t EntriesIn(const std::string& path) {
     return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(path), {}));
   }
-  TempFolder folder;
+  TempDir folder;
   ScriptedPrompts prompts;
   std::unique_ptr<dlgPath> dialog;
 };

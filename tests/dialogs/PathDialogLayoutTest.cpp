@@ -15,7 +15,7 @@ class PathDialogLayout : public ::testing::Test {
     dialog = LoadedDialog(Q(folder.Path()), Q(folder.Path()));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
   }
-  TempFolder folder;
+  TempDir folder;
   ScriptedPrompts prompts;
   std::unique_ptr<dlgPath> dialog;
 };

@@ -14,7 +14,7 @@ class PathDialogLoad : public ::testing::Test {
     std::filesystem::create_directories(folder.Path("Pics/Trip"));
     program = Q(folder.Path("program"));
   }
-  TempFolder folder;
+  TempDir folder;
   ScriptedPrompts prompts;
   QString program;
 };

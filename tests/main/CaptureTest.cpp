@@ -47,7 +47,7 @@ class Capture : public ::testing::Test {
     return true;
   }
 
-  TempFolder folder;
+  TempDir folder;
   RecordingPrompts prompts;
   std::shared_ptr<ListCacheSource> cache = std::make_shared<ListCacheSource>();
   std::shared_ptr<CountingSource> counting;
@@ -115,7 +115,7 @@ TEST_F(Capture, ATickCopiesWhatTheListSelectsIntoTheFolderAndShowsThumbnails) {
   StartIn(destination);
   window->Timer1_Timer();
   EXPECT_EQ(VisibleNames(destination), (Names{"a.jpg", "clip.flv", "photo.jpg"}));
-  EXPECT_EQ(ReadBytes(destination + "/photo.jpg"), JpegBytes(2));
+  EXPECT_EQ(ReadFile(destination + "/photo.jpg"), JpegBytes(2));
   window->Timer1_Timer();
   EXPECT_EQ(VisibleNames(destination), (Names{"a.jpg", "clip.flv", "photo.jpg"}));
   EXPECT_EQ(counting->opens, 2);
@@ -172,8 +172,8 @@ TEST_F(Capture, ClosingTheWindowInTheMiddleOfAPassSavesAndEndsThePass) {
   EXPECT_FALSE(window->PassInProgress());
   EXPECT_FALSE(window->isVisible());
   EXPECT_FALSE(timer->isActive());
-  EXPECT_EQ(ReadBytes(folder.Path("program/Folders.txt")), destination + "\r\n");
-  EXPECT_EQ(ReadBytes(folder.Path("program/Settings.txt")), "fsizelimit=0\r\nfextlist=*.jpg;*.jpeg;*.bmp;*.gif;*.flv");
+  EXPECT_EQ(ReadFile(folder.Path("program/Folders.txt")), destination + "\r\n");
+  EXPECT_EQ(ReadFile(folder.Path("program/Settings.txt")), "fsizelimit=0\r\nfextlist=*.jpg;*.jpeg;*.bmp;*.gif;*.flv");
   EXPECT_TRUE(prompts.messages.isEmpty());
 }
 

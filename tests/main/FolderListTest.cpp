@@ -68,7 +68,7 @@ TEST(FolderList, AddingToAnEmptyBoxKeepsTheTypedText) {
 }
 
 TEST(FolderList, TheWindowsBoxDoesNotListWhatIsTypedAndEntered) {
-  TempFolder folder;
+  TempDir folder;
   frmMain window(TestEnvironment(folder));
   auto* box = Control<QComboBox>(window, "cboFolder");
   const int before = box->count();
@@ -79,9 +79,9 @@ TEST(FolderList, TheWindowsBoxDoesNotListWhatIsTypedAndEntered) {
 }
 
 TEST(FolderList, SurvivesARestartWithEmptyEntriesAndNothingTypedOrChosen) {
-  TempFolder folder;
+  TempDir folder;
   std::filesystem::create_directories(folder.Path("program"));
-  WriteBytes(folder.Path("program/Folders.txt"), "/x\r\n\r\n/y\r\n");
+  WriteFile(folder.Path("program/Folders.txt"), "/x\r\n\r\n/y\r\n");
   {
     frmMain window(TestEnvironment(folder));
     auto* box = Control<QComboBox>(window, "cboFolder");
@@ -89,5 +89,5 @@ TEST(FolderList, SurvivesARestartWithEmptyEntriesAndNothingTypedOrChosen) {
     box->setEditText("/only/typed");
     window.close();
   }
-  EXPECT_EQ(ReadBytes(folder.Path("program/Folders.txt")), "/x\r\n\r\n/y\r\n");
+  EXPECT_EQ(ReadFile(folder.Path("program/Folders.txt")), "/x\r\n\r\n/y\r\n");
 }

@@ -27,9 +27,9 @@ bool Loaded(FolderListingModel& model) {
 }  // namespace
 
 TEST(FolderListing, FoldersFirstThenFilesInNaturalOrderWithoutHiddenEntries) {
-  TempFolder folder;
+  TempDir folder;
   for (const char* name : {"img10.jpg", "img2.jpg", "B.jpg", "a.jpg", ".tavrin-copy.jpg", "img02.jpg"}) {
-    WriteBytes(folder.Path(name), name);
+    WriteFile(folder.Path(name), name);
   }
   std::filesystem::create_directories(folder.Path("zoo"));
   std::filesystem::create_directories(folder.Path("Albums"));
@@ -58,32 +58,32 @@ TEST(FolderListing, FoldersFirstThenFilesInNaturalOrderWithoutHiddenEntries) {
 }
 
 TEST(FolderListing, AddFileInsertsAtTheSortedPlaceAndIgnoresWhatIsNotShown) {
-  TempFolder folder;
+  TempDir folder;
   std::filesystem::create_directories(folder.Path("other"));
-  WriteBytes(folder.Path("b.jpg"), "b");
-  WriteBytes(folder.Path("d.jpg"), "d");
+  WriteFile(folder.Path("b.jpg"), "b");
+  WriteFile(folder.Path("d.jpg"), "d");
   FolderListingModel model;
   model.SetFolder(Q(folder.Path()));
   ASSERT_TRUE(Loaded(model));
   QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
   QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
 
-  WriteBytes(folder.Path("c.jpg"), "c");
+  WriteFile(folder.Path("c.jpg"), "c");
   model.AddFile(Q(folder.Path("c.jpg")));
   ASSERT_EQ(inserted.count(), 1);
   EXPECT_EQ(inserted[0][1].toInt(), 2);  // after the folder "other" and b.jpg
   EXPECT_EQ(Names(model), (QStringList{"other", "b.jpg", "c.jpg", "d.jpg"}));
 
-  WriteBytes(folder.Path(".partial.jpg"), "half");
+  WriteFile(folder.Path(".partial.jpg"), "half");
   model.AddFile(Q(folder.Path(".partial.jpg")));  // hidden: a copy still being written
-  WriteBytes(folder.Path("other/e.jpg"), "e");
+  WriteFile(folder.Path("other/e.jpg"), "e");
   model.AddFile(Q(folder.Path("other/e.jpg")));  // another folder
   model.AddFile(Q(folder.Path("gone.jpg")));     // not on disk
   EXPECT_EQ(Names(model), (QStringList{"other", "b.jpg", "c.jpg", "d.jpg"}));
 
   // The same name again, rewritten: the entry is updated in place, its key changes.
   const QString before = model.KeyAt(1);
-  WriteBytes(folder.Path("b.jpg"), "bigger");
+  WriteFile(folder.Path("b.jpg"), "bigger");
   model.AddFile(Q(folder.Path("b.jpg")));
   EXPECT_EQ(model.rowCount(), 4);
   EXPECT_NE(model.KeyAt(1), before);
@@ -93,8 +93,8 @@ TEST(FolderListing, AddFileInsertsAtTheSortedPlaceAndIgnoresWhatIsNotShown) {
 }
 
 TEST(FolderListing, ChangesByOtherProgramsShowAfterTheDebounceAsRowChangesThatKeepTheSelection) {
-  TempFolder folder;
-  for (const char* name : {"a.jpg", "b.jpg", "keep.jpg", "x.jpg"}) WriteBytes(folder.Path(name), name);
+  TempDir folder;
+  for (const char* name : {"a.jpg", "b.jpg", "keep.jpg", "x.jpg"}) WriteFile(folder.Path(name), name);
   FolderListingModel model;
   model.SetRelistInterval(300);
   model.SetFolder(Q(folder.Path()));
@@ -106,8 +106,8 @@ TEST(FolderListing, ChangesByOtherProgramsShowAfterTheDebounceAsRowChangesThatKe
 
   std::filesystem::remove(folder.Path("a.jpg"));
   std::filesystem::remove(folder.Path("x.jpg"));
-  WriteBytes(folder.Path("c.jpg"), "c");
-  WriteBytes(folder.Path(".temp.jpg"), "hidden");
+  WriteFile(folder.Path("c.jpg"), "c");
+  WriteFile(folder.Path(".temp.jpg"), "hidden");
   std::filesystem::create_directories(folder.Path("sub"));
   EXPECT_TRUE(WaitUntil([&] {
     return Names(model) == QStringList{"sub", "b.jpg", "c.jpg", "keep.jpg"};
@@ -119,20 +119,20 @@ TEST(FolderListing, ChangesByOtherProgramsShowAfterTheDebounceAsRowChangesThatKe
   EXPECT_LE(model.ListingsStarted() - listings, 2);
 
   // A file renamed into place by another program shows too.
-  WriteBytes(folder.Path(".late.jpg"), "late");
+  WriteFile(folder.Path(".late.jpg"), "late");
   std::filesystem::rename(folder.Path(".late.jpg"), folder.Path("late.jpg"));
   EXPECT_TRUE(WaitUntil([&] { return model.RowOf(Q(folder.Path("late.jpg"))) >= 0; }));
 }
 
 TEST(FolderListing, AFileAddedWhileTheFolderIsBeingListedStays) {
-  TempFolder folder;
-  for (int i = 0; i < 2000; ++i) WriteBytes(folder.Path("old" + std::to_string(i) + ".jpg"), "x");
+  TempDir folder;
+  for (int i = 0; i < 2000; ++i) WriteFile(folder.Path("old" + std::to_string(i) + ".jpg"), "x");
   FolderListingModel model;
   model.SetRelistInterval(200);
   model.SetFolder(Q(folder.Path()));
   // The listing runs; its result has not been applied yet (no events were processed).
   ASSERT_TRUE(model.ListingPending());
-  WriteBytes(folder.Path("new.jpg"), "new");
+  WriteFile(folder.Path("new.jpg"), "new");
   model.AddFile(Q(folder.Path("new.jpg")));
   EXPECT_EQ(model.rowCount(), 1);
   ASSERT_TRUE(Loaded(model));
@@ -143,7 +143,7 @@ TEST(FolderListing, AFileAddedWhileTheFolderIsBeingListedStays) {
 // The window: a tick's copies are in the pane as soon as the tick returns, without a listing of
 // the folder per copy.
 TEST(FolderPane, ATickShowsEveryCopyAtOnceWithoutListingTheFolderAgain) {
-  TempFolder folder;
+  TempDir folder;
   RecordingPrompts prompts;
   auto cache = std::make_shared<ListCacheSource>();
   std::filesystem::create_directories(folder.Path("cache"));
@@ -155,7 +155,7 @@ TEST(FolderPane, ATickShowsEveryCopyAtOnceWithoutListingTheFolderAgain) {
   }
   const std::string destination = folder.Path("dest");
   std::filesystem::create_directories(destination);
-  for (int i = 0; i < kExisting; ++i) WriteBytes(destination + "/old" + std::to_string(i) + ".jpg", "old");
+  for (int i = 0; i < kExisting; ++i) WriteFile(destination + "/old" + std::to_string(i) + ".jpg", "old");
 
   frmMain window(TestEnvironment(folder, cache));
   Control<QLineEdit>(window, "txtMinFileSize")->setText("0");
@@ -183,10 +183,10 @@ TEST(FolderPane, ATickShowsEveryCopyAtOnceWithoutListingTheFolderAgain) {
 }
 
 TEST(FolderPane, AFolderOpensOnActivationAndUndecodableFilesKeepAPlainIcon) {
-  TempFolder folder;
+  TempDir folder;
   std::filesystem::create_directories(folder.Path("shown/inner"));
-  WriteBytes(folder.Path("shown/clip.flv"), std::string(500, 'v'));
-  WriteBytes(folder.Path("shown/inner/p.jpg"), JpegBytes(3));
+  WriteFile(folder.Path("shown/clip.flv"), std::string(500, 'v'));
+  WriteFile(folder.Path("shown/inner/p.jpg"), JpegBytes(3));
   WebBrowserPane pane;
   pane.resize(600, 200);
   pane.show();

@@ -21,7 +21,7 @@ class Layout : public ::testing::Test {
     window->resize(size);
     return WaitUntil([&] { return window->size() == size; });
   }
-  TempFolder folder;
+  TempDir folder;
   std::unique_ptr<frmMain> window;
   QWidget* pane = nullptr;
 };

@@ -10,7 +10,7 @@ const char* const kDefaultSettings = "fsizelimit=25\r\nfextlist=*.jpg;*.jpeg;*.b
 }  // namespace
 
 TEST(StartUp, FirstRunInAnEmptyFolderProposesADatedFolderAndCreatesBothFiles) {
-  TempFolder folder;
+  TempDir folder;
   RecordingPrompts prompts;
   {
     frmMain window(TestEnvironment(folder));
@@ -34,8 +34,8 @@ TEST(StartUp, FirstRunInAnEmptyFolderProposesADatedFolderAndCreatesBothFiles) {
     window.close();
   }
   EXPECT_TRUE(prompts.messages.isEmpty());
-  EXPECT_EQ(ReadBytes(folder.Path("program/Folders.txt")), "");
-  EXPECT_EQ(ReadBytes(folder.Path("program/Settings.txt")), kDefaultSettings);
+  EXPECT_EQ(ReadFile(folder.Path("program/Folders.txt")), "");
+  EXPECT_EQ(ReadFile(folder.Path("program/Settings.txt")), kDefaultSettings);
 
   // The next start finds the empty list and loads no entries.
   frmMain again(TestEnvironment(folder));
@@ -44,20 +44,20 @@ TEST(StartUp, FirstRunInAnEmptyFolderProposesADatedFolderAndCreatesBothFiles) {
 }
 
 TEST(StartUp, SettingsAreRestoredAsWrittenAndSavedBackTrimmed) {
-  TempFolder folder;
+  TempDir folder;
   std::filesystem::create_directories(folder.Path("program"));
-  WriteBytes(folder.Path("program/Settings.txt"), "FSIZELIMIT=30 \r\nfextlist=*.png;x=y\r\n");
+  WriteFile(folder.Path("program/Settings.txt"), "FSIZELIMIT=30 \r\nfextlist=*.png;x=y\r\n");
   {
     frmMain window(TestEnvironment(folder));
     EXPECT_EQ(Control<QLineEdit>(window, "txtMinFileSize")->text(), "30 ");
     EXPECT_EQ(Control<QLineEdit>(window, "txtFileExtList")->text(), "*.png;x=y");
     window.close();
   }
-  EXPECT_EQ(ReadBytes(folder.Path("program/Settings.txt")), "fsizelimit=30\r\nfextlist=*.png;x=y");
+  EXPECT_EQ(ReadFile(folder.Path("program/Settings.txt")), "fsizelimit=30\r\nfextlist=*.png;x=y");
 }
 
 TEST(StartUp, AnUnwritableProgramFolderFallsBackToThePerUserFolders) {
-  TempFolder folder;
+  TempDir folder;
   FormEnvironment environment = TestEnvironment(folder);
   environment.executableFolder = QStringLiteral("/proc");  // not writable, not even for root
   {
@@ -67,13 +67,13 @@ TEST(StartUp, AnUnwritableProgramFolderFallsBackToThePerUserFolders) {
     EXPECT_TRUE(Control<QComboBox>(window, "cboFolder")->currentText().startsWith(window.CaptureParentPath() + "/"));
     window.close();
   }
-  EXPECT_EQ(ReadBytes(folder.Path("data/Settings.txt")), kDefaultSettings);
+  EXPECT_EQ(ReadFile(folder.Path("data/Settings.txt")), kDefaultSettings);
   EXPECT_TRUE(std::filesystem::exists(folder.Path("data/Folders.txt")));
   EXPECT_FALSE(std::filesystem::exists("/proc/Settings.txt"));
 }
 
 TEST(StartUp, AnInstalledCopyKeepsItsFilesPerUserEvenInAWritableFolder) {
-  TempFolder folder;
+  TempDir folder;
   FormEnvironment environment = TestEnvironment(folder);
   environment.installed = true;
   frmMain window(environment);
@@ -84,9 +84,9 @@ TEST(StartUp, AnInstalledCopyKeepsItsFilesPerUserEvenInAWritableFolder) {
 }
 
 TEST(StartUp, AnUnreadableFolderListEndsTheLoadWithOneReport) {
-  TempFolder folder;
+  TempDir folder;
   std::filesystem::create_directories(folder.Path("program/Folders.txt"));
-  WriteBytes(folder.Path("program/Settings.txt"), "fsizelimit=99");
+  WriteFile(folder.Path("program/Settings.txt"), "fsizelimit=99");
   RecordingPrompts prompts;
   frmMain window(TestEnvironment(folder));
   ASSERT_EQ(prompts.messages.size(), 1);
@@ -98,7 +98,7 @@ TEST(StartUp, AnUnreadableFolderListEndsTheLoadWithOneReport) {
 }
 
 TEST(StartUp, AFolderListThatCannotBeSavedIsReportedOnceAndTheSettingsAreStillSaved) {
-  TempFolder folder;
+  TempDir folder;
   RecordingPrompts prompts;
   frmMain window(TestEnvironment(folder));
   Control<QLineEdit>(window, "txtMinFileSize")->setText("40");
@@ -107,13 +107,13 @@ TEST(StartUp, AFolderListThatCannotBeSavedIsReportedOnceAndTheSettingsAreStillSa
   window.close();  // a second close does not unload again
   ASSERT_EQ(prompts.messages.size(), 1);
   EXPECT_TRUE(prompts.messages[0].endsWith(QStringLiteral("發生位置 : frmMain.Form_Unload ( Sub ) \r\n")));
-  EXPECT_EQ(ReadBytes(folder.Path("program/Settings.txt")), "fsizelimit=40\r\nfextlist=*.jpg;*.jpeg;*.bmp;*.gif;*.flv");
+  EXPECT_EQ(ReadFile(folder.Path("program/Settings.txt")), "fsizelimit=40\r\nfextlist=*.jpg;*.jpeg;*.bmp;*.gif;*.flv");
   EXPECT_TRUE(std::filesystem::is_directory(folder.Path("program/Folders.txt/blocking")));
   EXPECT_FALSE(window.isVisible());
 }
 
 TEST(StartUp, TheHomePageListsTheCachesThatWereFound) {
-  TempFolder folder;
+  TempDir folder;
   FormEnvironment environment = TestEnvironment(folder);
   environment.discoverCaches = [] {
     return std::vector<DiscoveredCache>{{"chromium", "/home/u/.cache/chromium/Default/Cache/Cache_Data", true},

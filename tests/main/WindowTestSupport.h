@@ -13,10 +13,10 @@
 #include <functional>
 #include <memory>
 
-#include "TempFolder.h"
 #include "cache/ListCacheSource.h"
-#include "widgets/UserPrompts.h"
 #include "main/frmMain.h"
+#include "support/TempDir.h"
+#include "widgets/UserPrompts.h"
 
 // Records every message box and answers OK; answers input boxes from a list.
 class RecordingPrompts : public UserPrompts {
@@ -45,7 +45,7 @@ class CountingSource : public UrlCacheSource {
   std::shared_ptr<ListCacheSource> inner_;
 };
 
-inline FormEnvironment TestEnvironment(const TempFolder& folder, std::shared_ptr<UrlCacheSource> cache = nullptr) {
+inline FormEnvironment TestEnvironment(const TempDir& folder, std::shared_ptr<UrlCacheSource> cache = nullptr) {
   FormEnvironment environment;
   std::filesystem::create_directories(folder.Path("program"));
   environment.executableFolder = QString::fromStdString(folder.Path("program"));
@@ -83,7 +83,7 @@ inline bool WaitUntil(const std::function<bool()>& condition, int milliseconds =
 // A cached picture: a real file in the cache folder, last accessed an hour from now (so after
 // any capture start) and addressed by url.
 inline CacheEntry CachedFile(const std::string& localPath, const std::string& url, const std::string& bytes) {
-  WriteBytes(localPath, bytes);
+  WriteFile(localPath, bytes);
   CacheEntry entry;
   entry.url = url;
   entry.localPath = localPath;

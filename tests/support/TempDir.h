@@ -1,5 +1,7 @@
 #pragma once
-// A fresh folder for one test, removed with everything in it afterwards.
+// A fresh folder for one test, removed with everything in it afterwards, and whole-file reads and
+// writes for the files a test puts in it.
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -9,11 +11,14 @@
 class TempDir {
  public:
   TempDir() {
+    // The clock as well: some random_device implementations (older MinGW) repeat across processes.
     std::random_device random;
-    path_ = std::filesystem::temp_directory_path() / ("tavrin-test-" + std::to_string(random()) + std::to_string(random()));
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    path_ = std::filesystem::temp_directory_path() / ("tavrin-test-" + std::to_string(random()) + "-" + std::to_string(now));
     std::filesystem::create_directories(path_);
   }
   ~TempDir() {
+    // A test may have taken the write permission away to provoke a failure.
     std::error_code ignored;
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(path_, ignored);
@@ -21,8 +26,15 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  std::string Path() const { return path_.string(); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  // The folder, or the path of name inside it.
+  std::string Path(const std::string& name = {}) const { return name.empty() ? path_.string() : (path_ / name).string(); }
+  std::string operator/(const std::string& name) const { return Path(name); }
+  // Creates the subfolder name (and its parents); returns its path.
+  std::string Sub(const std::string& name) const {
+    std::filesystem::create_directories(path_ / name);
+    return Path(name);
+  }
+  const std::filesystem::path& Fs() const { return path_; }
 
  private:
   std::filesystem::path path_;

@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "TempFolder.h"
 #include "base/PendingEvents.h"
+#include "support/TempDir.h"
 #include "textfile/TextFile.h"
 #include "base/NumberedError.h"
 
@@ -22,8 +22,8 @@ class VectorList : public ListControl {
 };
 
 std::vector<std::string> LoadLines(const std::string& bytes) {
-  TempFolder folder;
-  WriteBytes(folder.Path("f.txt"), bytes);
+  TempDir folder;
+  WriteFile(folder.Path("f.txt"), bytes);
   TextFile file;
   file.Filename(folder.Path("f.txt"));
   VectorList list;
@@ -61,26 +61,26 @@ TEST(TextFileLines, LineEndsAreCarriageReturnsWithAnOptionalLineFeed) {
 }
 
 TEST(TextFileLines, ComboBoxRoundTripKeepsOrderEmptyEntriesAndDuplicates) {
-  TempFolder folder;
+  TempDir folder;
   TextFile file;
   file.Filename(folder.Path("Folders.txt"));
   VectorList saved;
   saved.items = {"/home/u/\xE5\x9C\x96", "", "/tmp/a", "/tmp/a", " spaced "};
   file.SaveComboBox(saved);
-  EXPECT_EQ(ReadBytes(folder.Path("Folders.txt")), "/home/u/\xE5\x9C\x96\r\n\r\n/tmp/a\r\n/tmp/a\r\n spaced \r\n");
+  EXPECT_EQ(ReadFile(folder.Path("Folders.txt")), "/home/u/\xE5\x9C\x96\r\n\r\n/tmp/a\r\n/tmp/a\r\n spaced \r\n");
   VectorList loaded;
   file.LoadComboBox(loaded);
   EXPECT_EQ(loaded.items, saved.items);
 
   VectorList empty;
   file.SaveComboBox(empty);
-  EXPECT_EQ(ReadBytes(folder.Path("Folders.txt")), "");
+  EXPECT_EQ(ReadFile(folder.Path("Folders.txt")), "");
   file.LoadComboBox(loaded);
   EXPECT_TRUE(loaded.items.empty());
 }
 
 TEST(TextFileLines, LoadComboBoxOfAMissingFileClearsAndRaisesFileNotFound) {
-  TempFolder folder;
+  TempDir folder;
   TextFile file;
   file.Filename(folder.Path("Folders.txt"));
   VectorList list;
@@ -95,7 +95,7 @@ TEST(TextFileLines, LoadComboBoxOfAMissingFileClearsAndRaisesFileNotFound) {
 }
 
 TEST(TextFileLines, CollectionsAppendAndAMissingFileAddsNothing) {
-  TempFolder folder;
+  TempDir folder;
   TextFile file;
   file.Filename(folder.Path("list.txt"));
   std::vector<std::string> items = {"kept"};
@@ -103,13 +103,13 @@ TEST(TextFileLines, CollectionsAppendAndAMissingFileAddsNothing) {
   EXPECT_EQ(items, Lines{"kept"});
 
   file.SaveCollection({"one", "", "three"});
-  EXPECT_EQ(ReadBytes(folder.Path("list.txt")), "one\r\n\r\nthree\r\n");
+  EXPECT_EQ(ReadFile(folder.Path("list.txt")), "one\r\n\r\nthree\r\n");
   file.LoadCollection(items);
   EXPECT_EQ(items, (Lines{"kept", "one", "", "three"}));
 }
 
 TEST(TextFileLines, PendingEventsRunAfterEveryLineLoadedOrSaved) {
-  TempFolder folder;
+  TempDir folder;
   TextFile file;
   file.Filename(folder.Path("Folders.txt"));
   VectorList list;
@@ -128,7 +128,7 @@ TEST(TextFileLines, PendingEventsRunAfterEveryLineLoadedOrSaved) {
 }
 
 TEST(TextFileLines, AListThatShrinksWhileSavingIsStillSavedSafely) {
-  TempFolder folder;
+  TempDir folder;
   TextFile file;
   file.Filename(folder.Path("Folders.txt"));
   VectorList list;
@@ -136,12 +136,12 @@ TEST(TextFileLines, AListThatShrinksWhileSavingIsStillSavedSafely) {
   HookCounter hook([&] { list.items.clear(); });
   file.SaveComboBox(list);
   // The count is taken once; entries gone meanwhile are written as empty lines.
-  EXPECT_EQ(ReadBytes(folder.Path("Folders.txt")), "a\r\n\r\n\r\n");
+  EXPECT_EQ(ReadFile(folder.Path("Folders.txt")), "a\r\n\r\n\r\n");
 }
 
 TEST(TextFileLines, IterationReadsLineByLineAndTellsTheEnd) {
-  TempFolder folder;
-  WriteBytes(folder.Path("f.txt"), "first\r\nsecond");
+  TempDir folder;
+  WriteFile(folder.Path("f.txt"), "first\r\nsecond");
   TextFile file;
   file.Filename(folder.Path("f.txt"));
   file.GetNextLine_Start();
@@ -165,7 +165,7 @@ TEST(TextFileLines, IterationReadsLineByLineAndTellsTheEnd) {
 }
 
 TEST(TextFileLines, LoadingAFolderRaisesInsteadOfLoadingNothing) {
-  TempFolder folder;
+  TempDir folder;
   std::filesystem::create_directories(folder.Path("Folders.txt"));
   TextFile file;
   file.Filename(folder.Path("Folders.txt"));

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "TempFolder.h"
+#include "support/TempDir.h"
 #include "textfile/TextFile.h"
 #include "base/NumberedError.h"
 
@@ -26,7 +26,7 @@ void SetText(const std::string& path, const std::string& text) {
 }
 
 // Every name in the folder, so a test can see that no temporary file was left behind.
-std::vector<std::string> Names(const TempFolder& folder) {
+std::vector<std::string> Names(const TempDir& folder) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder.Fs())) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
@@ -48,7 +48,7 @@ class VectorList : public ListControl {
 }  // namespace
 
 TEST(TextFileWhole, MissingFileReadsEmptyAndIsNotCreated) {
-  TempFolder folder;
+  TempDir folder;
   EXPECT_EQ(Text(folder.Path("none.txt")), "");
   EXPECT_FALSE(std::filesystem::exists(folder.Path("none.txt")));
   EXPECT_EQ(Text(""), "");
@@ -56,15 +56,15 @@ TEST(TextFileWhole, MissingFileReadsEmptyAndIsNotCreated) {
 }
 
 TEST(TextFileWhole, RoundTripKeepsEveryByteAndAddsNoLineEnd) {
-  TempFolder folder;
+  TempDir folder;
   const std::string path = folder.Path("Settings.txt");
   const std::string text = "fsizelimit=25\r\nfextlist=*.jpg;\xE5\x9C\x96\xE7\x89\x87\n\rlast";
   SetText(path, text);
-  EXPECT_EQ(ReadBytes(path), text);
+  EXPECT_EQ(ReadFile(path), text);
   EXPECT_EQ(Text(path), text);
 
   SetText(path, "short");
-  EXPECT_EQ(ReadBytes(path), "short");
+  EXPECT_EQ(ReadFile(path), "short");
 
   SetText(path, "");
   EXPECT_TRUE(std::filesystem::exists(path));
@@ -74,7 +74,7 @@ TEST(TextFileWhole, RoundTripKeepsEveryByteAndAddsNoLineEnd) {
 }
 
 TEST(TextFileWhole, WritingOverAFolderFailsSilentlyAndKeepsIt) {
-  TempFolder folder;
+  TempDir folder;
   std::filesystem::create_directories(folder.Path("taken/inner"));
   EXPECT_NO_THROW(SetText(folder.Path("taken"), "text"));
   EXPECT_TRUE(std::filesystem::is_directory(folder.Path("taken/inner")));
@@ -84,18 +84,18 @@ TEST(TextFileWhole, WritingOverAFolderFailsSilentlyAndKeepsIt) {
 }
 
 TEST(TextFileWhole, WritingIntoAMissingFolderFailsSilently) {
-  TempFolder folder;
+  TempDir folder;
   EXPECT_NO_THROW(SetText(folder.Path("missing/Settings.txt"), "text"));
   EXPECT_FALSE(std::filesystem::exists(folder.Path("missing")));
 }
 
 #ifndef _WIN32
 TEST(TextFileAtomic, FailedWriteKeepsTheOldFileWhole) {
-  TempFolder folder;
+  TempDir folder;
   const std::string settings = folder.Path("Settings.txt");
   const std::string folders = folder.Path("Folders.txt");
-  WriteBytes(settings, "fsizelimit=30\r\nfextlist=*.png");
-  WriteBytes(folders, "/pics/a\r\n/pics/b\r\n");
+  WriteFile(settings, "fsizelimit=30\r\nfextlist=*.png");
+  WriteFile(folders, "/pics/a\r\n/pics/b\r\n");
 
   const std::string big(64 * 1024, 'x');
   VectorList list;
@@ -109,13 +109,13 @@ TEST(TextFileAtomic, FailedWriteKeepsTheOldFileWhole) {
     EXPECT_THROW(file.SaveComboBox(list), NumberedError);
     EXPECT_THROW(file.SaveCollection(collection), NumberedError);
   }
-  EXPECT_EQ(ReadBytes(settings), "fsizelimit=30\r\nfextlist=*.png");
-  EXPECT_EQ(ReadBytes(folders), "/pics/a\r\n/pics/b\r\n");
+  EXPECT_EQ(ReadFile(settings), "fsizelimit=30\r\nfextlist=*.png");
+  EXPECT_EQ(ReadFile(folders), "/pics/a\r\n/pics/b\r\n");
   EXPECT_EQ(Names(folder), (std::vector<std::string>{"Folders.txt", "Settings.txt"}));
 }
 
 TEST(TextFileAtomic, FailedSaveReportsTheDiskFullError) {
-  TempFolder folder;
+  TempDir folder;
   VectorList list;
   list.items.assign(1000, std::string(100, 'p'));
   TextFile file;
@@ -131,7 +131,7 @@ TEST(TextFileAtomic, FailedSaveReportsTheDiskFullError) {
 #endif
 
 TEST(TextFileAtomic, SaveOverAFolderRaisesAndLeavesNoTemporaryFile) {
-  TempFolder folder;
+  TempDir folder;
   std::filesystem::create_directories(folder.Path("Folders.txt/inner"));
   VectorList list;
   list.items = {"a", "b"};

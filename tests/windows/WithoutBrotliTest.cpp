@@ -5,10 +5,11 @@
 
 #include <map>
 
-#include "CacheFixtures.h"
-#include "SourceTestSupport.h"
 #include "cache/browser/BodyDecoder.h"
 #include "cache/firefox/FirefoxCacheSource.h"
+#include "support/CacheFixtures.h"
+#include "support/SourceReading.h"
+#include "support/TempDir.h"
 
 using namespace fixtures;
 
@@ -31,7 +32,7 @@ TEST(WithoutBrotli, BrCodedEntriesAreLeftOut) {
   EXPECT_FALSE(ParseContentEncoding("gzip, br"));
   ASSERT_TRUE(ParseContentEncoding("gzip"));
 
-  TempFolder temp;
+  TempDir temp;
   const std::string folder = temp.Sub("cache2");
   temp.Sub("cache2/entries");
   const std::string picture = PictureBytes(60000, 11);

@@ -4,14 +4,13 @@
 
 #include <filesystem>
 
-#include "BlockfileFixtures.h"
-#include "CacheFixtures.h"
-#include "SourceTestSupport.h"
 #include "base/PathText.h"
 #include "cache/blockfile/BlockfileCacheSource.h"
 #include "cache/browser/FileTimes.h"
-#include "cache/discovery/CacheLocations.h"
-#include "cache/discovery/Discovery.h"
+#include "support/BlockfileFixtures.h"
+#include "support/CacheFixtures.h"
+#include "support/SourceReading.h"
+#include "support/TempDir.h"
 
 using namespace fixtures;
 
@@ -48,7 +47,7 @@ class BlockfileSourceTest : public ::testing::Test {
     WriteBytes(path, bytes);
   }
 
-  TempFolder temp_;
+  TempDir temp_;
   std::string folder_;
   std::unique_ptr<BlockfileCacheSource> source_;
 };
@@ -102,20 +101,13 @@ TEST_F(BlockfileSourceTest, ListsAndCopiesBodiesFromEveryPlaceTheyCanLie) {
   EXPECT_FALSE(CopyOut(JoinPath(JoinPath(folder_, id), "other.bmp")));
 }
 
-TEST_F(BlockfileSourceTest, LeavesOutEntriesThatAreNotCleanCompleteResponses) {
+TEST_F(BlockfileSourceTest, LeavesOutEntriesThatAreNotCleanOrDoNotHoldTogether) {
   BlockfileCache cache(4096);
   const BlockfileEntry good = Picture("http://h/good.jpg", 900, 1);
   BlockfileEntry dirty = Picture("http://h/dirty.jpg", 900, 2);
   dirty.dirty = 1;
   BlockfileEntry evicted = Picture("http://h/evicted.jpg", 900, 3);
   evicted.state = 1;
-  BlockfileEntry notFound = Picture("http://h/gone.jpg", 900, 4);
-  notFound.headers = {"HTTP/1.1 404 Not Found", "Content-Type: text/html"};
-  BlockfileEntry truncated = Picture("http://h/truncated.jpg", 900, 5);
-  truncated.truncatedFlag = true;
-  BlockfileEntry shortBody = Picture("http://h/short.jpg", 900, 6);
-  shortBody.addContentLength = false;
-  shortBody.headers.push_back("Content-Length: 901");
   BlockfileEntry child = Picture("http://h/child.jpg", 900, 7);
   child.flags = 2;
   // Damaged after writing: self hashes, back-pointers, freed blocks, short files, wrong key hash.
@@ -128,7 +120,7 @@ TEST_F(BlockfileSourceTest, LeavesOutEntriesThatAreNotCleanCompleteResponses) {
   const BlockfileEntry wrongKey = Picture("http://h/wrong-key.jpg", 900, 14);
   BlockfileEntry badSize = Picture("http://h/bad-size.jpg", 900, 15);
   badSize.addContentLength = false;  // only the blocks can tell that the size is wrong
-  for (const BlockfileEntry* e : std::initializer_list<const BlockfileEntry*>{&good, &dirty, &evicted, &notFound, &truncated, &shortBody, &child, &badEntryHash, &badNodeHash,
+  for (const BlockfileEntry* e : std::initializer_list<const BlockfileEntry*>{&good, &dirty, &evicted, &child, &badEntryHash, &badNodeHash,
                         &wrongContents, &freedBody, &freedEntry, &shortFile, &wrongKey, &badSize}) {
     cache.Add(*e);
   }
@@ -246,20 +238,6 @@ TEST_F(BlockfileSourceTest, RemembersEntriesAcrossWalksAndReadsRewrittenOnesAgai
   EXPECT_EQ(listed.at("http://h/photo.jpg").localPath, oldPath);
   EXPECT_EQ(listed.at("http://h/photo.jpg").size, 12000u);
   EXPECT_EQ(CopyOut(oldPath), entry.body);
-
-  // Opened by the browser after the walk: the copy and the size refuse it, the next walk leaves it out.
-  BlockfileCache opened(64);
-  entry.dirty = 2;
-  opened.Add(entry);
-  opened.Add(Picture("http://h/other.jpg", 400, 2));
-  opened.Write(folder_);
-  EXPECT_FALSE(CopyOut(oldPath));
-  EXPECT_THROW(FileSystemObject().GetFile(oldPath).Size, std::exception);
-  EXPECT_EQ(List().count("http://h/photo.jpg"), 0u);
-  // Closed again: listed and copied.
-  rewritten.Write(folder_);
-  listed = List();
-  EXPECT_EQ(CopyOut(listed.at("http://h/photo.jpg").localPath), entry.body);
 }
 
 TEST_F(BlockfileSourceTest, SparseResourcesAreListedOnlyWhenWholeFromTheStart) {
@@ -280,55 +258,6 @@ TEST_F(BlockfileSourceTest, SparseResourcesAreListedOnlyWhenWholeFromTheStart) {
   EXPECT_EQ(source_->LastWalk().files, 4u + 3 + 1 + 2 + 1);
 }
 
-TEST(BlockfileDiscoveryTest, BlockfileFoldersAreReadThroughDiscovery) {
-  TempFolder temp;
-  const std::string folder = temp.Sub("Default/Cache/Cache_Data");
-  BlockfileCache cache(64);
-  BlockfileEntry entry;
-  entry.key = "1/0/http://h/a.jpg";
-  entry.body = PictureBytes(40000, 1);
-  cache.Add(entry);
-  cache.Write(folder);
-  const auto kind = ClassifyCacheFolder(folder);
-  ASSERT_TRUE(kind);
-  EXPECT_EQ(kind->kind, "blockfile");
-  EXPECT_TRUE(kind->readable);
-  const auto source = MakeCacheSource(*kind);
-  ASSERT_TRUE(source);
-  const auto listed = ListByUrl(*source);
-  ASSERT_EQ(listed.size(), 1u);
-  EXPECT_EQ(CopyOut(listed.at("http://h/a.jpg").localPath), entry.body);
-}
-
-TEST(BlockfileDiscoveryTest, FindsBlockfileCachesInTheWindowsLocations) {
-  TempFolder temp;
-  const std::string local = temp.Sub("AppData/Local");
-  const std::string chrome = temp.Sub("AppData/Local/Google/Chrome/User Data/Default/Cache/Cache_Data");
-  const std::string edge = temp.Sub("AppData/Local/Microsoft/Edge/User Data/Profile 1/Cache");  // older layout
-  temp.Sub("AppData/Local/Microsoft/Edge/User Data/Profile 2/Cache");  // no cache in it
-  for (const std::string& folder : {chrome, edge}) {
-    BlockfileCache cache(64);
-    BlockfileEntry entry;
-    entry.key = "1/0/http://h/" + std::string(folder == chrome ? "chrome" : "edge") + ".jpg";
-    entry.body = PictureBytes(30000, 1);
-    cache.Add(entry);
-    cache.Write(folder);
-  }
-  UserRoots roots;
-  roots.localAppData = local;
-  std::vector<DiscoveredCache> caches;
-  for (const CandidateFolder& candidate : CandidateCacheFolders(roots)) {
-    if (auto cache = ClassifyCacheFolder(candidate.folder)) caches.push_back(*cache);
-  }
-  ASSERT_EQ(caches.size(), 2u);
-  EXPECT_EQ(caches[0].folder, chrome);
-  EXPECT_EQ(caches[1].folder, edge);
-  const auto listed = ListByUrl(*MakeUrlCacheOf(caches));
-  EXPECT_EQ(listed.size(), 2u);
-  EXPECT_TRUE(listed.count("http://h/chrome.jpg"));
-  EXPECT_TRUE(listed.count("http://h/edge.jpg"));
-}
-
 TEST_F(BlockfileSourceTest, CopyThatRacesARewriteIsRefused) {
   BlockfileEntry entry = Picture("http://h/photo.jpg", 9000, 1);
   BlockfileCache before(64);
@@ -347,22 +276,3 @@ TEST_F(BlockfileSourceTest, CopyThatRacesARewriteIsRefused) {
   EXPECT_TRUE(rewritten);
 }
 
-TEST_F(BlockfileSourceTest, EntryUnreadableForAMomentIsListedOnceItCanBeRead) {
-  // The records stay the same throughout: only what they point at is missing for a while.
-  BlockfileCache cache(64);
-  const BlockfileEntry entry = Picture("http://h/big.jpg", 50000, 1);
-  cache.Add(entry);
-  cache.Write(folder_);
-  const std::string file = JoinPath(folder_, "f_000001");
-  const std::string stream0At = cache.Locate(cache.At(entry.key).streams[0]).first;
-  const std::string blocks = ReadBytes(JoinPath(folder_, stream0At));
-  std::filesystem::remove(file);
-  EXPECT_TRUE(List().empty());
-  cache.Write(folder_);
-  Patch(stream0At, cache.Locate(cache.At(entry.key).streams[0]).second + 8, std::string(60, '\0'));  // no header block
-  EXPECT_TRUE(List().empty());
-  WriteBytes(JoinPath(folder_, stream0At), blocks);
-  const auto listed = List();
-  ASSERT_EQ(listed.size(), 1u);
-  EXPECT_EQ(CopyOut(listed.at("http://h/big.jpg").localPath), entry.body);
-}

@@ -4,37 +4,18 @@
 #include <filesystem>
 #include <set>
 
-#include "CacheFixtures.h"
 #include "base/PathText.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "cache/chromium/ChromiumSimpleCacheSource.h"
+#include "cache/discovery/UnionCacheSource.h"
 #include "cache/firefox/FirefoxCacheSource.h"
 #include "harvest/cmnWinInet.h"
+#include "support/CacheFixtures.h"
+#include "support/TempDir.h"
 
 using namespace fixtures;
 
 namespace {
-
-// The caches one after the other, as the harvest's URL cache.
-class BothCaches : public UrlCacheSource {
- public:
-  BothCaches(std::shared_ptr<UrlCacheSource> first, std::shared_ptr<UrlCacheSource> second)
-      : first_(std::move(first)), second_(std::move(second)) {}
-  std::unique_ptr<CacheEntryCursor> Open() override {
-    class Cursor : public CacheEntryCursor {
-     public:
-      Cursor(std::unique_ptr<CacheEntryCursor> a, std::unique_ptr<CacheEntryCursor> b) : a_(std::move(a)), b_(std::move(b)) {}
-      bool Next(CacheEntry& entry) override { return a_->Next(entry) || b_->Next(entry); }
-
-     private:
-      std::unique_ptr<CacheEntryCursor> a_, b_;
-    };
-    return std::make_unique<Cursor>(first_->Open(), second_->Open());
-  }
-
- private:
-  std::shared_ptr<UrlCacheSource> first_, second_;
-};
 
 std::set<std::string> FilesIn(const std::string& folder) {
   std::set<std::string> names;
@@ -45,7 +26,7 @@ std::set<std::string> FilesIn(const std::string& folder) {
 }  // namespace
 
 TEST(HarvestPassTest, CopiesPicturesOfBothBrowsersByteForByte) {
-  TempFolder temp;
+  TempDir temp;
   const std::string chromium = temp.Sub("Cache_Data");
   const std::string firefox = temp.Sub("cache2");
   const std::string destination = temp.Sub("dest");
@@ -72,8 +53,9 @@ TEST(HarvestPassTest, CopiesPicturesOfBothBrowsersByteForByte) {
     if (item.is_regular_file()) SetModificationTime(item.path().string(), 1700000000);
   }
 
-  auto cache = std::make_shared<BothCaches>(std::make_shared<ChromiumSimpleCacheSource>(chromium),
-                                            std::make_shared<FirefoxCacheSource>(firefox));
+  const UnionCacheSource::SourceList members{std::make_shared<ChromiumSimpleCacheSource>(chromium),
+                                             std::make_shared<FirefoxCacheSource>(firefox)};
+  auto cache = std::make_shared<UnionCacheSource>([members] { return members; });
   SetUrlCache(cache);
   InitCacheBuffer();
   HarvestedKeys = std::make_unique<KeyedCollection>();

@@ -1,10 +1,10 @@
 // The parts every browser source shares: reading stored responses, naming entries, decoding bodies.
 #include <gtest/gtest.h>
 
-#include "CacheFixtures.h"
 #include "cache/browser/BodyDecoder.h"
 #include "cache/browser/EntryFileName.h"
 #include "cache/browser/HttpResponse.h"
+#include "support/CacheFixtures.h"
 
 namespace {
 

@@ -1,0 +1,193 @@
+// What every browser cache source promises the harvest, one body run over each format: only
+// complete, whole responses are listed; an entry still being written shows up once it is complete;
+// a copy that fails its check is refused and the entry kept out until it is written again; coded
+// bodies are sized and copied decoded; and a walk reads again only what changed.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <type_traits>
+#include <vector>
+
+#include "CacheBackends.h"
+#include "base/PathText.h"
+#include "support/CacheFixtures.h"
+#include "support/SourceReading.h"
+
+using fixtures::PictureBytes;
+
+namespace {
+
+template <class Backend>
+class CacheSourceContract : public ::testing::Test {
+ protected:
+  static StoredResponse Picture(const std::string& url, std::size_t size, std::uint32_t seed) {
+    StoredResponse response;
+    response.url = url;
+    response.body = PictureBytes(size, seed);
+    return response;
+  }
+  // Lists through one source kept across the test, as the harvest keeps it across passes.
+  std::map<std::string, CacheEntry> List() {
+    if (!source_) source_ = backend_.Open();
+    return ListByUrl(*source_);
+  }
+  const WalkStatistics& LastWalk() const { return source_->LastWalk(); }
+
+  TempDir temp_;
+  Backend backend_{temp_};
+  std::unique_ptr<BrowserCacheSource> source_;
+};
+
+struct FormatName {
+  template <class Backend>
+  static std::string GetName(int) {
+    if constexpr (std::is_same_v<Backend, ChromiumSimpleBackend>) return "ChromiumSimple";
+    if constexpr (std::is_same_v<Backend, BlockfileBackend>) return "Blockfile";
+    return "Firefox";
+  }
+};
+
+using Formats = ::testing::Types<ChromiumSimpleBackend, BlockfileBackend, FirefoxBackend>;
+TYPED_TEST_SUITE(CacheSourceContract, Formats, FormatName);
+
+}  // namespace
+
+TYPED_TEST(CacheSourceContract, ListsCompleteEntriesAndCopiesTheirBodies) {
+  const StoredResponse jpeg = this->Picture("http://h/a.jpg", 3000, 1);
+  StoredResponse png = this->Picture("http://h/b.png", 20000, 2);
+  png.headers = {"HTTP/1.1 200 OK", "content-type: image/png"};
+  const StoredResponse unnamed = this->Picture("https://h/img/12345", 300000, 3);  // named by its type
+  const std::vector<StoredResponse> all{jpeg, png, unnamed};
+  for (const StoredResponse& response : all) this->backend_.Write(response);
+
+  const auto listed = this->List();
+  ASSERT_EQ(listed.size(), 3u);
+  const CacheEntry& a = listed.at(jpeg.url);
+  EXPECT_TRUE(a.localPath.ends_with(kPathSeparator + std::string("a.jpg"))) << a.localPath;
+  EXPECT_EQ(a.size, 3000u);
+  EXPECT_EQ(a.extension, "jpg");
+  EXPECT_NE(a.headers.find("Content-Length: 3000\r\n"), std::string::npos) << a.headers;
+  EXPECT_EQ(listed.at(png.url).extension, "png");
+  EXPECT_TRUE(listed.at(unnamed.url).localPath.ends_with(kPathSeparator + std::string("12345.jpg")));
+  for (const StoredResponse& response : all) {
+    const CacheEntry& entry = listed.at(response.url);
+    EXPECT_EQ(FileSystemObject().GetFile(entry.localPath).Size, response.body.size()) << response.url;
+    EXPECT_EQ(CopyOut(entry.localPath), response.body) << response.url;
+  }
+  // A name the entry does not have copies nothing.
+  EXPECT_FALSE(CopyOut(a.localPath.substr(0, a.localPath.size() - 5) + "other.jpg"));
+}
+
+TYPED_TEST(CacheSourceContract, LeavesOutWhatIsNotAWholeResponse) {
+  this->backend_.Write(this->Picture("http://h/good.jpg", 900, 1));
+  StoredResponse notFound = this->Picture("http://h/missing.jpg", 300, 2);
+  notFound.headers = {"HTTP/1.1 404 Not Found", "Content-Type: text/html"};
+  StoredResponse empty = this->Picture("http://h/empty.jpg", 0, 3);
+  StoredResponse truncated = this->Picture("http://h/truncated.jpg", 800, 4);
+  truncated.truncated = true;
+  StoredResponse shortBody = this->Picture("http://h/short.jpg", 800, 5);
+  shortBody.addContentLength = false;
+  shortBody.headers.push_back("Content-Length: 801");
+  StoredResponse partial = this->Picture("http://h/part.jpg", 800, 6);
+  partial.headers = {"HTTP/1.1 206 Partial Content", "Content-Range: bytes 0-799/5000"};
+  StoredResponse wholeRange = this->Picture("http://h/whole.webm", 800, 7);
+  wholeRange.headers = {"HTTP/1.1 206 Partial Content", "Content-Type: video/webm", "Content-Range: bytes 0-799/800"};
+  StoredResponse unknownCoding = this->Picture("http://h/z.jpg", 400, 8);
+  unknownCoding.headers.push_back("Content-Encoding: zstd");
+  StoredResponse notWeb = this->Picture("chrome-extension://abc/x.png", 400, 9);
+  for (const auto* response : {&notFound, &empty, &truncated, &shortBody, &partial, &wholeRange, &unknownCoding, &notWeb}) {
+    this->backend_.Write(*response);
+  }
+
+  const auto listed = this->List();
+  EXPECT_EQ(listed.size(), 2u);
+  EXPECT_TRUE(listed.count("http://h/good.jpg"));
+  EXPECT_TRUE(listed.count("http://h/whole.webm"));  // a range that is the whole resource
+}
+
+TYPED_TEST(CacheSourceContract, EntryBeingWrittenIsListedOnceComplete) {
+  const StoredResponse slow = this->Picture("http://h/slow.jpg", 600000, 1);
+  this->backend_.WriteUnfinished(slow, CacheBackend::Stage::kPartOfTheBody);
+  EXPECT_TRUE(this->List().empty());
+  EXPECT_TRUE(this->List().empty());
+  this->backend_.WriteUnfinished(slow, CacheBackend::Stage::kAllButTheEnd);
+  EXPECT_TRUE(this->List().empty());
+
+  this->backend_.Write(slow);
+  const auto listed = this->List();
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(CopyOut(listed.at(slow.url).localPath), slow.body);
+}
+
+TYPED_TEST(CacheSourceContract, FailedCheckRefusesTheCopyAndKeepsTheEntryOutUntilRewritten) {
+  const StoredResponse picture = this->Picture("http://h/bad.jpg", 600000, 1);
+  this->backend_.Write(this->Picture("http://h/other.jpg", 5000, 2));
+  this->backend_.Write(picture);
+  const std::string path = this->List().at(picture.url).localPath;
+
+  this->backend_.Spoil(picture);
+  EXPECT_FALSE(CopyOut(path));
+  EXPECT_FALSE(FileSystemObject().FileExists(path));
+  auto listed = this->List();
+  EXPECT_EQ(listed.count(picture.url), 0u);
+  EXPECT_EQ(listed.size(), 1u);
+
+  this->backend_.Write(picture);
+  listed = this->List();
+  ASSERT_EQ(listed.count(picture.url), 1u);
+  EXPECT_EQ(CopyOut(listed.at(picture.url).localPath), picture.body);
+}
+
+TYPED_TEST(CacheSourceContract, CodedBodiesAreSizedAndCopiedDecoded) {
+  const std::string picture = PictureBytes(300000, 7) + std::string(300000, 'x');
+  struct Coded { const char* name; const char* coding; std::string stored; };
+  const std::vector<Coded> coded{{"g.bmp", "gzip", fixtures::Gzip(picture)},
+                                 {"d.bmp", "deflate", fixtures::Deflate(picture, true)},
+                                 {"b.bmp", "br", fixtures::Brotli(picture)},
+                                 {"broken.bmp", "gzip", fixtures::Gzip(picture).substr(0, 500)}};
+  for (const Coded& c : coded) {
+    StoredResponse response = this->Picture(std::string("http://h/") + c.name, 0, 0);
+    response.body = c.stored;
+    response.headers = {"HTTP/1.1 200 OK", "Content-Type: image/bmp", std::string("Content-Encoding: ") + c.coding};
+    this->backend_.Write(response);
+  }
+  const auto listed = this->List();
+  ASSERT_EQ(listed.size(), 3u);  // the body that does not decode whole is left out
+  for (const char* name : {"g.bmp", "d.bmp", "b.bmp"}) {
+    const CacheEntry& entry = listed.at(std::string("http://h/") + name);
+    EXPECT_EQ(entry.size, picture.size()) << name;
+    EXPECT_EQ(FileSystemObject().GetFile(entry.localPath).Size, picture.size()) << name;
+    EXPECT_EQ(CopyOut(entry.localPath), picture) << name;
+  }
+}
+
+TYPED_TEST(CacheSourceContract, MemoRereadsOnlyChangedEntriesAndForgetsGoneOnes) {
+  std::vector<StoredResponse> pictures;
+  for (std::uint32_t i = 0; i < 4; ++i) {
+    pictures.push_back(this->Picture("http://h/" + std::to_string(i) + ".jpg", 1000, i));
+    this->backend_.Write(pictures.back());
+  }
+  EXPECT_EQ(this->List().size(), 4u);
+  EXPECT_EQ(this->LastWalk().parsed, 4u);
+  EXPECT_EQ(this->List().size(), 4u);
+  EXPECT_EQ(this->LastWalk().parsed, 0u);
+
+  // A new response after it was listed: the path listed before no longer copies (it would not be
+  // what was listed) until the next walk reads the entry again.
+  const std::string listedPath = this->List().at(pictures[3].url).localPath;
+  pictures[3].body = PictureBytes(1500, 99);
+  this->backend_.Write(pictures[3]);
+  EXPECT_FALSE(CopyOut(listedPath));
+  auto listed = this->List();
+  EXPECT_EQ(this->LastWalk().parsed, 1u);
+  EXPECT_EQ(CopyOut(listed.at(pictures[3].url).localPath), pictures[3].body);
+
+  // Evicted: gone from the listing and from the virtual files, nothing else read again.
+  const std::string gonePath = listed.at(pictures[3].url).localPath;
+  this->backend_.Evict(pictures[3].url);
+  EXPECT_FALSE(CopyOut(gonePath));
+  listed = this->List();
+  EXPECT_EQ(listed.size(), 3u);
+  EXPECT_EQ(this->LastWalk().parsed, 0u);
+  EXPECT_FALSE(FileSystemObject().FileExists(gonePath));
+}
