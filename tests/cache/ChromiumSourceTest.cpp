@@ -6,6 +6,7 @@
 #include "CacheFixtures.h"
 #include "SourceTestSupport.h"
 #include "base/PathText.h"
+#include "cache/blockfile/BlockfileCacheSource.h"
 #include "cache/browser/FileTimes.h"
 #include "cache/chromium/ChromiumSimpleCacheSource.h"
 

@@ -12,6 +12,9 @@
 #include "cache/blockfile/BlockfileReader.h"
 #include "cache/browser/BrowserCacheSource.h"
 
+// True when folder holds a blockfile cache: its "index" starts with the index magic c3 ca 03 c1.
+bool IsChromiumBlockfileFolder(const std::string& folder);
+
 class BlockfileCacheSource : public BrowserCacheSource {
  public:
   explicit BlockfileCacheSource(std::string folder);

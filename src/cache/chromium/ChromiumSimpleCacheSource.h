@@ -12,10 +12,6 @@
 // "index-dir" or entry files "hhhhhhhhhhhhhhhh_0". False for a blockfile folder.
 bool IsChromiumSimpleCacheFolder(const std::string& folder);
 
-// True when folder holds Chromium's blockfile cache ("index" starting c3 ca 03 c1), which the
-// blockfile source reads.
-bool IsChromiumBlockfileFolder(const std::string& folder);
-
 class ChromiumSimpleCacheSource : public BrowserCacheSource {
  public:
   explicit ChromiumSimpleCacheSource(std::string folder);
