@@ -10,6 +10,7 @@
 #include "cli/HarvestOptions.h"
 #include "harvest/ExtensionList.h"
 #include "cache/UrlCacheEnumeration.h"
+#include "cache/discovery/CacheFormats.h"
 #include "cache/discovery/Discovery.h"
 #include "harvest/cmnWinInet.h"
 
@@ -42,7 +43,9 @@ int ListCaches(const std::vector<DiscoveredCache>& caches) {
   for (const DiscoveredCache& cache : caches) {
     auto source = MakeCacheSource(cache);
     const std::string entries = source ? std::to_string(CountEntries(*source)) : "not read";
-    std::printf("%s\t%s\t%s\n", cache.kind.c_str(), cache.folder.c_str(), entries.c_str());
+    const CacheFormat* format = FindCacheFormat(cache.kind);
+    const std::string_view name = format ? format->shortName : std::string_view();
+    std::printf("%.*s\t%s\t%s\n", static_cast<int>(name.size()), name.data(), cache.folder.c_str(), entries.c_str());
   }
   return 0;
 }

@@ -1,15 +1,14 @@
 #include "main/HomePage.h"
 
+#include "cache/discovery/CacheFormats.h"
 #include "widgets/NativeText.h"
 
 namespace {
 
-QString KindName(const std::string& kind) {
-  if (kind == "wininet") return QStringLiteral("Windows 網際網路快取 (WinInet)");
-  if (kind == "chromium") return QStringLiteral("Chromium 系列瀏覽器");
-  if (kind == "firefox") return QStringLiteral("Firefox");
-  if (kind == "blockfile") return QStringLiteral("Chromium 舊式快取");
-  return FromNative(kind).toHtmlEscaped();
+QString KindName(CacheKind kind) {
+  const CacheFormat* format = FindCacheFormat(kind);
+  if (!format) return QString();
+  return QString::fromUtf8(format->displayName.data(), static_cast<qsizetype>(format->displayName.size())).toHtmlEscaped();
 }
 
 }  // namespace

@@ -35,8 +35,14 @@ expect_exit 0 "empty cache" "$harvester" --dest "$work/new/dest" --cache "$work/
 [ ! -s "$work/out" ] || { echo "FAIL: printed copies from an empty cache"; failures=$((failures + 1)); }
 [ "$(grep -c '"entries":0,"copied":0' "$work/err")" -eq 2 ] || {
   echo "FAIL: expected two pass statistics lines"; cat "$work/err"; failures=$((failures + 1)); }
-expect_exit 0 "list caches" "$harvester" --list-caches --cache "$work/cache2"
-grep -q "^firefox	$work/cache2	0$" "$work/out" || { echo "FAIL: cache list"; cat "$work/out"; failures=$((failures + 1)); }
+# Every kind under the name scripts and users read, in the order the folders were given: an empty
+# simple cache, and a blockfile cache that also holds a file named like a simple entry.
+mkdir -p "$work/Cache_Data/index-dir" "$work/GPUCache"
+printf '\xc3\xca\x03\xc1\x00\x00\x00\x00' >"$work/GPUCache/index"
+: >"$work/GPUCache/0123456789abcdef_0"
+expect_exit 0 "list caches" "$harvester" --list-caches --cache "$work/cache2" --cache "$work/Cache_Data" --cache "$work/GPUCache"
+printf 'firefox\t%s\t0\nchromium\t%s\t0\nblockfile\t%s\t0\n' "$work/cache2" "$work/Cache_Data" "$work/GPUCache" >"$work/want"
+cmp -s "$work/want" "$work/out" || { echo "FAIL: cache list"; diff "$work/want" "$work/out"; failures=$((failures + 1)); }
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures failed"

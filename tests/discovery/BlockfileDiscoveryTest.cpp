@@ -22,7 +22,7 @@ TEST(BlockfileDiscoveryTest, BlockfileFoldersAreReadThroughDiscovery) {
   cache.Write(folder);
   const auto kind = ClassifyCacheFolder(folder);
   ASSERT_TRUE(kind);
-  EXPECT_EQ(kind->kind, "blockfile");
+  EXPECT_EQ(kind->kind, CacheKind::ChromiumBlockfile);
   EXPECT_TRUE(kind->readable);
   const auto source = MakeCacheSource(*kind);
   ASSERT_TRUE(source);

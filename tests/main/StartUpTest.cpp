@@ -116,14 +116,17 @@ TEST(StartUp, TheHomePageListsTheCachesThatWereFound) {
   TempDir folder;
   FormEnvironment environment = TestEnvironment(folder);
   environment.discoverCaches = [] {
-    return std::vector<DiscoveredCache>{{"chromium", "/home/u/.cache/chromium/Default/Cache/Cache_Data", true},
-                                        {"firefox", "/home/u/.cache/mozilla/firefox/p.default/cache2", true},
-                                        {"blockfile", "/old/<cache>", false}};
+    return std::vector<DiscoveredCache>{{CacheKind::ChromiumSimple, "/home/u/.cache/chromium/Default/Cache/Cache_Data", true},
+                                        {CacheKind::Firefox, "/home/u/.cache/mozilla/firefox/p.default/cache2", true},
+                                        {CacheKind::ChromiumBlockfile, "/old/<cache>", false}};
   };
   frmMain window(environment);
   const QString page = Control<WebBrowserPane>(window, "WebBrowser1")->PageView()->toPlainText();
   EXPECT_TRUE(page.contains("/home/u/.cache/chromium/Default/Cache/Cache_Data"));
   EXPECT_TRUE(page.contains("Firefox"));
+  // The kinds' names come from the cache formats as UTF-8 and must arrive whole.
+  EXPECT_TRUE(page.contains(QStringLiteral("Chromium 系列瀏覽器")));
+  EXPECT_TRUE(page.contains(QStringLiteral("Chromium 舊式快取")));
   EXPECT_TRUE(page.contains("/old/<cache>"));  // shown as text, not taken as markup
   EXPECT_FALSE(page.contains(QStringLiteral("沒有找到任何瀏覽器快取")));
 }

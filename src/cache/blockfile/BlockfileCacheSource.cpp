@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/PathText.h"
+#include "cache/browser/ByteSource.h"
 #include "cache/browser/ChromiumResponseInfo.h"
 #include "cache/browser/EntryListing.h"
 #include "cache/browser/FileTimes.h"
@@ -40,6 +41,13 @@ bool BitSet(const std::vector<std::uint8_t>& bitmap, std::uint32_t bit) {
 }
 
 }  // namespace
+
+bool IsChromiumBlockfileFolder(const std::string& folder) {
+  const auto index = FileByteSource::Open(JoinPath(folder, "index"));
+  const auto head = index && index->Size() >= 4 ? index->Read(0, 4) : std::nullopt;
+  std::uint32_t magic = 0;
+  return head && ReadLe32(*head, 0, magic) && magic == kIndexMagic;
+}
 
 BlockfileCacheSource::BlockfileCacheSource(std::string folder) : BrowserCacheSource(std::move(folder)) {}
 

@@ -8,9 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "cache/CacheFormat.h"
 #include "cache/blockfile/BlockfileEntryCheck.h"
 #include "cache/blockfile/BlockfileReader.h"
 #include "cache/browser/BrowserCacheSource.h"
+
+// True when folder holds a blockfile cache: its "index" starts with the index magic c3 ca 03 c1.
+bool IsChromiumBlockfileFolder(const std::string& folder);
+
+// The descriptor of this format: "blockfile", read by BlockfileCacheSource.
+extern const CacheFormat kChromiumBlockfileFormat;
 
 class BlockfileCacheSource : public BrowserCacheSource {
  public:

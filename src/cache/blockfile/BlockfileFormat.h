@@ -2,6 +2,15 @@
 // The records of Chromium's blockfile disk cache, parsed from byte spans: cache addresses, the
 // index header, block-file headers with their allocation bitmaps, entry and rankings records, and
 // the header of sparse data. Records that carry a self hash are checked against it here.
+//
+// On disk (integers little-endian), a blockfile folder holds "index" (a 368-byte header, then a
+// hash table of entry addresses whose collisions chain through each entry's "next"), the block
+// files "data_0" to "data_3" (36-byte rankings records, and blocks of 256 bytes, 1 KiB and 4 KiB;
+// each file opens with an 8 KiB header whose bitmap marks the blocks in use), and one "f_xxxxxx"
+// file per stream above 16 KiB. A 32-bit cache address names either a run of 1 to 4 blocks or an
+// f_ file. An entry record holds its key (inline, or at an address when long), the address of its
+// rankings record (which holds the last-used time) and the addresses of its streams: 0 the
+// response info, 1 the body, 2 the sparse bitmap of a resource stored in 1 MiB children.
 #include <array>
 #include <cstdint>
 #include <optional>

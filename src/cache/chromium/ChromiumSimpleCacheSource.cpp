@@ -19,13 +19,15 @@ std::optional<std::vector<std::uint8_t>> FilePrefix(const std::string& path, std
   return file->Read(0, length);
 }
 
-}  // namespace
-
-bool IsChromiumBlockfileFolder(const std::string& folder) {
+// Chromium's blockfile format keeps an "index" file in the same place; a folder that holds one is
+// never read as a simple cache, even when it also holds files named like simple entries.
+bool HasBlockfileIndex(const std::string& folder) {
   const auto head = FilePrefix(JoinPath(folder, "index"), 4);
   std::uint32_t magic = 0;
   return head && ReadLe32(*head, 0, magic) && magic == kBlockfileIndexMagic;
 }
+
+}  // namespace
 
 bool IsChromiumSimpleCacheFolder(const std::string& folder) {
   if (!IsFolder(folder)) return false;
@@ -35,7 +37,7 @@ bool IsChromiumSimpleCacheFolder(const std::string& folder) {
     if (ReadLe32(*head, 0, shortMagic) && shortMagic == kBlockfileIndexMagic) return false;
     if (ReadLe64(*head, 0, magic) && magic == kSimpleInitialMagic) return true;
   }
-  if (IsChromiumBlockfileFolder(folder)) return false;
+  if (HasBlockfileIndex(folder)) return false;
   if (IsFolder(JoinPath(folder, "index-dir"))) return true;
   bool entryFound = false;
   ListFolderFiles(folder, [&](std::string_view name, const FileStamp&) {
@@ -66,7 +68,7 @@ std::uint64_t ChromiumSimpleCacheSource::IndexLastUsed(std::uint64_t hash) const
 }
 
 void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
-  if (IsChromiumBlockfileFolder(Folder())) return;
+  if (HasBlockfileIndex(Folder())) return;
   std::vector<std::pair<std::string, FileStamp>> entries;
   std::unordered_map<std::uint64_t, FileStamp> sparse;
   ListFolderFiles(Folder(), [&](std::string_view name, const FileStamp& stamp) {

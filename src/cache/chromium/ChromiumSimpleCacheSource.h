@@ -6,15 +6,15 @@
 #include <string>
 #include <unordered_map>
 
+#include "cache/CacheFormat.h"
 #include "cache/browser/BrowserCacheSource.h"
 
 // True when folder holds a simple cache: its "index" starts with the simple-cache magic, or it has
 // "index-dir" or entry files "hhhhhhhhhhhhhhhh_0". False for a blockfile folder.
 bool IsChromiumSimpleCacheFolder(const std::string& folder);
 
-// True when folder holds Chromium's blockfile cache ("index" starting c3 ca 03 c1), which the
-// blockfile source reads.
-bool IsChromiumBlockfileFolder(const std::string& folder);
+// The descriptor of this format: "chromium", read by ChromiumSimpleCacheSource.
+extern const CacheFormat kChromiumSimpleCacheFormat;
 
 class ChromiumSimpleCacheSource : public BrowserCacheSource {
  public:

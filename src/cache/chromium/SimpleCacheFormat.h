@@ -1,6 +1,15 @@
 #pragma once
 // The pieces of Chromium's simple-cache files, parsed from byte spans. Every length found in the
 // bytes is checked against the bytes there are.
+//
+// On disk (integers little-endian), a simple cache folder holds per entry, named by a 64-bit hash
+// of its key in 16 hex digits:
+//   hhhhhhhhhhhhhhhh_0  header (magic, version, key length, key hash), the key, stream 1 (the body),
+//                       an end record (magic, flags, CRC, size), stream 0 (the pickled response
+//                       info), the key's SHA-256 when the flags say so, and stream 0's end record;
+//   hhhhhhhhhhhhhhhh_s  a sparse resource: header, key, then ranges, each a range header and its bytes;
+// and beside them "index" (a marker that starts with the initial magic) and
+// "index-dir/the-real-index" (every entry's hash with its last-used time). "_1" files are not read.
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "cache/CacheFormat.h"
 #include "cache/UrlCacheSource.h"
 
 struct DiscoveredCache {
-  std::string kind;    // "wininet", "chromium" (simple format), "blockfile" (Chromium's blockfile format), "firefox"
+  CacheKind kind;      // its descriptor is FindCacheFormat(kind) (cache/discovery/CacheFormats.h)
   std::string folder;  // the cache folder; empty for the WinInet cache
   bool readable = true;
 };
@@ -21,7 +22,8 @@ std::vector<DiscoveredCache> DiscoverCaches();
 // capture is picked up.
 std::shared_ptr<UrlCacheSource> MakeDiscoveredUrlCache();
 
-// What a folder holds: its kind, or empty when it is no cache this program recognises.
+// What a folder holds: the first format of CacheFormats() that recognises it, or empty when none
+// does.
 std::optional<DiscoveredCache> ClassifyCacheFolder(const std::string& folder);
 
 // The reader of one cache; null when its kind cannot be read.

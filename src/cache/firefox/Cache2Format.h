@@ -1,6 +1,13 @@
 #pragma once
 // The pieces of Firefox's cache2 entry files, parsed from byte spans. Integers are big-endian;
 // every length found in the bytes is checked against the bytes there are.
+//
+// On disk, a cache2 folder holds "entries/", one file per entry named by the SHA-1 of its key in
+// 40 hex digits. A file is the body, then the metadata block: a hash of the rest of the block, one
+// 16-bit hash per 256 KiB chunk of the body, a header (version, fetch count, last fetched, last
+// modified, frecency, expiration, key size and, from version 2, flags), the key and a NUL, then
+// name NUL value NUL elements ("response-head" among them). The file ends with the body's length,
+// which is where the metadata starts; format 4 puts its version word before it.
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -3,10 +3,14 @@
 // response, under a virtual path of its entry file.
 #include <string>
 
+#include "cache/CacheFormat.h"
 #include "cache/browser/BrowserCacheSource.h"
 
 // True when folder is a cache2 folder (it has an "entries" folder).
 bool IsFirefoxCacheFolder(const std::string& folder);
+
+// The descriptor of this format: "firefox", read by FirefoxCacheSource.
+extern const CacheFormat kFirefoxCacheFormat;
 
 class FirefoxCacheSource : public BrowserCacheSource {
  public:

@@ -3,7 +3,11 @@
 // its companions; each entry is re-packed into our record so the walk sees every source alike.
 // Only content entries with a local file are yielded: cookie and history entries, and entries
 // without a file, hold nothing to copy.
+#include "cache/CacheFormat.h"
 #include "cache/UrlCacheSource.h"
+
+// The descriptor of this cache: "wininet", read by WinInetSource.
+extern const CacheFormat kWinInetFormat;
 
 class WinInetSource : public UrlCacheSource {
  public:

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "base/PathText.h"
+#include "cache/blockfile/BlockfileCacheSource.h"
 #include "cache/browser/FileTimes.h"
 #include "cache/chromium/ChromiumSimpleCacheSource.h"
 #include "support/CacheFixtures.h"

@@ -1,0 +1,31 @@
+#include "cache/discovery/CacheFormats.h"
+
+#include "cache/blockfile/BlockfileCacheSource.h"
+#include "cache/chromium/ChromiumSimpleCacheSource.h"
+#include "cache/firefox/FirefoxCacheSource.h"
+#ifdef _WIN32
+#include "cache/wininet/WinInetSource.h"
+#endif
+
+namespace {
+
+// Addresses of the descriptors only, so the table is filled before any code runs.
+const CacheFormat* const kFormats[] = {
+#ifdef _WIN32
+    &kWinInetFormat,
+#endif
+    &kChromiumBlockfileFormat,
+    &kChromiumSimpleCacheFormat,
+    &kFirefoxCacheFormat,
+};
+
+}  // namespace
+
+std::span<const CacheFormat* const> CacheFormats() { return kFormats; }
+
+const CacheFormat* FindCacheFormat(CacheKind kind) {
+  for (const CacheFormat* format : kFormats) {
+    if (format->kind == kind) return format;
+  }
+  return nullptr;
+}
