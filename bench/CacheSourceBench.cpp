@@ -1,8 +1,8 @@
 // The browser cache sources over synthetic caches of 20,000 Chromium and 20,000 Firefox entries
-// in the real formats (and 20,000 entries of a Chromium blockfile cache, measured on their own): the first pass (nothing remembered), a steady pass (nothing changed) and,
-// as the baseline, a bare readdir + stat walk of the same folders, all in one run. Each pass
-// benchmark also times a bare walk right before every pass (outside the reported time) and
-// reports the ratio of the two, so that the ratio compares runs made under the same load.
+// in the real formats (and 20,000 entries of a Chromium blockfile cache, measured on their own): the first pass
+// (nothing remembered), a steady pass (nothing changed) and, as the baseline, a bare readdir + stat walk of the same
+// folders, all in one run. Each pass benchmark also times a bare walk right before every pass (outside the reported
+// time) and reports the ratio of the two, so that the ratio compares runs made under the same load.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -82,9 +82,7 @@ std::size_t BareWalk(const std::string& folder) {
   return files;
 }
 
-std::size_t WalkBoth() {
-  return BareWalk(Caches().chromium) + BareWalk(JoinPath(Caches().firefox, "entries"));
-}
+std::size_t WalkBoth() { return BareWalk(Caches().chromium) + BareWalk(JoinPath(Caches().firefox, "entries")); }
 
 std::size_t Drain(UrlCacheSource& source) {
   std::size_t entries = 0;
@@ -126,7 +124,8 @@ void BM_FirstPass(benchmark::State& state) {
     });
   }
   state.counters["entries"] = static_cast<double>(entries);
-  state.counters["files_per_s"] = benchmark::Counter(2.0 * kEntriesPerBrowser * static_cast<double>(state.iterations()) / pass);
+  state.counters["files_per_s"] =
+      benchmark::Counter(2.0 * kEntriesPerBrowser * static_cast<double>(state.iterations()) / pass);
   state.counters["first_over_walk"] = pass / walk;
 }
 

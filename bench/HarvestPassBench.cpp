@@ -31,7 +31,8 @@ void BM_Enumeration(benchmark::State& state) {
     int count = 0;
     CacheEntrySize = 0;
     FindFirstUrlCacheEntry(nullptr, nullptr, &CacheEntrySize);
-    CacheEnumHandle handle = FindFirstUrlCacheEntry(nullptr, reinterpret_cast<void*>(CacheBuffer->Handle()), &CacheEntrySize);
+    CacheEnumHandle handle =
+        FindFirstUrlCacheEntry(nullptr, reinterpret_cast<void*>(CacheBuffer->Handle()), &CacheEntrySize);
     while (handle) {
       ++count;
       CacheEntrySize = 0;

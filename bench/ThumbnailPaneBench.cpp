@@ -13,17 +13,17 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
-#include <QFileSystemModel>
-#include <QListView>
 #include <QFile>
+#include <QFileSystemModel>
 #include <QImage>
+#include <QListView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <fstream>
 
-#include "UnusedEntriesCache.h"
 #include "RatioReporter.h"
+#include "UnusedEntriesCache.h"
 #include "cache/ListCacheSource.h"
 #include "harvest/cmnWinInet.h"
 #include "main/WindowLayout.h"

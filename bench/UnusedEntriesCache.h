@@ -9,8 +9,7 @@
 #include "cache/ListCacheSource.h"
 
 inline std::shared_ptr<ListCacheSource> MakeUnusedEntriesCache(int count, const DateValue& captureStart) {
-  const auto usedBefore =
-      static_cast<std::uint64_t>(captureStart.Seconds() - 3600 + 11644473600LL) * 10'000'000ULL;
+  const auto usedBefore = static_cast<std::uint64_t>(captureStart.Seconds() - 3600 + 11644473600LL) * 10'000'000ULL;
   std::vector<CacheEntry> entries;
   entries.reserve(count);
   for (int i = 0; i < count; ++i) {

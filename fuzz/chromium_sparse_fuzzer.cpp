@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!ranges) return 0;
   std::uint64_t total = 0;
   for (const SparseRange& range : *ranges) {
-    if (range.length <= UINT64_MAX - range.offset && range.offset + range.length > total) total = range.offset + range.length;
+    if (range.length <= UINT64_MAX - range.offset && range.offset + range.length > total)
+      total = range.offset + range.length;
   }
   AssembleSparseBody(*ranges, total);
   AssembleSparseBody(*ranges, total / 2 + 1);

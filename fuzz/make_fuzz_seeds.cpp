@@ -60,7 +60,8 @@ int main(int argc, char** argv) {
        ChromiumResponseInfo({"HTTP/1.1 200 OK", "Content-Type: image/png", "Content-Length: 10"}, false, 1));
   Seed(root, "chromium_response_info", "truncated", ChromiumResponseInfo({"HTTP/1.1 404 Not Found"}, true, 2));
   Seed(root, "chromium_sparse", "ranges",
-       ChromiumSparseBytes("1/0/http://s/v.webm", {{0, PictureBytes(300, 2)}, {300, PictureBytes(200, 3)}, {250, "xyz"}}));
+       ChromiumSparseBytes("1/0/http://s/v.webm",
+                           {{0, PictureBytes(300, 2)}, {300, PictureBytes(200, 3)}, {250, "xyz"}}));
 
   FirefoxEntry firefox{.key = "O^partitionKey=%28http%2Cs%29,:http://s/a.jpg", .body = PictureBytes(900, 4)};
   firefox.extraElements = {{"alt-data", "1;800,javascript/moz-script-bytecode"}};

@@ -61,8 +61,8 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b !
 
 DateValue DateValue::FromFields(int year, int month, int day, int hour, int minute, int second) {
   if (year < 100 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-      day > static_cast<int>(DaysInMonth(year, static_cast<unsigned>(month))) || hour < 0 || hour > 23 ||
-      minute < 0 || minute > 59 || second < 0 || second > 59) {
+      day > static_cast<int>(DaysInMonth(year, static_cast<unsigned>(month))) || hour < 0 || hour > 23 || minute < 0 ||
+      minute > 59 || second < 0 || second > 59) {
     throw NumberedError(NumberedError::kOverflow, "Overflow");
   }
   return DateValue(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * kSecondsPerDay +
@@ -81,7 +81,7 @@ DateValue::Fields DateValue::Split() const {
   const auto secondOfDay = static_cast<int>(seconds_ - days * kSecondsPerDay);
   const Civil civil = CivilFromDays(days);
   return {static_cast<int>(civil.year), static_cast<int>(civil.month), static_cast<int>(civil.day),
-          secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60};
+          secondOfDay / 3600,           secondOfDay / 60 % 60,         secondOfDay % 60};
 }
 
 std::string DateValue::ToIsoText() const {
@@ -104,9 +104,8 @@ DateValue FileTimeToLocalDate(const CacheFileTime& fileTime) {
 #endif
   CacheSystemTime structure;
   if (!platform_time::FileTimeToSystemTime(fileTime, structure)) return DateValue::FromFields(1900, 1, 1, 0, 0, 0);
-  const DateValue utc =
-      DateValue::FromFields(structure.wYear, structure.wMonth, structure.wDay, structure.wHour, structure.wMinute,
-                            structure.wSecond);
+  const DateValue utc = DateValue::FromFields(structure.wYear, structure.wMonth, structure.wDay, structure.wHour,
+                                              structure.wMinute, structure.wSecond);
   return UtcDateToLocal(utc);
 }
 
@@ -153,10 +152,12 @@ void UnpinUtcOffset() { g_pinned = false; }
 #ifdef _WIN32
 
 bool FileTimeToSystemTime(const CacheFileTime& fileTime, CacheSystemTime& systemTime) {
-  return ::FileTimeToSystemTime(reinterpret_cast<const FILETIME*>(&fileTime), reinterpret_cast<SYSTEMTIME*>(&systemTime));
+  return ::FileTimeToSystemTime(reinterpret_cast<const FILETIME*>(&fileTime),
+                                reinterpret_cast<SYSTEMTIME*>(&systemTime));
 }
 bool SystemTimeToFileTime(const CacheSystemTime& systemTime, CacheFileTime& fileTime) {
-  return ::SystemTimeToFileTime(reinterpret_cast<const SYSTEMTIME*>(&systemTime), reinterpret_cast<FILETIME*>(&fileTime));
+  return ::SystemTimeToFileTime(reinterpret_cast<const SYSTEMTIME*>(&systemTime),
+                                reinterpret_cast<FILETIME*>(&fileTime));
 }
 bool FileTimeToLocalFileTime(const CacheFileTime& utc, CacheFileTime& local) {
   if (g_pinned) {

@@ -43,7 +43,8 @@ std::optional<DateValue> CaptureStartFor(const std::string& since) {
   if (since == "all") return DateValue::FromFields(100, 1, 1, 0, 0, 0);
   int y, mo, d, h, mi, s;
   char tail;
-  if (std::sscanf(since.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) return std::nullopt;
+  if (std::sscanf(since.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6)
+    return std::nullopt;
   try {
     return DateValue::FromFields(y, mo, d, h, mi, s);
   } catch (const NumberedError&) {

@@ -7,11 +7,11 @@
 #include <thread>
 #include <vector>
 
-#include "cli/HarvestOptions.h"
-#include "harvest/ExtensionList.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "cache/discovery/CacheFormats.h"
 #include "cache/discovery/Discovery.h"
+#include "cli/HarvestOptions.h"
+#include "harvest/ExtensionList.h"
 #include "harvest/cmnWinInet.h"
 
 #ifdef _WIN32
@@ -136,11 +136,12 @@ int main(int argc, char** argv) {
     if (terminal && copiedThisPass > 0) std::fputs("\r\033[K", stderr);
     if (options.stats) {
       const PassStatistics& s = LastPassStatistics();
-      std::fprintf(stderr,
-                   "{\"pass\":%lld,\"entries\":%llu,\"copied\":%llu,\"present\":%llu,\"ms\":%.1f,\"ended_by_error\":%s%s}\n",
-                   static_cast<long long>(pass), static_cast<unsigned long long>(s.entries),
-                   static_cast<unsigned long long>(s.copied), static_cast<unsigned long long>(s.present), ms,
-                   s.endedByError ? "true" : "false", s.error.empty() ? "" : (",\"error\":" + JsonText(s.error)).c_str());
+      std::fprintf(
+          stderr,
+          "{\"pass\":%lld,\"entries\":%llu,\"copied\":%llu,\"present\":%llu,\"ms\":%.1f,\"ended_by_error\":%s%s}\n",
+          static_cast<long long>(pass), static_cast<unsigned long long>(s.entries),
+          static_cast<unsigned long long>(s.copied), static_cast<unsigned long long>(s.present), ms,
+          s.endedByError ? "true" : "false", s.error.empty() ? "" : (",\"error\":" + JsonText(s.error)).c_str());
     }
   }
   return 0;

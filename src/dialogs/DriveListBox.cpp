@@ -16,9 +16,10 @@ namespace {
 #ifndef _WIN32
 bool IsPseudoFileSystem(const QByteArray& type) {
   static const QByteArray kPseudo[] = {
-      "proc",     "sysfs",   "devtmpfs",   "devpts",    "tmpfs",     "ramfs",       "squashfs", "overlay",
-      "cgroup",   "cgroup2", "securityfs", "debugfs",   "tracefs",   "configfs",    "fusectl",  "mqueue",
-      "hugetlbfs", "pstore", "bpf",        "autofs",    "binfmt_misc", "efivarfs",  "nsfs",     "rpc_pipefs",
+      "proc",      "sysfs",           "devtmpfs",    "devpts",       "tmpfs",      "ramfs",
+      "squashfs",  "overlay",         "cgroup",      "cgroup2",      "securityfs", "debugfs",
+      "tracefs",   "configfs",        "fusectl",     "mqueue",       "hugetlbfs",  "pstore",
+      "bpf",       "autofs",          "binfmt_misc", "efivarfs",     "nsfs",       "rpc_pipefs",
       "selinuxfs", "fuse.gvfsd-fuse", "fuse.portal", "fuse.snapfuse"};
   return std::find(std::begin(kPseudo), std::end(kPseudo), type) != std::end(kPseudo);
 }

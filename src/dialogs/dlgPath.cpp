@@ -6,16 +6,16 @@
 #include <QKeyEvent>
 #include <QScreen>
 
-#include "dialogs/FolderCreationError.h"
-#include "widgets/TruthText.h"
-#include "dialogs/dlgPathLayout.h"
 #include "base/FileSystemObject.h"
 #include "base/FolderPath.h"
 #include "base/PathText.h"
-#include "widgets/FieldText.h"
+#include "dialogs/FolderCreationError.h"
+#include "dialogs/dlgPathLayout.h"
 #include "widgets/ControlFactory.h"
 #include "widgets/ErrorReport.h"
+#include "widgets/FieldText.h"
 #include "widgets/NativeText.h"
+#include "widgets/TruthText.h"
 #include "widgets/UserPrompts.h"
 
 namespace {
@@ -197,7 +197,8 @@ void dlgPath::cmdCreateFolder_Click() {
     return;
   }
   // Not trimmed: a name of spaces is a name.
-  const QString name = Prompts().InputBox(this, QStringLiteral("新增資料夾名稱"), QStringLiteral("新增資料夾"), QString());
+  const QString name =
+      Prompts().InputBox(this, QStringLiteral("新增資料夾名稱"), QStringLiteral("新增資料夾"), QString());
   if (name.isEmpty()) return;
   // Joined as typed: below a root that ends in the separator the path holds two in a row, which
   // the file system reads as one.

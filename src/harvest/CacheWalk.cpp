@@ -5,8 +5,8 @@
 
 #include "base/NumberedError.h"
 #include "cache/UrlCacheEnumeration.h"
-#include "harvest/cmnWinInet.h"
 #include "harvest/PassState.h"
+#include "harvest/cmnWinInet.h"
 
 std::unique_ptr<clsMemMgt> CacheBuffer;
 std::uint32_t CacheEntrySize = 0;
@@ -45,8 +45,8 @@ void InitCacheBuffer() {
   CacheBuffer->Allocate(kInitialBufferBytes);
 }
 
-void HarvestCache(const std::string& extensionList, const DateValue& captureStart,
-                  const std::string& destinationFolder, std::int32_t minimumSizeKb) {
+void HarvestCache(const std::string& extensionList, const DateValue& captureStart, const std::string& destinationFolder,
+                  std::int32_t minimumSizeKb) {
   PassStatistics& stats = pass_state::BeginPass();
   CacheEnumHandle handle = nullptr;
   try {

@@ -5,9 +5,9 @@
 
 #include "base/FileWriter.h"
 #include "base/NumberedError.h"
-#include "harvest/PassState.h"
 #include "base/PathText.h"
 #include "base/SafeFileName.h"
+#include "harvest/PassState.h"
 #include "harvest/cmnWinInet.h"
 
 std::unique_ptr<KeyedCollection> HarvestedKeys = std::make_unique<KeyedCollection>();
@@ -99,8 +99,7 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
 
   // 3-5. Video recognition and the extension test.
   const bool recognizesVideo = Contains(extensionList, ";*.flv;");
-  const bool extensionListed =
-      Contains(extensionList, ";*." + extension + ";") || Contains(extensionList, ";*.*;");
+  const bool extensionListed = Contains(extensionList, ";*." + extension + ";") || Contains(extensionList, ";*.*;");
   VideoKind video = VideoKind::None;
   if (recognizesVideo && !extensionListed) video = RecognizeVideo(Address());
   if (!extensionListed && video == VideoKind::None) return;

@@ -8,9 +8,9 @@
 #include "base/CacheTime.h"
 #include "base/FileSystemObject.h"
 #include "base/FolderPath.h"
-#include "harvest/KeyedCollection.h"
 #include "base/PendingEvents.h"
 #include "cache/CacheEntryRecord.h"
+#include "harvest/KeyedCollection.h"
 #include "memory/clsMemMgt.h"
 
 // The receive buffer of the cache walk and the in/out length of every enumeration call.
@@ -25,8 +25,8 @@ void InitCacheBuffer();
 // One pass over the whole URL cache: every entry that passes the extension, video, size, time and
 // de-dup tests is copied into destinationFolder. Any error ends the pass silently; the entry that
 // failed is met again by the next pass.
-void HarvestCache(const std::string& extensionList, const DateValue& captureStart,
-                  const std::string& destinationFolder, std::int32_t minimumSizeKb);
+void HarvestCache(const std::string& extensionList, const DateValue& captureStart, const std::string& destinationFolder,
+                  std::int32_t minimumSizeKb);
 
 // Decides for one entry whose strings are in CacheBuffer whether it is copied, and copies it.
 // Raises on any failure.
@@ -44,7 +44,7 @@ bool CollectionHasKey(const KeyedCollection* collection, const std::string& key)
 // What the harvest did with one entry it copied or found present; for callers that report it.
 struct HarvestEvent {
   std::string source;
-  std::string target;          // the file that holds the entry now
+  std::string target;  // the file that holds the entry now
   bool skippedAsPresent = false;
 };
 void SetHarvestObserver(std::function<void(const HarvestEvent&)> observer);

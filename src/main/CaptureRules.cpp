@@ -3,7 +3,6 @@
 #include <cmath>
 #include <limits>
 
-
 namespace {
 constexpr std::int32_t kDefaultMinFileSize = 25;
 constexpr std::int32_t kLargestMinFileSize = 100000;

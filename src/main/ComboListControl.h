@@ -3,8 +3,8 @@
 // empty editable combo box would otherwise take the first entry as its text.
 #include <QComboBox>
 
-#include "widgets/NativeText.h"
 #include "textfile/ListControl.h"
+#include "widgets/NativeText.h"
 
 class ComboListControl : public ListControl {
  public:

@@ -8,7 +8,8 @@ namespace {
 QString KindName(CacheKind kind) {
   const CacheFormat* format = FindCacheFormat(kind);
   if (!format) return QString();
-  return QString::fromUtf8(format->displayName.data(), static_cast<qsizetype>(format->displayName.size())).toHtmlEscaped();
+  return QString::fromUtf8(format->displayName.data(), static_cast<qsizetype>(format->displayName.size()))
+      .toHtmlEscaped();
 }
 
 }  // namespace
@@ -24,8 +25,9 @@ QString HomePageHtml(const std::vector<DiscoveredCache>& caches) {
   if (caches.empty()) {
     html += QStringLiteral("<p>沒有找到任何瀏覽器快取。請先用瀏覽器開啟網頁，再按「開始」。</p>");
   } else {
-    html += QStringLiteral("<table cellspacing='0' cellpadding='3'><tr><th align='left'>種類</th>"
-                           "<th align='left'>資料夾</th></tr>");
+    html += QStringLiteral(
+        "<table cellspacing='0' cellpadding='3'><tr><th align='left'>種類</th>"
+        "<th align='left'>資料夾</th></tr>");
     for (const DiscoveredCache& cache : caches) {
       QString folder = cache.folder.empty() ? QStringLiteral("(系統)") : FromNative(cache.folder).toHtmlEscaped();
       if (!cache.readable) folder += QStringLiteral(" (目前無法讀取)");

@@ -6,7 +6,7 @@
 #include <string>
 
 struct CaptureSettings {
-  std::string minFileSize;  // the text of the size field
+  std::string minFileSize;    // the text of the size field
   std::string extensionList;  // the text of the extension field
 };
 

@@ -88,7 +88,8 @@ void ThumbnailModel::Enqueue(const QString& path, const QString& key) const {
   queued_.insert(key);
   queue_.append({path, key});
   // data() runs inside painting; the decodes start once the paint is over.
-  QMetaObject::invokeMethod(const_cast<ThumbnailModel*>(this), [this] { StartDecodes(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      const_cast<ThumbnailModel*>(this), [this] { StartDecodes(); }, Qt::QueuedConnection);
 }
 
 void ThumbnailModel::StartDecodes() const {

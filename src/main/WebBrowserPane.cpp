@@ -116,8 +116,8 @@ void WebBrowserPane::ShowPage(const QString& address) {
     return;
   }
   // Nothing is fetched from the network: the pane says so instead of showing a dialog.
-  pageView_->setHtml(QStringLiteral("<html><body><p>無法顯示這個網址：%1</p></body></html>")
-                         .arg(address.toHtmlEscaped()));
+  pageView_->setHtml(
+      QStringLiteral("<html><body><p>無法顯示這個網址：%1</p></body></html>").arg(address.toHtmlEscaped()));
 }
 
 void WebBrowserPane::LinkActivated(const QUrl& url) {

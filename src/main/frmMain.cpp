@@ -6,24 +6,24 @@
 #include <QDateTime>
 #include <QLocale>
 
-#include "widgets/TruthText.h"
-#include "dialogs/dlgPath.h"
 #include "base/PathText.h"
 #include "cache/UrlCacheEnumeration.h"
-#include "harvest/cmnWinInet.h"
-#include "widgets/ControlFactory.h"
-#include "main/CaptureRules.h"
-#include "widgets/FieldText.h"
+#include "dialogs/dlgPath.h"
 #include "harvest/ExtensionList.h"
+#include "harvest/cmnWinInet.h"
+#include "main/CaptureRules.h"
 #include "main/ComboListControl.h"
-#include "widgets/ErrorReport.h"
 #include "main/HomePage.h"
-#include "widgets/NativeText.h"
 #include "main/ProgramFolder.h"
 #include "main/SettingsText.h"
-#include "widgets/UserPrompts.h"
 #include "main/WindowLayout.h"
 #include "textfile/TextFile.h"
+#include "widgets/ControlFactory.h"
+#include "widgets/ErrorReport.h"
+#include "widgets/FieldText.h"
+#include "widgets/NativeText.h"
+#include "widgets/TruthText.h"
+#include "widgets/UserPrompts.h"
 
 namespace {
 
@@ -49,8 +49,7 @@ QString MainWindowCaption(int major, int minor, int revision, const QString& aut
   return caption;
 }
 
-frmMain::frmMain(FormEnvironment environment, QWidget* parent)
-    : QWidget(parent), environment_(std::move(environment)) {
+frmMain::frmMain(FormEnvironment environment, QWidget* parent) : QWidget(parent), environment_(std::move(environment)) {
   setObjectName(QStringLiteral("frmMain"));
   CreateControls();
   resize(DesignClientSize());
@@ -111,8 +110,8 @@ void frmMain::CreateControls() {
 
 void frmMain::Form_Load() {
   try {
-    setWindowTitle(MainWindowCaption(environment_.versionMajor, environment_.versionMinor,
-                                     environment_.versionRevision, environment_.author, environment_.authorAddress));
+    setWindowTitle(MainWindowCaption(environment_.versionMajor, environment_.versionMinor, environment_.versionRevision,
+                                     environment_.author, environment_.authorAddress));
     InitCacheBuffer();
     if (environment_.makeUrlCache) SetUrlCache(environment_.makeUrlCache());
 
@@ -195,7 +194,8 @@ void frmMain::ReportError(const std::exception& error, const char* procedure) {
 }
 
 void frmMain::SetInputsEnabled(bool enabled) {
-  for (QWidget* input : std::initializer_list<QWidget*>{cmdStart, txtFileExtList, cmdSelFolder, cboFolder, txtMinFileSize}) {
+  for (QWidget* input :
+       std::initializer_list<QWidget*>{cmdStart, txtFileExtList, cmdSelFolder, cboFolder, txtMinFileSize}) {
     input->setEnabled(enabled);
   }
 }

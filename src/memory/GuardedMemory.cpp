@@ -5,10 +5,10 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <unistd.h>
 #include <csetjmp>
 #include <csignal>
 #include <mutex>
-#include <unistd.h>
 #endif
 
 namespace guarded {
@@ -92,9 +92,7 @@ std::size_t PageSize() {
   return size;
 }
 
-bool RangeWraps(std::uintptr_t address, std::size_t length) {
-  return address + length < address;
-}
+bool RangeWraps(std::uintptr_t address, std::size_t length) { return address + length < address; }
 
 __attribute__((no_sanitize("address"))) inline void Touch(std::uintptr_t at, bool write) {
   volatile unsigned char* byte = reinterpret_cast<volatile unsigned char*>(at);
@@ -105,7 +103,7 @@ __attribute__((no_sanitize("address"))) inline void Touch(std::uintptr_t at, boo
 // Touches the first byte of every page in the range and its last byte; when write is set, each
 // touched byte is written back with the value it had.
 __attribute__((no_sanitize("address"), noinline)) bool TouchPages(std::uintptr_t address, std::size_t length,
-                                                                   bool write) {
+                                                                  bool write) {
   if (length == 0) return true;
   if (RangeWraps(address, length - 1) || address == 0) return false;
   std::call_once(g_installOnce, InstallHandlers);

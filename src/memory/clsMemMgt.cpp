@@ -23,8 +23,8 @@ void clsMemMgt::Allocate(std::int32_t lCount) {
   if (block) VirtualLock(block, static_cast<SIZE_T>(lCount));
 #else
   // Anonymous mappings are zero-filled. Readable and writable only: nothing is ever run from it.
-  void* block = mmap(nullptr, static_cast<std::size_t>(lCount), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                     -1, 0);
+  void* block =
+      mmap(nullptr, static_cast<std::size_t>(lCount), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (block == MAP_FAILED) return;
   base_ = reinterpret_cast<std::uintptr_t>(block);
   mlock(block, static_cast<std::size_t>(lCount));  // staying resident is a wish, not a need

@@ -2,8 +2,8 @@
 
 #include "base/FileWriter.h"
 #include "base/FolderPath.h"
-#include "base/PendingEvents.h"
 #include "base/NumberedError.h"
+#include "base/PendingEvents.h"
 
 namespace {
 constexpr std::string_view kLineEnd = "\r\n";

@@ -15,7 +15,8 @@ class UserPrompts {
   virtual ~UserPrompts() = default;
   virtual MessageAnswer MessageBox(QWidget* parent, const QString& text, MessageButtons buttons) = 0;
   // The text typed and confirmed; empty text when the box was cancelled.
-  virtual QString InputBox(QWidget* parent, const QString& prompt, const QString& title, const QString& defaultText) = 0;
+  virtual QString InputBox(QWidget* parent, const QString& prompt, const QString& title,
+                           const QString& defaultText) = 0;
 };
 
 // The prompts in use: the platform's dialogs unless a test installed its own.

@@ -15,7 +15,8 @@ namespace {
 
 std::set<std::string> Names(const TempDir& dir) {
   std::set<std::string> names;
-  for (const auto& item : std::filesystem::directory_iterator(dir.Path())) names.insert(item.path().filename().string());
+  for (const auto& item : std::filesystem::directory_iterator(dir.Path()))
+    names.insert(item.path().filename().string());
   return names;
 }
 

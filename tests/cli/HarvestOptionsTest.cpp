@@ -30,9 +30,9 @@ TEST(HarvestOptions, RejectsBadUsageWithAReason) {
 }
 
 TEST(HarvestOptions, ReadsEveryOption) {
-  const ParsedOptions p = Parse({"--dest", "d", "--ext", "*.png", "--min-kb", "0", "--since", "2026-12-07T09:05:03",
-                                 "--cache", "a", "--cache", "b", "--watch", "--interval", "250", "--passes", "3",
-                                 "--stats"});
+  const ParsedOptions p =
+      Parse({"--dest", "d", "--ext", "*.png", "--min-kb", "0", "--since", "2026-12-07T09:05:03", "--cache", "a",
+             "--cache", "b", "--watch", "--interval", "250", "--passes", "3", "--stats"});
   ASSERT_EQ(p.error, "");
   EXPECT_EQ(p.options.caches, (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(p.options.intervalMs, 250);

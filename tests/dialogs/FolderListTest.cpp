@@ -98,7 +98,8 @@ TEST_F(FolderList, VanishedFolderStaysClosedWithAMessage) {
 }
 
 TEST_F(FolderList, SettingAPathThatIsNoFolderRaisesAndKeepsTheList) {
-  for (const QString& bad : {QString(), QStringLiteral("  "), Q(folder.Path("Pics/file.jpg")), Q(folder.Path("nope"))}) {
+  for (const QString& bad :
+       {QString(), QStringLiteral("  "), Q(folder.Path("Pics/file.jpg")), Q(folder.Path("nope"))}) {
     EXPECT_THROW(list->SetPath(bad), std::exception) << bad.toStdString();
     EXPECT_EQ(list->Path(), Q(folder.Path("Pics")));
   }

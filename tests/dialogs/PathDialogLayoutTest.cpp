@@ -33,8 +33,8 @@ TEST_F(PathDialogLayout, ControlsHaveTheirNamesCaptionsAndPlaces) {
   // 15 twips to the pixel, rounded.
   EXPECT_EQ(dialog->size(), QSize(390, 298));
   const std::pair<const char*, QRect> places[] = {
-      {"Label2", {8, 8, 161, 25}},     {"txtFolder", {8, 24, 289, 25}},    {"Label1", {8, 72, 161, 25}},
-      {"Drive1", {8, 88, 289, 18}},    {"Dir1", {8, 112, 289, 182}},        {"OKButton", {304, 24, 81, 25}},
+      {"Label2", {8, 8, 161, 25}},         {"txtFolder", {8, 24, 289, 25}},        {"Label1", {8, 72, 161, 25}},
+      {"Drive1", {8, 88, 289, 18}},        {"Dir1", {8, 112, 289, 182}},           {"OKButton", {304, 24, 81, 25}},
       {"CancelButton", {304, 56, 81, 25}}, {"cmdCreateFolder", {304, 272, 81, 25}}};
   for (const auto& [name, rect] : places) EXPECT_EQ(Child<QWidget>(*dialog, name)->geometry(), rect) << name;
 }

@@ -36,7 +36,7 @@ TEST(BlockfileDiscoveryTest, FindsBlockfileCachesInTheWindowsLocations) {
   const std::string local = temp.Sub("AppData/Local");
   const std::string chrome = temp.Sub("AppData/Local/Google/Chrome/User Data/Default/Cache/Cache_Data");
   const std::string edge = temp.Sub("AppData/Local/Microsoft/Edge/User Data/Profile 1/Cache");  // older layout
-  temp.Sub("AppData/Local/Microsoft/Edge/User Data/Profile 2/Cache");  // no cache in it
+  temp.Sub("AppData/Local/Microsoft/Edge/User Data/Profile 2/Cache");                           // no cache in it
   for (const std::string& folder : {chrome, edge}) {
     BlockfileCache cache(64);
     BlockfileEntry entry;

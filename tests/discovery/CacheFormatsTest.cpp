@@ -7,9 +7,9 @@
 #include <set>
 #include <tuple>
 
+#include "cache/discovery/Discovery.h"
 #include "support/CacheFixtures.h"
 #include "support/TempDir.h"
-#include "cache/discovery/Discovery.h"
 
 using namespace fixtures;
 
@@ -25,7 +25,8 @@ std::set<std::string> Urls(UrlCacheSource& source) {
 TEST(CacheFormats, EveryKindOnceUnderANameOfItsOwnAndBlockfileTriedBeforeSimple) {
   const auto formats = CacheFormats();
   std::set<std::string_view> names;
-  for (CacheKind kind : {CacheKind::WinInet, CacheKind::ChromiumSimple, CacheKind::ChromiumBlockfile, CacheKind::Firefox}) {
+  for (CacheKind kind :
+       {CacheKind::WinInet, CacheKind::ChromiumSimple, CacheKind::ChromiumBlockfile, CacheKind::Firefox}) {
     const CacheFormat* format = FindCacheFormat(kind);
 #ifndef _WIN32
     if (kind == CacheKind::WinInet) continue;  // read through the system's API, which only Windows has
@@ -35,7 +36,9 @@ TEST(CacheFormats, EveryKindOnceUnderANameOfItsOwnAndBlockfileTriedBeforeSimple)
     EXPECT_TRUE(names.insert(format->shortName).second) << format->shortName << " names two kinds";
   }
   EXPECT_EQ(names.size(), formats.size());
-  const auto at = [&](CacheKind kind) { return std::find(formats.begin(), formats.end(), FindCacheFormat(kind)) - formats.begin(); };
+  const auto at = [&](CacheKind kind) {
+    return std::find(formats.begin(), formats.end(), FindCacheFormat(kind)) - formats.begin();
+  };
   EXPECT_LT(at(CacheKind::ChromiumBlockfile), at(CacheKind::ChromiumSimple));
 #ifdef _WIN32
   EXPECT_EQ(DiscoverCaches().at(0).kind, CacheKind::WinInet);

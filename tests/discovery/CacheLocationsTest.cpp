@@ -32,16 +32,16 @@ TEST(CacheLocations, FindsEveryProfileOfEveryInstallKind) {
   WriteFile(home / ".config/mozilla/firefox/profiles.ini",
             "[Profile0]\r\nName=other\r\nIsRelative=0\r\nPath=" + (home / "elsewhere/profile") + "\r\n");
   UserRoots roots{home.Path(), home / ".cache", home / ".config", "", ""};
-  EXPECT_THAT(Folders(CandidateCacheFolders(roots), home.Path()),
-              ::testing::ElementsAre("Chromium: .cache/chromium/Default/Cache/Cache_Data",
-                                     "Chromium: .cache/chromium/Profile 2/Cache/Cache_Data",
-                                     "Chromium: snap/chromium/common/.cache/chromium/Default/Cache/Cache_Data",
-                                     "Google Chrome: .cache/google-chrome/Default/Cache/Cache_Data",
-                                     "Brave: .var/app/com.brave.Browser/cache/BraveSoftware/Brave-Browser/Default/Cache/Cache_Data",
-                                     "Opera: .cache/opera/Cache/Cache_Data",
-                                     "Firefox: .cache/mozilla/firefox/abcd.default-esr/cache2",
-                                     "Firefox: elsewhere/profile/cache2",
-                                     "Firefox: snap/firefox/common/.cache/mozilla/firefox/snap.default/cache2"));
+  EXPECT_THAT(
+      Folders(CandidateCacheFolders(roots), home.Path()),
+      ::testing::ElementsAre(
+          "Chromium: .cache/chromium/Default/Cache/Cache_Data", "Chromium: .cache/chromium/Profile 2/Cache/Cache_Data",
+          "Chromium: snap/chromium/common/.cache/chromium/Default/Cache/Cache_Data",
+          "Google Chrome: .cache/google-chrome/Default/Cache/Cache_Data",
+          "Brave: .var/app/com.brave.Browser/cache/BraveSoftware/Brave-Browser/Default/Cache/Cache_Data",
+          "Opera: .cache/opera/Cache/Cache_Data", "Firefox: .cache/mozilla/firefox/abcd.default-esr/cache2",
+          "Firefox: elsewhere/profile/cache2",
+          "Firefox: snap/firefox/common/.cache/mozilla/firefox/snap.default/cache2"));
 }
 
 TEST(CacheLocations, HonoursTheCacheHomeAndWindowsLayouts) {

@@ -60,7 +60,7 @@ TEST(CreateFolderPath, CreatesEveryMissingFolderOutermostFirst) {
   EXPECT_TRUE(CreateFolderPath(dir / Native("X/Y/")));  // with a trailing separator: the same folders
   EXPECT_TRUE(fs::is_directory(dir / Native("X/Y")));
   EXPECT_TRUE(CreateFolderPath(dir / Native("A/B/C")));  // all present: nothing to do
-  EXPECT_TRUE(CreateFolderPath(""));             // the root only
+  EXPECT_TRUE(CreateFolderPath(""));                     // the root only
 }
 
 TEST(CreateFolderPath, CreatesBelowEmptyAndDotFolders) {

@@ -32,19 +32,24 @@ TEST(HarvestPassTest, CopiesPicturesOfBothBrowsersByteForByte) {
   const std::string destination = temp.Sub("dest");
   WriteChromiumIndexMarker(chromium);
 
-  const std::string jpeg = PictureBytes(30000, 1), png = PictureBytes(27000, 2), bmp = PictureBytes(80000, 3) + std::string(40000, 'b');
+  const std::string jpeg = PictureBytes(30000, 1), png = PictureBytes(27000, 2),
+                    bmp = PictureBytes(80000, 3) + std::string(40000, 'b');
   const std::string flv = PictureBytes(26000, 4), gif = PictureBytes(40000, 5), small = PictureBytes(1000, 6);
   ChromiumEntry c1{.key = "1/0/_dk_http://s http://s http://s/photos/cat.jpg", .body = jpeg};
-  ChromiumEntry c2{.key = "1/0/http://s/%E7%8C%AB%E3%81%AE%E5%86%99%E7%9C%9F.png", .body = png,
+  ChromiumEntry c2{.key = "1/0/http://s/%E7%8C%AB%E3%81%AE%E5%86%99%E7%9C%9F.png",
+                   .body = png,
                    .headers = {"HTTP/1.1 200 OK", "Content-Type: image/png"}};
-  ChromiumEntry c3{.key = "1/0/http://s/img/12345", .body = gif, .headers = {"HTTP/1.1 200 OK", "Content-Type: image/gif"}};
+  ChromiumEntry c3{
+      .key = "1/0/http://s/img/12345", .body = gif, .headers = {"HTTP/1.1 200 OK", "Content-Type: image/gif"}};
   ChromiumEntry c4{.key = "1/0/http://s/missing.jpg", .body = jpeg, .headers = {"HTTP/1.1 404 Not Found"}};
   ChromiumEntry c5{.key = "1/0/http://s/tiny.jpg", .body = small};
   for (const auto* entry : {&c1, &c2, &c3, &c4, &c5}) WriteChromiumEntry(chromium, *entry);
 
-  FirefoxEntry f1{.key = "O^partitionKey=%28http%2Cs%29,:http://f/gz/picture.bmp", .body = Gzip(bmp),
+  FirefoxEntry f1{.key = "O^partitionKey=%28http%2Cs%29,:http://f/gz/picture.bmp",
+                  .body = Gzip(bmp),
                   .responseHead = "HTTP/1.1 200 OK\r\nContent-Type: image/bmp\r\nContent-Encoding: gzip\r\n"};
-  FirefoxEntry f2{.key = ":http://f/watch/get_video?v=1&youtube=1&t=xyz", .body = flv,
+  FirefoxEntry f2{.key = ":http://f/watch/get_video?v=1&youtube=1&t=xyz",
+                  .body = flv,
                   .responseHead = "HTTP/1.1 200 OK\r\nContent-Type: video/x-flv\r\n"};
   FirefoxEntry f3{.key = ":http://f/old.jpg", .body = jpeg, .lastFetched = 946684800};  // used long before the capture
   FirefoxEntry f4{.key = ":http://f/cat.jpg", .body = PictureBytes(30000, 7)};  // same name as c1, other picture

@@ -4,11 +4,11 @@
 #include <new>
 #include <stdexcept>
 
+#include "base/NumberedError.h"
 #include "main/CaptureRules.h"
-#include "widgets/ErrorReport.h"
 #include "main/SettingsText.h"
 #include "main/frmMain.h"
-#include "base/NumberedError.h"
+#include "widgets/ErrorReport.h"
 
 TEST(MinFileSize, ReadsWholeKilobytesAndReplacesWhatItCannotUse) {
   const QLocale c = QLocale::c();
@@ -18,11 +18,25 @@ TEST(MinFileSize, ReadsWholeKilobytesAndReplacesWhatItCannotUse) {
     const char* replacement;  // null: the field keeps its text
   };
   const Case cases[] = {
-      {"-5", 25, "25"},          {"250000", 100000, "100000"}, {"abc", 25, "25"},   {"", 25, "25"},
-      {"3000000000", 25, "25"},  {"0", 0, nullptr},             {"30 ", 30, nullptr}, {" \t7\t ", 7, nullptr},
-      {"100000", 100000, nullptr}, {"100001", 100000, "100000"}, {"2.5", 2, nullptr}, {"3.5", 4, nullptr},
-      {"-0.4", 0, nullptr},     {"-2147483648", 25, "25"},     {"2147483648", 25, "25"}, {"1e3", 1000, nullptr},
-      {"12abc", 25, "25"},       {"nan", 25, "25"},             {"inf", 25, "25"},
+      {"-5", 25, "25"},
+      {"250000", 100000, "100000"},
+      {"abc", 25, "25"},
+      {"", 25, "25"},
+      {"3000000000", 25, "25"},
+      {"0", 0, nullptr},
+      {"30 ", 30, nullptr},
+      {" \t7\t ", 7, nullptr},
+      {"100000", 100000, nullptr},
+      {"100001", 100000, "100000"},
+      {"2.5", 2, nullptr},
+      {"3.5", 4, nullptr},
+      {"-0.4", 0, nullptr},
+      {"-2147483648", 25, "25"},
+      {"2147483648", 25, "25"},
+      {"1e3", 1000, nullptr},
+      {"12abc", 25, "25"},
+      {"nan", 25, "25"},
+      {"inf", 25, "25"},
   };
   for (const Case& test : cases) {
     const MinFileSizeReading reading = ReadMinFileSize(QString::fromUtf8(test.text), c);

@@ -135,8 +135,10 @@ TEST_F(Capture, TicksThatFallDuringAPassReturnAtOnce) {
   AddPicture("b.jpg", 2);
   StartIn(folder.Path("dest"));
   // Delivered while the pass lets events run after its first copy.
-  QMetaObject::invokeMethod(window.get(), [this] { window->Timer1_Timer(); }, Qt::QueuedConnection);
-  QMetaObject::invokeMethod(window.get(), [this] { window->Timer1_Timer(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      window.get(), [this] { window->Timer1_Timer(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      window.get(), [this] { window->Timer1_Timer(); }, Qt::QueuedConnection);
   window->Timer1_Timer();
   EXPECT_EQ(counting->opens, 1);
   EXPECT_EQ(VisibleNames(folder.Path("dest")), (Names{"a.jpg", "b.jpg"}));

@@ -58,7 +58,8 @@ TEST_F(Layout, TheTwoBoxesUseCourierNewNinePointOrItsStandIn) {
 }
 
 TEST_F(Layout, TabOrderFollowsTheTable) {
-  const QStringList named{"cmdSelFolder", "cmdStart", "cmdStop", "txtMinFileSize", "txtFileExtList", "WebBrowser1", "cboFolder"};
+  const QStringList named{"cmdSelFolder",   "cmdStart",    "cmdStop",  "txtMinFileSize",
+                          "txtFileExtList", "WebBrowser1", "cboFolder"};
   // Each widget in the focus chain stands for the named control that holds it.
   auto owner = [&](QWidget* widget) -> QString {
     for (QWidget* w = widget; w && w != window.get(); w = w->parentWidget()) {

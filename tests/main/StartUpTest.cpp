@@ -116,9 +116,10 @@ TEST(StartUp, TheHomePageListsTheCachesThatWereFound) {
   TempDir folder;
   FormEnvironment environment = TestEnvironment(folder);
   environment.discoverCaches = [] {
-    return std::vector<DiscoveredCache>{{CacheKind::ChromiumSimple, "/home/u/.cache/chromium/Default/Cache/Cache_Data", true},
-                                        {CacheKind::Firefox, "/home/u/.cache/mozilla/firefox/p.default/cache2", true},
-                                        {CacheKind::ChromiumBlockfile, "/old/<cache>", false}};
+    return std::vector<DiscoveredCache>{
+        {CacheKind::ChromiumSimple, "/home/u/.cache/chromium/Default/Cache/Cache_Data", true},
+        {CacheKind::Firefox, "/home/u/.cache/mozilla/firefox/p.default/cache2", true},
+        {CacheKind::ChromiumBlockfile, "/old/<cache>", false}};
   };
   frmMain window(environment);
   const QString page = Control<WebBrowserPane>(window, "WebBrowser1")->PageView()->toPlainText();

@@ -14,7 +14,8 @@ class TempDir {
     // The clock as well: some random_device implementations (older MinGW) repeat across processes.
     std::random_device random;
     const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = std::filesystem::temp_directory_path() / ("tavrin-test-" + std::to_string(random()) + "-" + std::to_string(now));
+    path_ = std::filesystem::temp_directory_path() /
+            ("tavrin-test-" + std::to_string(random()) + "-" + std::to_string(now));
     std::filesystem::create_directories(path_);
   }
   ~TempDir() {
@@ -27,7 +28,9 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   // The folder, or the path of name inside it.
-  std::string Path(const std::string& name = {}) const { return name.empty() ? path_.string() : (path_ / name).string(); }
+  std::string Path(const std::string& name = {}) const {
+    return name.empty() ? path_.string() : (path_ / name).string();
+  }
   std::string operator/(const std::string& name) const { return Path(name); }
   // Creates the subfolder name (and its parents); returns its path.
   std::string Sub(const std::string& name) const {

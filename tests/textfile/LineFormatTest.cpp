@@ -3,10 +3,10 @@
 
 #include <filesystem>
 
+#include "base/NumberedError.h"
 #include "base/PendingEvents.h"
 #include "support/TempDir.h"
 #include "textfile/TextFile.h"
-#include "base/NumberedError.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include <filesystem>
 
+#include "base/NumberedError.h"
 #include "support/TempDir.h"
 #include "textfile/TextFile.h"
-#include "base/NumberedError.h"
 
 #ifndef _WIN32
 #include "support/FileSizeLimit.h"
@@ -28,7 +28,8 @@ void SetText(const std::string& path, const std::string& text) {
 // Every name in the folder, so a test can see that no temporary file was left behind.
 std::vector<std::string> Names(const TempDir& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder.Fs())) names.push_back(entry.path().filename().string());
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Fs()))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -43,7 +44,6 @@ class VectorList : public ListControl {
     return index >= 0 && index < ListCount() ? items[static_cast<std::size_t>(index)] : std::string();
   }
 };
-
 
 }  // namespace
 

@@ -143,7 +143,7 @@ TEST(FolderPathOnWindows, SearchesNamesAndCreatesDrivePaths) {
   const std::string deep = folder.Path() + "\\a\\b\\c";
   EXPECT_TRUE(CreateFolderPath(deep));
   EXPECT_TRUE(FileSystemObject().FolderExists(deep));
-  EXPECT_TRUE(CreateFolderPath(deep + "\\"));  // all there already
+  EXPECT_TRUE(CreateFolderPath(deep + "\\"));                             // all there already
   EXPECT_FALSE(CreateFolderPath(folder.Path() + "\\photo[1].jpg\\sub"));  // a file in the way
   for (const char* sub : {"\\a\\b\\c", "\\a\\b", "\\a"}) RemoveDirectoryA((folder.Path() + sub).c_str());
 }

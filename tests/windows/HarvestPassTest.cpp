@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <map>
-#include <set>
 #include <memory>
+#include <set>
 
 #include "WineUrlCache.h"
 #include "base/PathText.h"
@@ -76,9 +76,9 @@ TEST_F(HarvestPass, CopiesTheWantedEntriesByteForByteAndReplacesNothing) {
   wine_cache::AddCacheEntry("http://tavrin.test/notes/readme.txt", "txt", wine_cache::MadeUpBytes(30000, 3));
   // Its headers make this entry larger than the 8192-byte receive buffer.
   const std::string header = wine_cache::MadeUpBytes(25 * 1024, 4);
-  const std::string headerPath = wine_cache::AddCacheEntry(
-      "http://tavrin.test/big/header.gif", "gif", header,
-      "HTTP/1.1 200 OK\r\nX-Padding: " + std::string(20000, 'p') + "\r\n\r\n");
+  const std::string headerPath =
+      wine_cache::AddCacheEntry("http://tavrin.test/big/header.gif", "gif", header,
+                                "HTTP/1.1 200 OK\r\nX-Padding: " + std::string(20000, 'p') + "\r\n\r\n");
   const std::string catUrl = root + "/shop/cat.jpg?size=40000";
   const std::string dogUrl = root + "/shop/dog.png?size=25600&v=3";
   const std::string cat = wine_cache::FetchUrl(catUrl);
@@ -136,7 +136,8 @@ TEST_F(HarvestPass, NumberedCacheNamesAndClashes) {
   std::vector<std::string> locals;
   for (unsigned i = 0; i < 9; ++i) {
     const std::string bytes = wine_cache::MadeUpBytes(26000 + i, 20 + i);
-    locals.push_back(wine_cache::AddCacheEntry("http://tavrin.test/dup/" + std::to_string(i) + "/beach.jpg", "jpg", bytes));
+    locals.push_back(
+        wine_cache::AddCacheEntry("http://tavrin.test/dup/" + std::to_string(i) + "/beach.jpg", "jpg", bytes));
     cached.insert(Fingerprint(bytes));
   }
   // Nine files named alike in WinInet's few cache folders: some must carry [1].

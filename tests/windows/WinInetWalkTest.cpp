@@ -125,11 +125,11 @@ TEST_F(WinInetWalk, SeesEveryEntryWithItsUrlFileSizeAndAccessTime) {
     std::string url, localPath, bytes;
   };
   std::vector<Made> made;
-  for (const auto& [url, extension, size] : std::vector<std::tuple<std::string, std::string, std::size_t>>{
-           {"http://tavrin.test/a/pic.jpg", "jpg", 30000},
-           {"http://tavrin.test/b/pic.jpg", "jpg", 31000},
-           {"http://tavrin.test/c/Photo.GIF", "GIF", 1},
-           {"http://tavrin.test/d/movie.flv", "flv", 0}}) {
+  for (const auto& [url, extension, size] :
+       std::vector<std::tuple<std::string, std::string, std::size_t>>{{"http://tavrin.test/a/pic.jpg", "jpg", 30000},
+                                                                      {"http://tavrin.test/b/pic.jpg", "jpg", 31000},
+                                                                      {"http://tavrin.test/c/Photo.GIF", "GIF", 1},
+                                                                      {"http://tavrin.test/d/movie.flv", "flv", 0}}) {
     const std::string bytes = wine_cache::MadeUpBytes(size, static_cast<unsigned>(made.size()));
     made.push_back({url, wine_cache::AddCacheEntry(url, extension, bytes), bytes});
   }

@@ -77,7 +77,8 @@ void EmptyUrlCache() {
   for (const RawEntry& entry : ListRawEntries().entries) {
     if (!DeleteUrlCacheEntryA(entry.url.c_str())) Fail("DeleteUrlCacheEntryA(" + entry.url + ")");
   }
-  if (!ListRawEntries().entries.empty()) throw std::runtime_error("the URL cache is not empty after deleting every entry");
+  if (!ListRawEntries().entries.empty())
+    throw std::runtime_error("the URL cache is not empty after deleting every entry");
 }
 
 std::string AddCacheEntry(const std::string& url, const std::string& extension, const std::string& bytes,
@@ -110,7 +111,8 @@ void AddEntryWithoutFile(const std::string& url) {
 std::string FetchUrl(const std::string& url, bool reload) {
   InternetHandle session{InternetOpenA("Tavrin tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0)};
   if (!session.handle) Fail("InternetOpenA");
-  InternetHandle request{InternetOpenUrlA(session.handle, url.c_str(), nullptr, 0, reload ? INTERNET_FLAG_RELOAD : 0, 0)};
+  InternetHandle request{
+      InternetOpenUrlA(session.handle, url.c_str(), nullptr, 0, reload ? INTERNET_FLAG_RELOAD : 0, 0)};
   if (!request.handle) Fail("InternetOpenUrlA(" + url + ")");
   std::string body;
   char chunk[16384];

@@ -27,8 +27,8 @@ struct RawWalk {
   std::uint32_t firstProbeError = 0;   // GetLastError after FindFirstUrlCacheEntryA without a buffer
   std::uint32_t firstProbeLength = 0;  // the length it reported
   bool firstProbeReturnedHandle = false;
-  std::uint32_t endError = 0;    // GetLastError after the probe that found no entry left
-  std::uint32_t endLength = 0;   // the length that probe left (it was set to 0 before)
+  std::uint32_t endError = 0;   // GetLastError after the probe that found no entry left
+  std::uint32_t endLength = 0;  // the length that probe left (it was set to 0 before)
 };
 // Every entry through FindFirstUrlCacheEntryA / FindNextUrlCacheEntryA, probe then fetch.
 RawWalk ListRawEntries();

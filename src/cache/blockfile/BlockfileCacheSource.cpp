@@ -28,7 +28,8 @@ std::string Hex(std::uint64_t value, bool padded) {
 }
 
 // The header and bitmap of a sparse stream 2; empty when it is not one.
-std::optional<std::pair<SparseHeader, std::vector<std::uint8_t>>> SparseStream(Reader& reader, const EntryRecord& record) {
+std::optional<std::pair<SparseHeader, std::vector<std::uint8_t>>> SparseStream(Reader& reader,
+                                                                               const EntryRecord& record) {
   auto bytes = reader.ReadStream(record, 2, kLargestSparseStream);
   if (!bytes) return std::nullopt;
   const auto header = ParseSparseHeader(*bytes);
@@ -62,7 +63,8 @@ void BlockfileCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statis
     ++statistics.files;
     // An entry the browser has open, or left open when it died, is not to be trusted now; a
     // sparse child is part of its parent.
-    if (entry.rankings.dirty != 0 || entry.record.state != 0 || (entry.record.flags & EntryRecord::kSparseChild)) return;
+    if (entry.rankings.dirty != 0 || entry.record.state != 0 || (entry.record.flags & EntryRecord::kSparseChild))
+      return;
     const EntryPin pin = PinOf(entry);
     std::vector<EntryPin> pins;  // with the sparse children's, which are part of the entry
     Children children;
@@ -96,7 +98,8 @@ BlockfileCacheSource::Children BlockfileCacheSource::FindChildren(Reader& reader
   const auto key = reader.ReadKey(parent);
   const auto sparse = key ? SparseStream(reader, parent.record) : std::nullopt;
   if (!sparse) return children;
-  const std::string prefix = "Range_" + *key + ":" + Hex(static_cast<std::uint64_t>(sparse->first.signature), false) + ":";
+  const std::string prefix =
+      "Range_" + *key + ":" + Hex(static_cast<std::uint64_t>(sparse->first.signature), false) + ":";
   for (std::uint32_t child = 0; child < kMostChildren; ++child) {
     if (!BitSet(sparse->second, child)) continue;
     if (children.size() <= child) children.resize(child + 1);
@@ -133,7 +136,8 @@ bool BlockfileCacheSource::AddSparsePieces(Reader& reader, const EntryView& pare
   for (std::uint32_t number = 0; covered < total; ++number) {
     if (number >= children.size() || !children[number]) return false;
     const EntryView& child = *children[number];
-    if (child.rankings.dirty != 0 || child.record.state != 0 || !(child.record.flags & EntryRecord::kSparseChild)) return false;
+    if (child.rankings.dirty != 0 || child.record.state != 0 || !(child.record.flags & EntryRecord::kSparseChild))
+      return false;
     const auto sparse = SparseStream(reader, child.record);
     if (!sparse || sparse->first.signature != own->first.signature) return false;
     std::uint32_t run = 0;

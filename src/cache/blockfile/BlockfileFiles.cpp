@@ -14,7 +14,8 @@ class OwnedMemorySource : public ByteSource {
   explicit OwnedMemorySource(const std::string& bytes) : bytes_(bytes) {}
   std::uint64_t Size() const override { return bytes_.size(); }
   bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
-    return MemoryByteSource(Bytes(reinterpret_cast<const std::uint8_t*>(bytes_.data()), bytes_.size())).ReadAt(offset, out);
+    return MemoryByteSource(Bytes(reinterpret_cast<const std::uint8_t*>(bytes_.data()), bytes_.size()))
+        .ReadAt(offset, out);
   }
 
  private:

@@ -36,11 +36,16 @@ bool SelfHashHolds(Bytes bytes, std::size_t hashOffset) {
 
 std::uint32_t Address::BlockSize() const {
   switch (FileType()) {
-    case kRankings: return 36;
-    case kBlock256: return 256;
-    case kBlock1K: return 1024;
-    case kBlock4K: return 4096;
-    default: return 0;
+    case kRankings:
+      return 36;
+    case kBlock256:
+      return 256;
+    case kBlock1K:
+      return 1024;
+    case kBlock4K:
+      return 4096;
+    default:
+      return 0;
   }
 }
 
@@ -159,7 +164,8 @@ bool StreamPlacementIsSane(std::int32_t size, Address address) {
   if (size < 0) return false;
   if (size == 0) return !address.IsInitialized();
   if (!address.IsInitialized()) return false;
-  if (static_cast<std::uint64_t>(size) <= kLargestBlockData) return address.IsBlockRun() && address.FileType() != Address::kRankings;
+  if (static_cast<std::uint64_t>(size) <= kLargestBlockData)
+    return address.IsBlockRun() && address.FileType() != Address::kRankings;
   return address.IsSeparateFile();
 }
 

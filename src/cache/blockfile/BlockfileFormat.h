@@ -99,7 +99,7 @@ struct EntryRecord {
   Address rankings;
   std::int32_t reuseCount = 0;
   std::int32_t refetchCount = 0;
-  std::int32_t state = 0;  // 0 normal, 1 evicted, 2 doomed
+  std::int32_t state = 0;          // 0 normal, 1 evicted, 2 doomed
   std::uint64_t creationTime = 0;  // microseconds since 1601
   std::int32_t keyLength = 0;
   Address longKey;

@@ -5,7 +5,9 @@ namespace {
 std::uint32_t Get16(const std::uint8_t* p) { return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8); }
 
 // A byte as the signed char it is in the original, widened to 32 bits.
-std::uint32_t Signed(std::uint8_t byte) { return static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int8_t>(byte))); }
+std::uint32_t Signed(std::uint8_t byte) {
+  return static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int8_t>(byte)));
+}
 
 }  // namespace
 

@@ -85,8 +85,8 @@ class ZlibStage : public BodyDecoder::Stage {
     int windowBits = 16 + MAX_WBITS;
     if (!gzip_) {
       // A zlib header: compression method 8, a window no larger than 32 KiB, a check that divides by 31.
-      const bool wrapped = length >= 2 && (data[0] & 0x0f) == 8 && (data[0] >> 4) <= 7 &&
-                           ((data[0] << 8) | data[1]) % 31 == 0;
+      const bool wrapped =
+          length >= 2 && (data[0] & 0x0f) == 8 && (data[0] >> 4) <= 7 && ((data[0] << 8) | data[1]) % 31 == 0;
       windowBits = wrapped ? MAX_WBITS : -MAX_WBITS;
     }
     if (inflateInit2(&stream_, windowBits) != Z_OK) return false;
@@ -204,16 +204,14 @@ bool BodyDecoder::Deliver(std::size_t stage, const std::uint8_t* data, std::size
     }
     return true;
   }
-  return stages_[stage]->Feed(data, length, [this, stage](const std::uint8_t* d, std::size_t n) {
-    return Deliver(stage + 1, d, n);
-  });
+  return stages_[stage]->Feed(data, length,
+                              [this, stage](const std::uint8_t* d, std::size_t n) { return Deliver(stage + 1, d, n); });
 }
 
 bool BodyDecoder::FinishFrom(std::size_t stage) {
   if (stage == stages_.size()) return true;
-  const bool ended = stages_[stage]->Finish([this, stage](const std::uint8_t* d, std::size_t n) {
-    return Deliver(stage + 1, d, n);
-  });
+  const bool ended =
+      stages_[stage]->Finish([this, stage](const std::uint8_t* d, std::size_t n) { return Deliver(stage + 1, d, n); });
   return ended && FinishFrom(stage + 1);
 }
 

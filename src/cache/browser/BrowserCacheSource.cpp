@@ -13,7 +13,8 @@ std::string WithoutTrailingSeparators(std::string folder) {
 // The files behind the virtual paths folder/id/name: sized and copied from the memo's entries.
 class EntryFiles : public VirtualFileProvider {
  public:
-  EntryFiles(std::string folder, std::shared_ptr<EntryMemo> memo) : folder_(std::move(folder)), memo_(std::move(memo)) {}
+  EntryFiles(std::string folder, std::shared_ptr<EntryMemo> memo)
+      : folder_(std::move(folder)), memo_(std::move(memo)) {}
 
   std::optional<std::uint64_t> SizeOf(const std::string& path) override {
     std::string id;

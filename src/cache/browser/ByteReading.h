@@ -42,6 +42,4 @@ inline bool ReadBe16(Bytes bytes, std::uint64_t offset, std::uint16_t& out) {
 }
 
 // The bytes as text, for keys and header blocks.
-inline std::string_view AsText(Bytes bytes) {
-  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
+inline std::string_view AsText(Bytes bytes) { return {reinterpret_cast<const char*>(bytes.data()), bytes.size()}; }

@@ -40,8 +40,8 @@ std::optional<FileStamp> StampOfDescriptor(int fd) {
   FileStamp stamp;
   stamp.id = (std::uint64_t{info.ftCreationTime.dwHighDateTime} << 32) | info.ftCreationTime.dwLowDateTime;
   stamp.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-  const std::uint64_t written = (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
-                                info.ftLastWriteTime.dwLowDateTime;
+  const std::uint64_t written =
+      (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) | info.ftLastWriteTime.dwLowDateTime;
   stamp.mtimeNs = (static_cast<std::int64_t>(written) - 116444736000000000ll) * 100;
   return stamp;
 }

@@ -10,8 +10,8 @@
 
 struct ResponseInfo {
   std::uint32_t flags = 0;
-  bool truncated = false;      // only the first part of the body was kept
-  std::string_view headerBlock;  // "HTTP/1.1 200 OK\0Name: value\0...\0\0", a view into the parsed bytes
+  bool truncated = false;         // only the first part of the body was kept
+  std::string_view headerBlock;   // "HTTP/1.1 200 OK\0Name: value\0...\0\0", a view into the parsed bytes
   std::int64_t responseTime = 0;  // microseconds since 1601, 0 when unknown
 };
 // Stream 0: the pickled response info. Empty when no header block can be found in it.

@@ -14,15 +14,33 @@ constexpr std::size_t kReadChunk = 256 * 1024;  // one Firefox chunk, so that it
 
 std::uint32_t Lookup2Hash(const std::uint8_t* k, std::size_t length, std::uint32_t initial) {
   auto mix = [](std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
-    a -= b; a -= c; a ^= (c >> 13);
-    b -= c; b -= a; b ^= (a << 8);
-    c -= a; c -= b; c ^= (b >> 13);
-    a -= b; a -= c; a ^= (c >> 12);
-    b -= c; b -= a; b ^= (a << 16);
-    c -= a; c -= b; c ^= (b >> 5);
-    a -= b; a -= c; a ^= (c >> 3);
-    b -= c; b -= a; b ^= (a << 10);
-    c -= a; c -= b; c ^= (b >> 15);
+    a -= b;
+    a -= c;
+    a ^= (c >> 13);
+    b -= c;
+    b -= a;
+    b ^= (a << 8);
+    c -= a;
+    c -= b;
+    c ^= (b >> 13);
+    a -= b;
+    a -= c;
+    a ^= (c >> 12);
+    b -= c;
+    b -= a;
+    b ^= (a << 16);
+    c -= a;
+    c -= b;
+    c ^= (b >> 5);
+    a -= b;
+    a -= c;
+    a ^= (c >> 3);
+    b -= c;
+    b -= a;
+    b ^= (a << 10);
+    c -= a;
+    c -= b;
+    c ^= (b >> 15);
   };
   auto word = [](const std::uint8_t* p) {
     return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
@@ -39,18 +57,41 @@ std::uint32_t Lookup2Hash(const std::uint8_t* k, std::size_t length, std::uint32
   }
   c += static_cast<std::uint32_t>(length);
   switch (left) {  // the first byte of c is reserved for the length
-    case 11: c += std::uint32_t{k[10]} << 24; [[fallthrough]];
-    case 10: c += std::uint32_t{k[9]} << 16; [[fallthrough]];
-    case 9: c += std::uint32_t{k[8]} << 8; [[fallthrough]];
-    case 8: b += std::uint32_t{k[7]} << 24; [[fallthrough]];
-    case 7: b += std::uint32_t{k[6]} << 16; [[fallthrough]];
-    case 6: b += std::uint32_t{k[5]} << 8; [[fallthrough]];
-    case 5: b += k[4]; [[fallthrough]];
-    case 4: a += std::uint32_t{k[3]} << 24; [[fallthrough]];
-    case 3: a += std::uint32_t{k[2]} << 16; [[fallthrough]];
-    case 2: a += std::uint32_t{k[1]} << 8; [[fallthrough]];
-    case 1: a += k[0]; [[fallthrough]];
-    default: break;
+    case 11:
+      c += std::uint32_t{k[10]} << 24;
+      [[fallthrough]];
+    case 10:
+      c += std::uint32_t{k[9]} << 16;
+      [[fallthrough]];
+    case 9:
+      c += std::uint32_t{k[8]} << 8;
+      [[fallthrough]];
+    case 8:
+      b += std::uint32_t{k[7]} << 24;
+      [[fallthrough]];
+    case 7:
+      b += std::uint32_t{k[6]} << 16;
+      [[fallthrough]];
+    case 6:
+      b += std::uint32_t{k[5]} << 8;
+      [[fallthrough]];
+    case 5:
+      b += k[4];
+      [[fallthrough]];
+    case 4:
+      a += std::uint32_t{k[3]} << 24;
+      [[fallthrough]];
+    case 3:
+      a += std::uint32_t{k[2]} << 16;
+      [[fallthrough]];
+    case 2:
+      a += std::uint32_t{k[1]} << 8;
+      [[fallthrough]];
+    case 1:
+      a += k[0];
+      [[fallthrough]];
+    default:
+      break;
   }
   mix(a, b, c);
   return c;
@@ -88,12 +129,15 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const ByteSink& sink, cons
     if (!file) return {BodyOutcome::EntryChanged, decoder.Written()};
     std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
     const bool wholeRead = piece.check == BodyPiece::Check::Lookup2Low16;
-    buffer.resize(wholeRead ? static_cast<std::size_t>(piece.length) : std::min<std::uint64_t>(piece.length, kReadChunk));
+    buffer.resize(wholeRead ? static_cast<std::size_t>(piece.length)
+                            : std::min<std::uint64_t>(piece.length, kReadChunk));
     if (wholeRead && piece.length > kReadChunk) return {BodyOutcome::CheckFailed, 0};
     for (std::uint64_t done = 0; done < piece.length;) {
       const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(piece.length - done, buffer.size()));
-      if (!file->ReadAt(piece.offset + done, std::span(buffer.data(), step))) return {BodyOutcome::EntryChanged, decoder.Written()};
-      if (piece.check == BodyPiece::Check::Crc32) crc = static_cast<std::uint32_t>(crc32(crc, buffer.data(), static_cast<uInt>(step)));
+      if (!file->ReadAt(piece.offset + done, std::span(buffer.data(), step)))
+        return {BodyOutcome::EntryChanged, decoder.Written()};
+      if (piece.check == BodyPiece::Check::Crc32)
+        crc = static_cast<std::uint32_t>(crc32(crc, buffer.data(), static_cast<uInt>(step)));
       if (wholeRead && (Lookup2Hash(buffer.data(), step) & 0xffffu) != (piece.expected & 0xffffu)) {
         return {BodyOutcome::CheckFailed, decoder.Written()};
       }
@@ -104,7 +148,8 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const ByteSink& sink, cons
       }
       done += step;
     }
-    if (piece.check == BodyPiece::Check::Crc32 && crc != piece.expected) return {BodyOutcome::CheckFailed, decoder.Written()};
+    if (piece.check == BodyPiece::Check::Crc32 && crc != piece.expected)
+      return {BodyOutcome::CheckFailed, decoder.Written()};
   }
   if (!decoder.Finish()) {
     return {decoder.SinkRefused() ? BodyOutcome::SinkRefused : BodyOutcome::CheckFailed, decoder.Written()};

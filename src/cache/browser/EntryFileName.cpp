@@ -49,30 +49,52 @@ bool HasExtension(std::string_view name) {
 
 std::string ExtensionForContentType(std::string_view contentType) {
   contentType = contentType.substr(0, contentType.find(';'));
-  while (!contentType.empty() && (contentType.front() == ' ' || contentType.front() == '\t')) contentType.remove_prefix(1);
-  while (!contentType.empty() && (contentType.back() == ' ' || contentType.back() == '\t')) contentType.remove_suffix(1);
+  while (!contentType.empty() && (contentType.front() == ' ' || contentType.front() == '\t'))
+    contentType.remove_prefix(1);
+  while (!contentType.empty() && (contentType.back() == ' ' || contentType.back() == '\t'))
+    contentType.remove_suffix(1);
   const std::string type = LowerCaseAscii(contentType);
   static constexpr std::array<std::pair<std::string_view, std::string_view>, 40> kExtensions{{
-      {"image/jpeg", "jpg"},         {"image/jpg", "jpg"},
-      {"image/pjpeg", "jpg"},        {"image/png", "png"},
-      {"image/apng", "png"},         {"image/gif", "gif"},
-      {"image/webp", "webp"},        {"image/avif", "avif"},
-      {"image/bmp", "bmp"},          {"image/x-ms-bmp", "bmp"},
-      {"image/x-bmp", "bmp"},        {"image/svg+xml", "svg"},
-      {"image/x-icon", "ico"},       {"image/vnd.microsoft.icon", "ico"},
-      {"image/tiff", "tif"},         {"image/jxl", "jxl"},
-      {"image/heic", "heic"},        {"image/heif", "heif"},
-      {"video/x-flv", "flv"},        {"video/flv", "flv"},
-      {"video/mp4", "mp4"},          {"video/webm", "webm"},
-      {"video/ogg", "ogv"},          {"video/quicktime", "mov"},
-      {"video/x-msvideo", "avi"},    {"video/mp2t", "ts"},
-      {"audio/mpeg", "mp3"},         {"audio/mp4", "m4a"},
-      {"audio/ogg", "ogg"},          {"audio/webm", "weba"},
-      {"audio/wav", "wav"},          {"text/html", "htm"},
-      {"text/css", "css"},           {"text/javascript", "js"},
-      {"application/javascript", "js"}, {"application/json", "json"},
-      {"text/plain", "txt"},         {"application/pdf", "pdf"},
-      {"font/woff2", "woff2"},       {"font/woff", "woff"},
+      {"image/jpeg", "jpg"},
+      {"image/jpg", "jpg"},
+      {"image/pjpeg", "jpg"},
+      {"image/png", "png"},
+      {"image/apng", "png"},
+      {"image/gif", "gif"},
+      {"image/webp", "webp"},
+      {"image/avif", "avif"},
+      {"image/bmp", "bmp"},
+      {"image/x-ms-bmp", "bmp"},
+      {"image/x-bmp", "bmp"},
+      {"image/svg+xml", "svg"},
+      {"image/x-icon", "ico"},
+      {"image/vnd.microsoft.icon", "ico"},
+      {"image/tiff", "tif"},
+      {"image/jxl", "jxl"},
+      {"image/heic", "heic"},
+      {"image/heif", "heif"},
+      {"video/x-flv", "flv"},
+      {"video/flv", "flv"},
+      {"video/mp4", "mp4"},
+      {"video/webm", "webm"},
+      {"video/ogg", "ogv"},
+      {"video/quicktime", "mov"},
+      {"video/x-msvideo", "avi"},
+      {"video/mp2t", "ts"},
+      {"audio/mpeg", "mp3"},
+      {"audio/mp4", "m4a"},
+      {"audio/ogg", "ogg"},
+      {"audio/webm", "weba"},
+      {"audio/wav", "wav"},
+      {"text/html", "htm"},
+      {"text/css", "css"},
+      {"text/javascript", "js"},
+      {"application/javascript", "js"},
+      {"application/json", "json"},
+      {"text/plain", "txt"},
+      {"application/pdf", "pdf"},
+      {"font/woff2", "woff2"},
+      {"font/woff", "woff"},
   }};
   for (const auto& [name, extension] : kExtensions) {
     if (type == name) return std::string(extension);

@@ -3,7 +3,8 @@
 #include "cache/browser/EntryBody.h"
 #include "cache/browser/EntryFileName.h"
 
-void FinishEntry(ParsedEntry& parsed, const std::string& url, const HttpResponse& response, std::uint64_t storedLength) {
+void FinishEntry(ParsedEntry& parsed, const std::string& url, const HttpResponse& response,
+                 std::uint64_t storedLength) {
   parsed.listed = false;
   if (!IsWebUrl(url) || storedLength == 0) return;
   const std::string* contentType = response.Find("Content-Type");
@@ -21,7 +22,8 @@ void FinishEntry(ParsedEntry& parsed, const std::string& url, const HttpResponse
   if (parsed.codings.empty()) {
     parsed.entry.size = storedLength;
   } else {
-    const BodyResult decoded = StreamEntryBody(parsed, [](const char*, std::size_t) { return true; }, nullptr);
+    const BodyResult decoded = StreamEntryBody(
+        parsed, [](const char*, std::size_t) { return true; }, nullptr);
     if (decoded.outcome != BodyOutcome::Written || decoded.written == 0) return;
     parsed.entry.size = decoded.written;
   }

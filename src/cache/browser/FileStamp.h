@@ -21,7 +21,8 @@ std::optional<FileStamp> StampOfPath(const std::string& path);
 // Calls visit with the name and stamp of every regular file directly in folder, in the order the
 // file system gives them. Files that vanish while the folder is read are passed over. Returns
 // false when the folder cannot be read.
-bool ListFolderFiles(const std::string& folder, const std::function<void(std::string_view name, const FileStamp&)>& visit);
+bool ListFolderFiles(const std::string& folder,
+                     const std::function<void(std::string_view name, const FileStamp&)>& visit);
 
 // True when a folder exists at path.
 bool IsFolder(const std::string& path);

@@ -42,7 +42,7 @@ struct BodyPiece {
   std::uint64_t length = 0;
   Check check = Check::None;
   std::uint32_t expected = 0;
-  std::uint64_t skip = 0;  // leading bytes of the piece that are checked but not part of the body
+  std::uint64_t skip = 0;             // leading bytes of the piece that are checked but not part of the body
   std::size_t file = kEntryBodyFile;  // index into ParsedEntry::files
 };
 

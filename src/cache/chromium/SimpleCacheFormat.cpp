@@ -35,7 +35,8 @@ std::optional<SparseRangeHeader> ParseSparseRangeHeader(Bytes bytes) {
   std::uint64_t magic = 0;
   SparseRangeHeader header;
   if (!ReadLe64(bytes, 0, magic) || magic != kSimpleSparseMagic) return std::nullopt;
-  if (!ReadLe64(bytes, 8, header.offset) || !ReadLe64(bytes, 16, header.length) || !ReadLe32(bytes, 24, header.dataCrc)) {
+  if (!ReadLe64(bytes, 8, header.offset) || !ReadLe64(bytes, 16, header.length) ||
+      !ReadLe32(bytes, 24, header.dataCrc)) {
     return std::nullopt;
   }
   return header;
@@ -50,7 +51,8 @@ std::optional<std::unordered_map<std::uint64_t, std::int64_t>> ParseSimpleIndex(
   }
   if (bytes.size() < kIndexHeaderSize + 8) return std::nullopt;
   if (magic != kSimpleIndexMagic || version != kIndexVersion || payloadSize != bytes.size() - 8) return std::nullopt;
-  if (static_cast<std::uint32_t>(crc32(0, bytes.data() + 8, static_cast<uInt>(bytes.size() - 8))) != crc) return std::nullopt;
+  if (static_cast<std::uint32_t>(crc32(0, bytes.data() + 8, static_cast<uInt>(bytes.size() - 8))) != crc)
+    return std::nullopt;
   if (count > (bytes.size() - kIndexHeaderSize) / kIndexRecordSize) return std::nullopt;
   std::unordered_map<std::uint64_t, std::int64_t> lastUsed;
   lastUsed.reserve(static_cast<std::size_t>(count));

@@ -64,7 +64,8 @@ std::optional<SimpleEntryLayout> ReadSimpleEntry(ByteSource& file) {
   layout.bodyCrc = eof1->dataCrc;
   layout.stream0.assign(middle->begin() + kSimpleEofSize, middle->end());
   if (eof0->flags & SimpleFileEof::kHasCrc32) {
-    const auto crc = static_cast<std::uint32_t>(crc32(0, layout.stream0.data(), static_cast<uInt>(layout.stream0.size())));
+    const auto crc =
+        static_cast<std::uint32_t>(crc32(0, layout.stream0.data(), static_cast<uInt>(layout.stream0.size())));
     if (crc != eof0->dataCrc) return std::nullopt;
   }
   return layout;
@@ -91,11 +92,12 @@ std::optional<std::vector<SparseRange>> ReadSparseRanges(ByteSource& file, const
 }
 
 std::vector<BodyPiece> AssembleSparseBody(std::vector<SparseRange> ranges, std::uint64_t total) {
-  std::sort(ranges.begin(), ranges.end(), [](const SparseRange& a, const SparseRange& b) { return a.offset < b.offset; });
+  std::sort(ranges.begin(), ranges.end(),
+            [](const SparseRange& a, const SparseRange& b) { return a.offset < b.offset; });
   std::vector<BodyPiece> pieces;
   std::uint64_t covered = 0;
   for (const SparseRange& range : ranges) {
-    if (range.length > UINT64_MAX - range.offset) return {};  // a range that ends past any resource
+    if (range.length > UINT64_MAX - range.offset) return {};                    // a range that ends past any resource
     if (range.length == 0 || range.offset + range.length <= covered) continue;  // nothing new
     if (range.offset > covered || range.offset + range.length > total) return {};  // a gap, or past the end
     BodyPiece piece;

@@ -23,7 +23,7 @@ struct SimpleEntryLayout {
 std::optional<SimpleEntryLayout> ReadSimpleEntry(ByteSource& file);
 
 struct SparseRange {
-  std::uint64_t offset = 0;      // in the resource
+  std::uint64_t offset = 0;  // in the resource
   std::uint64_t length = 0;
   std::uint32_t dataCrc = 0;
   std::uint64_t fileOffset = 0;  // of the data in the "_s" file

@@ -13,10 +13,10 @@ namespace {
 
 struct ChromiumFamily {
   const char* browser;
-  const char* linuxCache;    // below the cache home
-  const char* snapName;      // ~/snap/<name>/common/.cache/<linuxCache>
-  const char* flatpakId;     // ~/.var/app/<id>/cache/<linuxCache>
-  const char* windowsData;   // below %LOCALAPPDATA%
+  const char* linuxCache;   // below the cache home
+  const char* snapName;     // ~/snap/<name>/common/.cache/<linuxCache>
+  const char* flatpakId;    // ~/.var/app/<id>/cache/<linuxCache>
+  const char* windowsData;  // below %LOCALAPPDATA%
 };
 
 const ChromiumFamily kChromiumFamily[] = {

@@ -16,11 +16,11 @@ std::vector<CandidateFolder> CandidateCacheFolders();
 
 // The same, below explicit roots; for tests and for the search above.
 struct UserRoots {
-  std::string home;         // $HOME (Linux)
-  std::string cacheHome;    // $XDG_CACHE_HOME or ~/.cache
-  std::string configHome;   // $XDG_CONFIG_HOME or ~/.config
-  std::string localAppData; // %LOCALAPPDATA% (Windows)
-  std::string appData;      // %APPDATA% (Windows)
+  std::string home;          // $HOME (Linux)
+  std::string cacheHome;     // $XDG_CACHE_HOME or ~/.cache
+  std::string configHome;    // $XDG_CONFIG_HOME or ~/.config
+  std::string localAppData;  // %LOCALAPPDATA% (Windows)
+  std::string appData;       // %APPDATA% (Windows)
 };
 UserRoots CurrentUserRoots();
 std::vector<CandidateFolder> CandidateCacheFolders(const UserRoots& roots);

@@ -23,7 +23,8 @@ std::optional<Cache2EntryLayout> ReadCache2Entry(ByteSource& file) {
   std::optional<std::vector<std::uint8_t>> separate;
   Bytes block;
   if (trailer->dataSize >= tailAt) {
-    block = Bytes(*tail).subspan(static_cast<std::size_t>(trailer->dataSize - tailAt), static_cast<std::size_t>(metadataLength));
+    block = Bytes(*tail).subspan(static_cast<std::size_t>(trailer->dataSize - tailAt),
+                                 static_cast<std::size_t>(metadataLength));
   } else {
     separate = file.Read(trailer->dataSize, metadataLength);
     if (!separate) return std::nullopt;

@@ -19,7 +19,8 @@ bool IsEntryName(std::string_view name) {
 }
 
 // The body as pieces of at most one chunk, each checked by its chunk hash when it is a whole chunk.
-std::vector<BodyPiece> ChunkPieces(std::uint64_t bodyLength, std::uint32_t dataSize, const std::vector<std::uint16_t>& hashes) {
+std::vector<BodyPiece> ChunkPieces(std::uint64_t bodyLength, std::uint32_t dataSize,
+                                   const std::vector<std::uint16_t>& hashes) {
   std::vector<BodyPiece> pieces;
   for (std::uint64_t at = 0, chunk = 0; at < bodyLength; at += kCache2ChunkSize, ++chunk) {
     BodyPiece piece;

@@ -72,9 +72,9 @@ class WinInetCursor : public CacheEntryCursor {
   static void Convert(const INTERNET_CACHE_ENTRY_INFOA& info, CacheEntry& entry) {
     entry.url = Text(info.lpszSourceUrlName);
     entry.localPath = Text(info.lpszLocalFileName);
-    entry.headers = info.lpHeaderInfo ? std::string(reinterpret_cast<const char*>(info.lpHeaderInfo),
-                                                    info.dwHeaderInfoSize)
-                                      : std::string();
+    entry.headers = info.lpHeaderInfo
+                        ? std::string(reinterpret_cast<const char*>(info.lpHeaderInfo), info.dwHeaderInfoSize)
+                        : std::string();
     entry.extension = Text(info.lpszFileExtension);
     entry.type = info.CacheEntryType;
     entry.useCount = info.dwUseCount;

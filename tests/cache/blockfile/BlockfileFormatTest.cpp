@@ -13,7 +13,8 @@ namespace {
 
 std::vector<std::uint8_t> FromHex(const std::string& hex) {
   std::vector<std::uint8_t> out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
 
@@ -96,8 +97,8 @@ TEST(BlockfileFormatTest, DecodesAddresses) {
   EXPECT_TRUE(StreamPlacementIsSane(16384, Address(0xc3030008)));
   EXPECT_FALSE(StreamPlacementIsSane(16385, Address(0xc3030008)));  // too large for blocks
   EXPECT_TRUE(StreamPlacementIsSane(16385, Address(0x80000004)));
-  EXPECT_FALSE(StreamPlacementIsSane(100, Address(0x80000004)));    // too small for a file of its own
-  EXPECT_FALSE(StreamPlacementIsSane(30, Address(0x90000008)));     // rankings blocks hold no streams
+  EXPECT_FALSE(StreamPlacementIsSane(100, Address(0x80000004)));  // too small for a file of its own
+  EXPECT_FALSE(StreamPlacementIsSane(30, Address(0x90000008)));   // rankings blocks hold no streams
 }
 
 TEST(BlockfileFormatTest, IndexHeaderNeedsTheWholeTable) {

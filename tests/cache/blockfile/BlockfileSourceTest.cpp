@@ -75,9 +75,9 @@ TEST_F(BlockfileSourceTest, ListsAndCopiesBodiesFromEveryPlaceTheyCanLie) {
   entries.back().lastUsed = 13311111111111111;
   for (const auto& e : entries) cache.Add(e);
   cache.Write(folder_);
-  ASSERT_NE(cache.At(longKey.key).longKey >> 28, 0u);         // long key in blocks
-  ASSERT_EQ(cache.At(fileKey.key).longKey >> 28, 8u);         // long key in a file of its own
-  ASSERT_EQ(cache.At(twoBlockKey.key).entry >> 24 & 3, 1u);   // inline key in a two-block entry
+  ASSERT_NE(cache.At(longKey.key).longKey >> 28, 0u);        // long key in blocks
+  ASSERT_EQ(cache.At(fileKey.key).longKey >> 28, 8u);        // long key in a file of its own
+  ASSERT_EQ(cache.At(twoBlockKey.key).entry >> 24 & 3, 1u);  // inline key in a two-block entry
 
   const auto listed = List();
   ASSERT_EQ(listed.size(), entries.size());
@@ -120,8 +120,9 @@ TEST_F(BlockfileSourceTest, LeavesOutEntriesThatAreNotCleanOrDoNotHoldTogether) 
   const BlockfileEntry wrongKey = Picture("http://h/wrong-key.jpg", 900, 14);
   BlockfileEntry badSize = Picture("http://h/bad-size.jpg", 900, 15);
   badSize.addContentLength = false;  // only the blocks can tell that the size is wrong
-  for (const BlockfileEntry* e : std::initializer_list<const BlockfileEntry*>{&good, &dirty, &evicted, &child, &badEntryHash, &badNodeHash,
-                        &wrongContents, &freedBody, &freedEntry, &shortFile, &wrongKey, &badSize}) {
+  for (const BlockfileEntry* e : std::initializer_list<const BlockfileEntry*>{
+           &good, &dirty, &evicted, &child, &badEntryHash, &badNodeHash, &wrongContents, &freedBody, &freedEntry,
+           &shortFile, &wrongKey, &badSize}) {
     cache.Add(*e);
   }
   auto bytesAt = [&](std::uint32_t address) { return cache.Locate(address); };
@@ -146,7 +147,8 @@ TEST_F(BlockfileSourceTest, LeavesOutEntriesThatAreNotCleanOrDoNotHoldTogether) 
     WriteBytes(JoinPath(folder_, name), copy.Files().at(name));
   }
   Patch(bytesAt(cache.At(badEntryHash.key).entry).first, bytesAt(cache.At(badEntryHash.key).entry).second + 44, "\x01");
-  Patch(bytesAt(cache.At(badNodeHash.key).rankings).first, bytesAt(cache.At(badNodeHash.key).rankings).second + 1, "\x01");
+  Patch(bytesAt(cache.At(badNodeHash.key).rankings).first, bytesAt(cache.At(badNodeHash.key).rankings).second + 1,
+        "\x01");
   MarkFree(cache, cache.At(freedBody.key).streams[1]);
   MarkFree(cache, cache.At(freedEntry.key).entry);
   const std::string shortPath = JoinPath(folder_, cache.Locate(cache.At(shortFile.key).streams[1]).first);
@@ -172,15 +174,15 @@ TEST_F(BlockfileSourceTest, SurvivesDamagedIndexAndBlockHeaders) {
   };
   cache.Write(folder_);
   EXPECT_EQ(List().size(), 20u);
-  EXPECT_EQ(listWith("index", 0, "\xc3\xca\x03\xc2"), 0u);                   // magic
-  EXPECT_EQ(listWith("index", 28, std::string("\x00\x10\x00\x00", 4)), 0u);  // a table past the file's end
-  EXPECT_EQ(listWith("index", 28, std::string("\x03\x00\x00\x00", 4)), 0u);  // not a power of two
-  EXPECT_EQ(listWith("index", 0, "", 300), 0u);                             // shorter than its header
-  EXPECT_EQ(listWith("data_1", 0, "XXXX"), 0u);                             // the entries' block file
+  EXPECT_EQ(listWith("index", 0, "\xc3\xca\x03\xc2"), 0u);                    // magic
+  EXPECT_EQ(listWith("index", 28, std::string("\x00\x10\x00\x00", 4)), 0u);   // a table past the file's end
+  EXPECT_EQ(listWith("index", 28, std::string("\x03\x00\x00\x00", 4)), 0u);   // not a power of two
+  EXPECT_EQ(listWith("index", 0, "", 300), 0u);                               // shorter than its header
+  EXPECT_EQ(listWith("data_1", 0, "XXXX"), 0u);                               // the entries' block file
   EXPECT_EQ(listWith("data_0", 12, std::string("\x00\x01\x00\x00", 4)), 0u);  // block size 256 in the rankings file
   EXPECT_EQ(listWith("data_1", 20, std::string("\x00\x00\x01\x00", 4)), 0u);  // more blocks than the file holds
-  EXPECT_EQ(listWith("data_1", 80, std::string(8112, '\0')), 0u);            // nothing allocated
-  EXPECT_EQ(listWith("data_1", 0, "", 8192 + 256 * 5), 0u);                  // cut short
+  EXPECT_EQ(listWith("data_1", 80, std::string(8112, '\0')), 0u);             // nothing allocated
+  EXPECT_EQ(listWith("data_1", 0, "", 8192 + 256 * 5), 0u);                   // cut short
   // Garbage in the hash table: slots that point anywhere are passed over.
   std::string table;
   for (int i = 0; i < 64; ++i) table += std::string("\x01\x00\xff\xa3", 4);
@@ -275,4 +277,3 @@ TEST_F(BlockfileSourceTest, CopyThatRacesARewriteIsRefused) {
   }));
   EXPECT_TRUE(rewritten);
 }
-

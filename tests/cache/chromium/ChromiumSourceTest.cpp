@@ -45,7 +45,8 @@ TEST_F(ChromiumSourceTest, ReadsEveryKeyForm) {
   subframe.addContentLength = false;  // chunked: the browser's end record alone proves it whole
   ChromiumEntry oldKey = Picture("http://h/old.gif", 700, 5);
   oldKey.key = "http://h/old.gif";
-  for (const auto* entry : {&withSha, &withoutSha, &partitioned, &subframe, &oldKey}) WriteChromiumEntry(folder_, *entry);
+  for (const auto* entry : {&withSha, &withoutSha, &partitioned, &subframe, &oldKey})
+    WriteChromiumEntry(folder_, *entry);
 
   ChromiumSimpleCacheSource source(folder_);
   auto entries = ListByUrl(source);
@@ -53,9 +54,10 @@ TEST_F(ChromiumSourceTest, ReadsEveryKeyForm) {
   EXPECT_EQ(entries.at("http://h/a.jpg").localPath, EntryPath(withSha) + kPathSeparator + "a.jpg");
 
   for (const auto* entry : {&withSha, &withoutSha, &partitioned, &subframe, &oldKey}) {
-    const std::string url = entry == &partitioned ? "http://127.0.0.1:45867/photos/at@2x.jpg"
-                            : entry == &subframe  ? "https://h/img/12345"
-                            : entry->key.starts_with("1/0/") ? entry->key.substr(4) : entry->key;
+    const std::string url = entry == &partitioned            ? "http://127.0.0.1:45867/photos/at@2x.jpg"
+                            : entry == &subframe             ? "https://h/img/12345"
+                            : entry->key.starts_with("1/0/") ? entry->key.substr(4)
+                                                             : entry->key;
     ASSERT_TRUE(entries.count(url)) << url;
     EXPECT_EQ(CopyOut(entries.at(url).localPath), entry->body) << url;
   }
@@ -91,7 +93,8 @@ TEST_F(ChromiumSourceTest, LastAccessIsTheLaterOfIndexTimeAndFileTime) {
   const ChromiumEntry reused = Picture("http://h/reused.jpg", 100, 1);
   const ChromiumEntry fresh = Picture("http://h/fresh.jpg", 100, 2);
   const ChromiumEntry unindexed = Picture("http://h/new.jpg", 100, 3);
-  for (const auto* entry : {&reused, &fresh, &unindexed}) SetModificationTime(WriteChromiumEntry(folder_, *entry), 1700000000);
+  for (const auto* entry : {&reused, &fresh, &unindexed})
+    SetModificationTime(WriteChromiumEntry(folder_, *entry), 1700000000);
   const std::int64_t secondsTo1970 = 11644473600;
   WriteChromiumIndex(folder_, {{ChromiumHash(reused.key), (1700000500 + secondsTo1970) * 1000000},
                                {ChromiumHash(fresh.key), (1699999000 + secondsTo1970) * 1000000}});
@@ -117,8 +120,8 @@ TEST_F(ChromiumSourceTest, SparseEntriesAreAssembledOnlyWhenWhole) {
   WriteChromiumEntry(folder_, head);
   const std::string sparsePath = JoinPath(folder_, ChromiumHashName(head.key) + "_s");
   // Ranges stored out of order, one overlapping its neighbour.
-  WriteBytes(sparsePath, ChromiumSparseBytes(head.key, {{3810, video.substr(3810, 40000)},
-                                                        {0, video.substr(0, 3810)}}));
+  WriteBytes(sparsePath,
+             ChromiumSparseBytes(head.key, {{3810, video.substr(3810, 40000)}, {0, video.substr(0, 3810)}}));
   ChromiumSimpleCacheSource source(folder_);
   EXPECT_TRUE(ListByUrl(source).empty());  // bytes 43810.. are missing
 
@@ -160,4 +163,3 @@ TEST_F(ChromiumSourceTest, RecognisesSimpleAndBlockfileFolders) {
   EXPECT_TRUE(ListByUrl(source).empty());
   EXPECT_FALSE(IsChromiumSimpleCacheFolder(JoinPath(folder_, "absent")));
 }
-

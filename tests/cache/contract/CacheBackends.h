@@ -78,18 +78,27 @@ class FilePerEntryBackend : public CacheBackend {
 
 class ChromiumSimpleBackend : public FilePerEntryBackend {
  public:
-  explicit ChromiumSimpleBackend(const TempDir& temp) : folder_(temp.Sub("Cache_Data")) { fixtures::WriteChromiumIndexMarker(folder_); }
-  std::unique_ptr<BrowserCacheSource> Open() const override { return std::make_unique<ChromiumSimpleCacheSource>(folder_); }
+  explicit ChromiumSimpleBackend(const TempDir& temp) : folder_(temp.Sub("Cache_Data")) {
+    fixtures::WriteChromiumIndexMarker(folder_);
+  }
+  std::unique_ptr<BrowserCacheSource> Open() const override {
+    return std::make_unique<ChromiumSimpleCacheSource>(folder_);
+  }
 
  protected:
   static fixtures::ChromiumEntry Entry(const StoredResponse& response) {
-    return {.key = "1/0/" + response.url, .body = response.body, .headers = response.headers,
-            .addContentLength = response.addContentLength, .truncatedFlag = response.truncated};
+    return {.key = "1/0/" + response.url,
+            .body = response.body,
+            .headers = response.headers,
+            .addContentLength = response.addContentLength,
+            .truncatedFlag = response.truncated};
   }
   std::string PathOf(const std::string& url) const override {
     return JoinPath(folder_, fixtures::ChromiumHashName("1/0/" + url) + "_0");
   }
-  std::string BytesOf(const StoredResponse& response) const override { return fixtures::ChromiumEntryBytes(Entry(response)); }
+  std::string BytesOf(const StoredResponse& response) const override {
+    return fixtures::ChromiumEntryBytes(Entry(response));
+  }
   std::string UnfinishedBytesOf(const StoredResponse& response, Stage stage) const override {
     const std::string bytes = BytesOf(response);
     return stage == Stage::kPartOfTheBody ? bytes.substr(0, BodyOffset(response) + response.body.size() * 2 / 5)
@@ -109,12 +118,14 @@ class FirefoxBackend : public FilePerEntryBackend {
  protected:
   // Firefox keeps no mark of a cut response: it is a body shorter than its Content-Length.
   static fixtures::FirefoxEntry Entry(const StoredResponse& response) {
-    fixtures::FirefoxEntry entry{.key = "O^partitionKey=%28http%2Ch%29,:" + response.url, .body = response.body, .responseHead = ""};
+    fixtures::FirefoxEntry entry{
+        .key = "O^partitionKey=%28http%2Ch%29,:" + response.url, .body = response.body, .responseHead = ""};
     for (const std::string& line : response.headers) entry.responseHead += line + "\r\n";
     entry.addContentLength = response.addContentLength;
     if (response.truncated && !response.body.empty()) {
       entry.addContentLength = false;
-      if (response.addContentLength) entry.responseHead += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+      if (response.addContentLength)
+        entry.responseHead += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
       entry.body.pop_back();
     }
     return entry;
@@ -122,7 +133,9 @@ class FirefoxBackend : public FilePerEntryBackend {
   std::string PathOf(const std::string& url) const override {
     return JoinPath(JoinPath(folder_, "entries"), fixtures::FirefoxFileName("O^partitionKey=%28http%2Ch%29,:" + url));
   }
-  std::string BytesOf(const StoredResponse& response) const override { return fixtures::FirefoxEntryBytes(Entry(response)); }
+  std::string BytesOf(const StoredResponse& response) const override {
+    return fixtures::FirefoxEntryBytes(Entry(response));
+  }
   // The body goes first; eight 0xFF bytes hold the place of the metadata written last.
   std::string UnfinishedBytesOf(const StoredResponse& response, Stage stage) const override {
     const std::string& body = response.body;
@@ -168,10 +181,13 @@ class BlockfileBackend : public CacheBackend {
 
  private:
   fixtures::BlockfileEntry& Put(const StoredResponse& response) {
-    fixtures::BlockfileEntry entry{.key = "1/0/_dk_http://h http://h " + response.url, .body = response.body,
-                                   .headers = response.headers, .addContentLength = response.addContentLength,
+    fixtures::BlockfileEntry entry{.key = "1/0/_dk_http://h http://h " + response.url,
+                                   .body = response.body,
+                                   .headers = response.headers,
+                                   .addContentLength = response.addContentLength,
                                    .truncatedFlag = response.truncated};
-    const auto existing = std::find_if(entries_.begin(), entries_.end(), [&](const auto& e) { return e.key == entry.key; });
+    const auto existing =
+        std::find_if(entries_.begin(), entries_.end(), [&](const auto& e) { return e.key == entry.key; });
     if (existing == entries_.end()) return entries_.emplace_back(std::move(entry));
     entry.created = existing->created + 1000000;  // a replaced response is a new entry to the browser
     *existing = std::move(entry);

@@ -95,7 +95,8 @@ TYPED_TEST(CacheSourceContract, LeavesOutWhatIsNotAWholeResponse) {
   StoredResponse unknownCoding = this->Picture("http://h/z.jpg", 400, 8);
   unknownCoding.headers.push_back("Content-Encoding: zstd");
   StoredResponse notWeb = this->Picture("chrome-extension://abc/x.png", 400, 9);
-  for (const auto* response : {&notFound, &empty, &truncated, &shortBody, &partial, &wholeRange, &unknownCoding, &notWeb}) {
+  for (const auto* response :
+       {&notFound, &empty, &truncated, &shortBody, &partial, &wholeRange, &unknownCoding, &notWeb}) {
     this->backend_.Write(*response);
   }
 
@@ -140,7 +141,11 @@ TYPED_TEST(CacheSourceContract, FailedCheckRefusesTheCopyAndKeepsTheEntryOutUnti
 
 TYPED_TEST(CacheSourceContract, CodedBodiesAreSizedAndCopiedDecoded) {
   const std::string picture = PictureBytes(300000, 7) + std::string(300000, 'x');
-  struct Coded { const char* name; const char* coding; std::string stored; };
+  struct Coded {
+    const char* name;
+    const char* coding;
+    std::string stored;
+  };
   const std::vector<Coded> coded{{"g.bmp", "gzip", fixtures::Gzip(picture)},
                                  {"d.bmp", "deflate", fixtures::Deflate(picture, true)},
                                  {"b.bmp", "br", fixtures::Brotli(picture)},

@@ -40,7 +40,7 @@ TEST(Cache2KeyTest, UrlFollowsTheTags) {
             "http://127.0.0.1:37127/gz/gz.bmp");
   EXPECT_EQ(UrlFromCache2Key("a,:https://x/v1/"), "https://x/v1/");
   EXPECT_EQ(UrlFromCache2Key("~1234,,5,:http://h/a,b.jpg"), "http://h/a,b.jpg");  // a doubled comma inside a value
-  EXPECT_EQ(UrlFromCache2Key("O^x=:y,a,:http://h/p.png"), "http://h/p.png");  // ":" inside a value
+  EXPECT_EQ(UrlFromCache2Key("O^x=:y,a,:http://h/p.png"), "http://h/p.png");      // ":" inside a value
   EXPECT_EQ(UrlFromCache2Key(":about:home"), "about:home");
   EXPECT_EQ(UrlFromCache2Key("a,b"), "");
   EXPECT_EQ(UrlFromCache2Key("O^unterminated"), "");
@@ -107,7 +107,8 @@ TEST_F(FirefoxSourceTest, LeavesOutWhatIsNoHttpEntryOfThisVersion) {
   std::filesystem::create_directories(JoinPath(folder_, "doomed"));
   WriteBytes(JoinPath(JoinPath(folder_, "doomed"), "1234"), FirefoxEntryBytes(Picture("http://h/doomed.jpg", 500, 11)));
   WriteBytes(JoinPath(folder_, "ce_T151c2VyQ29udGV4dElkPTUs"), "");
-  WriteBytes(JoinPath(JoinPath(folder_, "entries"), "not-an-entry"), FirefoxEntryBytes(Picture("http://h/x.jpg", 500, 12)));
+  WriteBytes(JoinPath(JoinPath(folder_, "entries"), "not-an-entry"),
+             FirefoxEntryBytes(Picture("http://h/x.jpg", 500, 12)));
 
   FirefoxCacheSource source(folder_);
   const auto entries = ListByUrl(source);
