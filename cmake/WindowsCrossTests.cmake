@@ -18,9 +18,13 @@ function(gtest_discover_tests target)
   add_test(NAME ${target} COMMAND ${target})
 endfunction()
 
-# The suites built and run under Wine: those written for Windows, and the platform-neutral core
-# suites, whose page helpers and paths have Windows counterparts.
+# The suites built and run under Wine: those written for Windows, the platform-neutral core
+# suites, whose page helpers and paths have Windows counterparts, and with the window the window's
+# suite on the offscreen platform.
 set(TAVRIN_WINDOWS_TEST_DIRS windows memory harvest)
+if(TAVRIN_BUILD_GUI)
+  list(APPEND TAVRIN_WINDOWS_TEST_DIRS main)
+endif()
 foreach(dir ${TAVRIN_WINDOWS_TEST_DIRS})
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})

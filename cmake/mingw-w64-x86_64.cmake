@@ -10,6 +10,14 @@ set(CMAKE_CXX_COMPILER ${TAVRIN_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${TAVRIN_MINGW_TRIPLET}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${TAVRIN_MINGW_TRIPLET})
+# The static Qt for MinGW (scripts/build-qt-mingw.sh) when the window is built; its moc, rcc and
+# uic are the build machine's own, of the same version.
+if(TAVRIN_QT_MINGW_PREFIX)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${TAVRIN_QT_MINGW_PREFIX})
+  list(APPEND CMAKE_PREFIX_PATH ${TAVRIN_QT_MINGW_PREFIX})
+  set(QT_HOST_PATH /usr)
+  set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -10,10 +10,12 @@ tavrin_install_packages
 BUILD=build-mingw
 started=$(date +%s)
 
+QT_MINGW=$(scripts/build-qt-mingw.sh)
 cmake -S . -B "$BUILD" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo "${TAVRIN_LAUNCHER[@]}" \
-  -DTAVRIN_BUILD_GUI=OFF -DTAVRIN_BUILD_BENCH=OFF -DTAVRIN_BUILD_FUZZ=OFF -DTAVRIN_BUILD_TESTS=ON
+  -DTAVRIN_QT_MINGW_PREFIX="$QT_MINGW" \
+  -DTAVRIN_BUILD_GUI=ON -DTAVRIN_BUILD_BENCH=OFF -DTAVRIN_BUILD_FUZZ=OFF -DTAVRIN_BUILD_TESTS=ON
 cmake --build "$BUILD" -j2
 
 # A prefix of our own, so nothing of the user's ~/.wine is read or changed, and every run starts
@@ -56,7 +58,7 @@ export TAVRIN_TEST_HTTP_ROOT
 # Wine must reach the server before any test relies on it.
 timeout 120 wine "$BUILD/bin/tavrin-fetch-urls.exe" "$TAVRIN_TEST_HTTP_ROOT/ready/check.jpg?size=10" >/dev/null
 
-ctest --test-dir "$BUILD" --output-on-failure --timeout 600
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$BUILD" --output-on-failure --timeout 600
 
 # The headless harvest, end to end: pictures that WinInet cached are copied by
 # tavrin-harvest.exe --dest, byte for byte, under the names the cache files give them, and a second
@@ -131,5 +133,6 @@ sys.stdout.buffer.write(p.body_for(sys.argv[1], int(sys.argv[2])))" "$path" "${s
   echo "tavrin-harvest.exe under Wine: ${#expected[@]} pictures copied from the URL cache, none again"
 }
 check_tavrin_harvest_cli
+scripts/package-windows.sh >/dev/null
 
 echo "Windows tests under Wine took $(( $(date +%s) - started )) s"

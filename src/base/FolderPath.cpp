@@ -1,5 +1,7 @@
 #include "base/FolderPath.h"
 
+#include <algorithm>
+
 #include "base/PathText.h"
 
 #ifdef _WIN32
@@ -109,6 +111,10 @@ bool PathExists(const std::string& path) {
 bool CreateFolderPath(std::string path) {
   try {
     std::string w = std::move(path);
+#ifdef _WIN32
+    // Windows takes "/" as a separator too: a folder typed with it is created level by level.
+    std::replace(w.begin(), w.end(), '/', kPathSeparator);
+#endif
     if (w.empty() || w.back() != kPathSeparator) w += kPathSeparator;
     std::size_t p = 1;
     do {

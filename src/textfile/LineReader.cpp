@@ -21,13 +21,28 @@ int LastOpenError() {
 #endif
 }
 
+// The error for a file that could not be opened for reading. A folder gives the same error on
+// every platform (Windows reports it as access denied, which would read as a permissions problem).
+[[noreturn]] void RaiseOpenError(const std::string& path) {
+  const int error = LastOpenError();
+#ifdef _WIN32
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
+  }
+#else
+  (void)path;
+#endif
+  throw NumberedError::FromSystemError(error);
+}
+
 }  // namespace
 
 void LineReader::Open(const std::string& path) {
   Close();
   errno = 0;
   file_ = std::fopen(path.c_str(), "rb");
-  if (!file_) throw NumberedError::FromSystemError(LastOpenError());
+  if (!file_) RaiseOpenError(path);
 #ifndef _WIN32
   // A folder opens for reading here and only fails at the first read, which would look like an
   // empty file; it is refused as the open of a folder is elsewhere.
@@ -76,7 +91,7 @@ void LineReader::Close() {
 std::string ReadWholeFile(const std::string& path) {
   errno = 0;
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) throw NumberedError::FromSystemError(LastOpenError());
+  if (!file) RaiseOpenError(path);
   std::string bytes;
   char chunk[65536];
   for (;;) {

@@ -15,7 +15,13 @@ window as a window manager does must leave "Folders.txt" (the destination first)
 
     test_window_end_to_end.py --tavrin build/bin/tavrin --workdir DIR
 
-A missing browser, Xvfb or xdotool is a failure, never a skip. The screenshot is kept as
+With --wine-fetcher, the same steps drive the Windows build instead: `tavrin.exe` runs under Wine
+(in the prefix WINEPREFIX names) as a real Windows window, in a Traditional Chinese locale (ANSI
+code page 950); the destination has Chinese characters in its name; the pictures reach the
+system's URL cache through WinInet (the fetcher given) instead of a browser; and "Folders.txt"
+must hold the destination in the ANSI code page.
+
+A missing browser, Wine, Xvfb or xdotool is a failure, never a skip. The screenshot is kept as
 DIR/window.png. Exit status 0 when everything matched, 1 otherwise.
 """
 from __future__ import annotations
@@ -24,6 +30,7 @@ import argparse
 import ctypes
 import ctypes.util
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -45,7 +52,9 @@ SCREEN = "-screen 0 1280x1024x24"
 # decoded); the controls keep their design places, in pixels from the client area's corner.
 WINDOW_SIZE = (1200, 900)
 TWIPS_PER_PIXEL = 15
-CONTROL_TWIPS = {"cboFolder": (1560, 120, 4692, 276), "cmdStart": (6960, 120, 975, 375)}
+CONTROL_TWIPS = {"cboFolder": (1560, 120, 4692, 276), "cmdStart": (6960, 120, 975, 375),
+                 "txtFileExtList": (3840, 600, 5172, 375)}
+
 PANE_TOP_TWIPS = 1080
 TICK_SECONDS = 6
 COPY_WAIT_SECONDS = 3 * TICK_SECONDS + 10
@@ -81,6 +90,13 @@ def control_centre(origin: tuple[int, int], name: str, along: float = 0.5) -> tu
 def click(x: int, y: int) -> None:
     run(["xdotool", "mousemove", "--sync", str(x), str(y)])
     run(["xdotool", "click", "1"])
+
+
+def type_into(origin: tuple[int, int], control: str, text: str) -> None:
+    """Replaces the text of a field as a person does: click, select all, type."""
+    click(*control_centre(origin, control, along=0.3))
+    run(["xdotool", "key", "--clearmodifiers", "ctrl+a"])
+    run(["xdotool", "type", "--delay", "15", text], timeout=60)
 
 
 def close_window(window: int) -> None:
@@ -188,6 +204,7 @@ def expected_copies(origin: str, items: list[corpus.Item]) -> dict[str, corpus.I
 
 
 def folder_problems(dest: Path, expected: dict[str, corpus.Item]) -> list[str]:
+    """What the destination lacks, holds wrongly, or holds beyond the copies expected."""
     problems = []
     present = {p.name: p for p in dest.iterdir()} if dest.is_dir() else {}
     for name, item in sorted(expected.items()):
@@ -200,9 +217,11 @@ def folder_problems(dest: Path, expected: dict[str, corpus.Item]) -> list[str]:
     return problems
 
 
-def shown_thumbnails(log_path: Path) -> set[str]:
-    text = log_path.read_text(errors="replace") if log_path.exists() else ""
-    return {Path(line.split(": ", 1)[1]).name for line in text.splitlines() if line.startswith("thumbnail shown: ")}
+def shown_thumbnails(log_path: Path, encoding: str) -> set[str]:
+    """The names of the files the window reported as shown (paths in the system's 8-bit text)."""
+    text = log_path.read_bytes().decode(encoding, errors="replace") if log_path.exists() else ""
+    return {re.split(r"[/\\]", line.split(": ", 1)[1])[-1] for line in text.splitlines()
+            if line.startswith("thumbnail shown: ")}
 
 
 def wait_for(condition, seconds: float, step: float = 0.5) -> bool:
@@ -214,74 +233,153 @@ def wait_for(condition, seconds: float, step: float = 0.5) -> bool:
     return condition()
 
 
-def end_to_end(tavrin: Path, workdir: Path) -> list[str]:
+class LinuxWindow:
+    """The Linux build: Chromium fills the cache discovery finds under XDG_CACHE_HOME."""
+    text_encoding = "utf-8"
+    ext_list = None  # the window's default list is kept
+    thumbnail_types = {"image/jpeg", "image/png", "image/gif", "image/bmp", "image/webp"}
+
+    def __init__(self, tavrin: Path, workdir: Path):
+        browser_cache.find_executable("chromium")
+        self.workdir = workdir
+        self.program = workdir / "program"
+        self.home = workdir / "home"
+        for folder in (self.program, self.home):
+            folder.mkdir(parents=True)
+        self.executable = self.program / "tavrin"
+        shutil.copy2(tavrin, self.executable)
+        self.env = dict(os.environ)
+        self.env.update(HOME=str(self.home), XDG_CACHE_HOME=str(self.home / ".cache"),
+                        XDG_CONFIG_HOME=str(self.home / ".config"), XDG_DATA_HOME=str(self.home / ".local/share"),
+                        TAVRIN_TRACE_THUMBNAILS="1")
+        self.env.pop("QT_QPA_PLATFORM", None)
+        self.dest = workdir / "captured" / "pictures"
+        self.typed_dest = str(self.dest)
+
+    def command(self) -> list[str]:
+        return [str(self.executable)]
+
+    def fill_cache(self) -> tuple[dict[str, corpus.Item], list[str]]:
+        """Browses the corpus; returns the copies the window must make, and what went wrong."""
+        items = corpus.build_corpus()
+        server = browser_cache.CorpusServer(items)
+        serving = threading.Thread(target=server.serve_forever, daemon=True)
+        serving.start()
+        try:
+            info = run_chromium(server, self.env, self.home / ".config" / "chromium", self.workdir / "chromium.log")
+        finally:
+            server.shutdown()
+            server.server_close()
+        cache = self.home / ".cache" / "chromium" / "Default" / "Cache" / "Cache_Data"
+        if not cache.is_dir():
+            found = sorted(str(p) for p in self.workdir.rglob("Cache_Data"))
+            raise Failure(f"Chromium's cache is not at {cache}, where discovery looks; found: {found or 'none'}")
+        info["cache"] = str(cache)
+        # Only what the window must copy needs to be in the cache here; whether the browser stored
+        # the other items (a 404, a too-small picture) in time does not bear on this test.
+        expected = expected_copies(server.origin, items)
+        problems = browser_cache.check_cache("chromium", info, list(expected.values()), server.origin)
+        log(f"chromium done; cache at {cache} ({info.get('entry_files', 0)} entry files)")
+        return expected, [f"browser did not cache the corpus: {p}" for p in problems]
+
+
+class WineWindow:
+    """The Windows build under Wine: WinInet's URL cache is filled by fetching the corpus."""
+    # Traditional Chinese: the ANSI code page is 950, so names with Chinese characters are ANSI text.
+    locale = "zh_TW.UTF-8"
+    text_encoding = "cp950"
+    # Wine keeps fetched files without an extension ("photo[0]"), so "*." admits them.
+    ext_list = "*.;" + WINDOW_EXT_LIST
+    # Qt's own readers only: the static Windows build carries no WebP reader.
+    thumbnail_types = {"image/jpeg", "image/png", "image/gif", "image/bmp"}
+
+    def __init__(self, tavrin: Path, workdir: Path, fetcher: Path):
+        if not shutil.which("wine") or not os.environ.get("WINEPREFIX"):
+            raise Failure("Wine and a prefix (WINEPREFIX) are needed: scripts/test-windows.sh sets them up")
+        self.workdir = workdir
+        self.fetcher = fetcher
+        self.program = workdir / "program"
+        self.program.mkdir(parents=True)
+        self.executable = self.program / "tavrin.exe"
+        shutil.copy2(tavrin, self.executable)
+        self.env = dict(os.environ, LANG=self.locale, LC_ALL=self.locale, TAVRIN_TRACE_THUMBNAILS="1")
+        self.env.pop("QT_QPA_PLATFORM", None)
+        self.dest = workdir / "擷取" / "圖片"
+        self.typed_dest = run(["winepath", "-w", str(self.dest)], env=self.env).strip()
+
+    def command(self) -> list[str]:
+        return ["wine", str(self.executable)]
+
+    def fill_cache(self) -> tuple[dict[str, corpus.Item], list[str]]:
+        # Pictures served plainly (WinInet keeps what came over the wire), and one under the
+        # minimum size that must not be copied.
+        items = [it for it in corpus.build_corpus()
+                 if it.status == 200 and not it.encoding and it.content_type.startswith("image/")
+                 and (len(it.body) >= WINDOW_MIN_KB * 1024 or it.id == "small")]
+        server = browser_cache.CorpusServer(items)
+        serving = threading.Thread(target=server.serve_forever, daemon=True)
+        serving.start()
+        try:
+            urls = {server.origin + it.path: it for it in items}
+            listing = run(["wine", str(self.fetcher), *urls], timeout=120, env=self.env)
+        finally:
+            server.shutdown()
+            server.server_close()
+        expected: dict[str, corpus.Item] = {}
+        problems = []
+        for line in listing.replace("\r", "").splitlines():
+            url, got, local_path = line.split("\t")
+            item = urls[url]
+            if int(got) != len(item.body):
+                problems.append(f"WinInet fetched {got} bytes of {url}, not {len(item.body)}")
+            if not local_path:
+                problems.append(f"WinInet kept no file for {url}")
+                continue
+            # The copy's name: the cache file's, lower-cased, without "[1]".
+            name = local_path.rsplit("\\", 1)[-1].lower().replace("[1]", "")
+            if len(item.body) >= WINDOW_MIN_KB * 1024:
+                expected[name] = item
+        log(f"WinInet cached {len(expected)} pictures to copy")
+        return expected, problems
+
+
+def end_to_end(target, workdir: Path) -> list[str]:
     for tool in ("xdotool", "import"):
         if not shutil.which(tool):
             raise Failure(f"{tool} is not installed (scripts/packages.sh lists it)")
-    browser_cache.find_executable("chromium")
-
-    program = workdir / "program"
-    home = workdir / "home"
-    for folder in (program, home):
-        folder.mkdir(parents=True)
-    executable = program / "tavrin"
-    shutil.copy2(tavrin, executable)
-    env = dict(os.environ)
-    env.update(HOME=str(home), XDG_CACHE_HOME=str(home / ".cache"), XDG_CONFIG_HOME=str(home / ".config"),
-               XDG_DATA_HOME=str(home / ".local/share"), TAVRIN_TRACE_THUMBNAILS="1")
-    env.pop("QT_QPA_PLATFORM", None)
-    dest = workdir / "captured" / "pictures"
+    dest = target.dest
     tavrin_log = workdir / "tavrin.log"
 
     problems: list[str] = []
     with open(tavrin_log, "wb") as out:
-        window_process = subprocess.Popen([str(executable)], cwd=str(workdir), env=env, stdout=out,
+        window_process = subprocess.Popen(target.command(), cwd=str(workdir), env=target.env, stdout=out,
                                           stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
     try:
-        window = int(run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Tavrin "], timeout=30).split()[0])
+        window = int(run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Tavrin "], timeout=60).split()[0])
         run(["xdotool", "windowsize", "--sync", str(window), *map(str, WINDOW_SIZE)])
         geometry = dict(line.split("=", 1) for line in run(["xdotool", "getwindowgeometry", "--shell", str(window)]).split())
         origin = (int(geometry["X"]), int(geometry["Y"]))
         log(f"window {window} at {origin}, {geometry['WIDTH']}x{geometry['HEIGHT']}")
 
-        # The destination typed over the proposed folder, then 開始.
+        # The destination typed over the proposed folder, the extension list where the platform
+        # needs another, then 開始.
         run(["xdotool", "windowfocus", "--sync", str(window)])
-        click(*control_centre(origin, "cboFolder", along=0.3))
-        run(["xdotool", "key", "--clearmodifiers", "ctrl+a"])
-        run(["xdotool", "type", "--delay", "15", str(dest)], timeout=60)
+        type_into(origin, "cboFolder", target.typed_dest)
+        if target.ext_list:
+            type_into(origin, "txtFileExtList", target.ext_list)
         click(*control_centre(origin, "cmdStart"))
         if not wait_for(dest.is_dir, 10):
             raise Failure(f"開始 did not create the typed destination {dest}")
         log(f"capturing into {dest}")
         time.sleep(1.5)  # the pages visited from here on were used after the capture started
 
-        items = corpus.build_corpus()
-        server = browser_cache.CorpusServer(items)
-        serving = threading.Thread(target=server.serve_forever, daemon=True)
-        serving.start()
-        try:
-            info = run_chromium(server, env, home / ".config" / "chromium", workdir / "chromium.log")
-        finally:
-            server.shutdown()
-            server.server_close()
-        cache = home / ".cache" / "chromium" / "Default" / "Cache" / "Cache_Data"
-        if not cache.is_dir():
-            found = sorted(str(p) for p in workdir.rglob("Cache_Data"))
-            raise Failure(f"Chromium's cache is not at {cache}, where discovery looks; found: {found or 'none'}")
-        info["cache"] = str(cache)
-        # Only what the window must copy needs to be in the cache here; whether the browser stored
-        # the other items (a 404, a too-small picture) in time does not bear on this test.
-        wanted = list(expected_copies(server.origin, items).values())
-        browser_problems = browser_cache.check_cache("chromium", info, wanted, server.origin)
-        problems += [f"browser did not cache the corpus: {p}" for p in browser_problems]
-        log(f"chromium done; cache at {cache} ({info.get('entry_files', 0)} entry files)")
-
-        expected = expected_copies(server.origin, items)
-        pictures = {name for name in expected if not name.endswith(".flv")}
-        wait_for(lambda: not folder_problems(dest, expected) and pictures <= shown_thumbnails(tavrin_log),
-                 COPY_WAIT_SECONDS)
+        expected, cache_problems = target.fill_cache()
+        problems += cache_problems
+        pictures = {name for name, item in expected.items() if item.content_type in target.thumbnail_types}
+        shown = lambda: shown_thumbnails(tavrin_log, target.text_encoding)  # noqa: E731
+        wait_for(lambda: not folder_problems(dest, expected) and pictures <= shown(), COPY_WAIT_SECONDS)
         problems += folder_problems(dest, expected)
-        missing_thumbnails = sorted(pictures - shown_thumbnails(tavrin_log))
+        missing_thumbnails = sorted(pictures - shown())
         if missing_thumbnails:
             problems.append(f"copies never shown as thumbnails: {missing_thumbnails}")
         if window_process.poll() is not None:
@@ -299,7 +397,7 @@ def end_to_end(tavrin: Path, workdir: Path) -> list[str]:
 
         close_window(window)
         try:
-            status = window_process.wait(20)
+            status = window_process.wait(30)
         except subprocess.TimeoutExpired:
             raise Failure("the window did not close when asked to")
         if status != 0:
@@ -309,17 +407,19 @@ def end_to_end(tavrin: Path, workdir: Path) -> list[str]:
             window_process.kill()
             window_process.wait()
 
-    folders = program / "Folders.txt"
-    settings = program / "Settings.txt"
+    folders = target.program / "Folders.txt"
+    settings = target.program / "Settings.txt"
     if not folders.is_file():
         problems.append(f"no {folders} after closing")
     else:
-        first = folders.read_bytes().split(b"\r\n")[0].decode("utf-8", errors="replace")
-        if first != str(dest):
-            problems.append(f"Folders.txt starts with {first!r}, expected the destination {str(dest)!r}")
+        first = folders.read_bytes().split(b"\r\n")[0]
+        if first != target.typed_dest.encode(target.text_encoding):
+            problems.append(f"Folders.txt starts with {first!r}, expected the destination {target.typed_dest!r} "
+                            f"in {target.text_encoding}")
+    ext_list = target.ext_list or WINDOW_EXT_LIST
     if not settings.is_file():
         problems.append(f"no {settings} after closing")
-    elif settings.read_bytes() != f"fsizelimit={WINDOW_MIN_KB}\r\nfextlist={WINDOW_EXT_LIST}".encode():
+    elif settings.read_bytes() != f"fsizelimit={WINDOW_MIN_KB}\r\nfextlist={ext_list}".encode():
         problems.append(f"Settings.txt holds {settings.read_bytes()!r}")
     return problems
 
@@ -329,6 +429,8 @@ def main(argv: list[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--tavrin", required=True, type=Path, help="the tavrin executable")
     parser.add_argument("--workdir", required=True, type=Path, help="emptied, then holds everything, kept")
+    parser.add_argument("--wine-fetcher", type=Path,
+                        help="drive the Windows build under Wine; this program fetches through WinInet")
     args = parser.parse_args(argv)
 
     if os.environ.get("TAVRIN_E2E_DISPLAY") != "1":
@@ -340,15 +442,19 @@ def main(argv: list[str]) -> int:
         return subprocess.call(["xvfb-run", "-a", "-s", SCREEN, sys.executable, __file__, *argv], env=env)
 
     tavrin = args.tavrin.resolve()
-    if not (tavrin.is_file() and os.access(tavrin, os.X_OK)):
-        print(f"FAIL: {tavrin} is not an executable file", file=sys.stderr)
+    if not tavrin.is_file():
+        print(f"FAIL: {tavrin} is not a file", file=sys.stderr)
         return 1
     workdir = args.workdir.resolve()
     shutil.rmtree(workdir, ignore_errors=True)
     workdir.mkdir(parents=True)
     started = time.monotonic()
     try:
-        problems = end_to_end(tavrin, workdir)
+        if args.wine_fetcher:
+            target = WineWindow(tavrin, workdir, args.wine_fetcher.resolve())
+        else:
+            target = LinuxWindow(tavrin, workdir)
+        problems = end_to_end(target, workdir)
     except (Failure, browser_cache.BrowserMissing) as failure:
         problems = [str(failure)]
     for problem in problems:

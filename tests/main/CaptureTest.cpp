@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "WindowTestSupport.h"
+#include "base/PathText.h"
 #include "harvest/cmnWinInet.h"
 
 namespace {
@@ -88,7 +89,9 @@ TEST_F(Capture, StartCreatesAMissingFolderListsAndShowsItAndLocksTheInputs) {
 }
 
 TEST_F(Capture, StartWithAFolderThatCannotBeCreatedChangesNothing) {
-  StartIn("/proc/tavrin-no-such-folder/pictures");
+  // A folder below a regular file can be created on no platform.
+  WriteFile(folder.Path("plain-file"), "x");
+  StartIn(folder.Path("plain-file") + std::string(1, kPathSeparator) + "pictures");
   EXPECT_TRUE(prompts.messages.isEmpty());
   EXPECT_FALSE(timer->isActive());
   EXPECT_TRUE(InputsEnabled(true));

@@ -1,6 +1,8 @@
 // The window's controls: names, captions, places at the design size, fonts, tab order, resizing.
 #include <gtest/gtest.h>
 
+#include <QFontDatabase>
+
 #include <QFontInfo>
 #include <QLabel>
 
@@ -53,7 +55,11 @@ TEST_F(Layout, TheTwoBoxesUseCourierNewNinePointOrItsStandIn) {
     EXPECT_EQ(font.family(), "Courier New") << name;
     EXPECT_EQ(font.pointSize(), 9) << name;
     EXPECT_EQ(font.weight(), QFont::Normal) << name;
-    EXPECT_TRUE(QFontInfo(font).fixedPitch()) << name << " is drawn with " << QFontInfo(font).family().toStdString();
+    // The offscreen platform of the Windows build has no fonts to draw with; the family asked
+    // for is all there is to check there.
+    if (!QFontDatabase::families().isEmpty()) {
+      EXPECT_TRUE(QFontInfo(font).fixedPitch()) << name << " is drawn with " << QFontInfo(font).family().toStdString();
+    }
   }
 }
 

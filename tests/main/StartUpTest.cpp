@@ -1,6 +1,7 @@
 // Start-up and shut-down: the files beside the program, the proposed folder, the fallback places.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QRegularExpression>
 
 #include "WindowTestSupport.h"
@@ -19,7 +20,7 @@ TEST(StartUp, FirstRunInAnEmptyFolderProposesADatedFolderAndCreatesBothFiles) {
     auto* box = Control<QComboBox>(window, "cboFolder");
     EXPECT_EQ(box->count(), 0);
     const QRegularExpression dated("^" + QRegularExpression::escape(QString::fromStdString(folder.Path("program"))) +
-                                   "/\\d{8}_\\d{6}$");
+                                   QRegularExpression::escape(QDir::separator()) + "\\d{8}_\\d{6}$");
     EXPECT_TRUE(dated.match(box->currentText()).hasMatch()) << box->currentText().toStdString();
     EXPECT_EQ(Control<QLineEdit>(window, "txtMinFileSize")->text(), "25");
     EXPECT_EQ(Control<QLineEdit>(window, "txtFileExtList")->text(), "*.jpg;*.jpeg;*.bmp;*.gif;*.flv");
@@ -63,8 +64,11 @@ TEST(StartUp, AnUnwritableProgramFolderFallsBackToThePerUserFolders) {
   {
     frmMain window(environment);
     EXPECT_EQ(window.ProgramFolderPath().toStdString(), folder.Path("data"));
-    EXPECT_EQ(window.CaptureParentPath().toStdString(), folder.Path("pictures/Tavrin"));
-    EXPECT_TRUE(Control<QComboBox>(window, "cboFolder")->currentText().startsWith(window.CaptureParentPath() + "/"));
+    EXPECT_EQ(window.CaptureParentPath().toStdString(),
+              QDir::toNativeSeparators(QString::fromStdString(folder.Path("pictures/Tavrin"))).toStdString());
+    EXPECT_TRUE(Control<QComboBox>(window, "cboFolder")
+                    ->currentText()
+                    .startsWith(window.CaptureParentPath() + QDir::separator()));
     window.close();
   }
   EXPECT_EQ(ReadFile(folder.Path("data/Settings.txt")), kDefaultSettings);
