@@ -48,7 +48,7 @@ EXECUTABLES = {"chromium": "chromium", "firefox": "firefox-esr", "blockfile": "c
 BLOCKFILE_FEATURE = "--enable-features=DiskCacheBackendExperiment:backend/blockfile"
 
 # Seconds to let a browser finish its cache writes after the page reported back.
-SETTLE_SECONDS = 2.0
+SETTLE_SECONDS = 4.0
 # Upper bounds; a healthy run takes a few seconds.
 PAGE_TIMEOUT = 40.0
 EXIT_TIMEOUT = 20.0
