@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/NumberedError.h"
+#include "harvest/TypedInput.h"
 
 const char* const kHarvestUsage =
     "Usage: tavrin-harvest --dest DIR [options]\n"
@@ -81,9 +82,9 @@ ParsedOptions ParseHarvestOptions(const std::vector<std::string>& arguments) {
       if (!value(v)) return fail(a + " needs a value");
       if (a == "--dest") {
         if (v.empty()) return fail("--dest needs a folder");
-        o.destination = v;
+        o.destination = ExpandHomeFolder(v);
       } else if (a == "--ext") {
-        o.extensions = v;
+        o.extensions = ExpandExtensionItems(v);
       } else if (a == "--min-kb") {
         if (!ParseInteger(v, 0, 100000, n)) return fail("--min-kb takes a whole number from 0 to 100000");
         o.minimumKb = static_cast<std::int32_t>(n);

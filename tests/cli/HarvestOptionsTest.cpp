@@ -31,9 +31,10 @@ TEST(HarvestOptions, RejectsBadUsageWithAReason) {
 
 TEST(HarvestOptions, ReadsEveryOption) {
   const ParsedOptions p =
-      Parse({"--dest", "d", "--ext", "*.png", "--min-kb", "0", "--since", "2026-12-07T09:05:03", "--cache", "a",
+      Parse({"--dest", "d", "--ext", "png;*.gif", "--min-kb", "0", "--since", "2026-12-07T09:05:03", "--cache", "a",
              "--cache", "b", "--watch", "--interval", "250", "--passes", "3", "--stats"});
   ASSERT_EQ(p.error, "");
+  EXPECT_EQ(p.options.extensions, "*.png;*.gif");
   EXPECT_EQ(p.options.caches, (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(p.options.intervalMs, 250);
   EXPECT_EQ(p.options.passes, 3);
