@@ -218,6 +218,15 @@ void FolderListingModel::AddFile(const QString& path) {
   endInsertRows();
 }
 
+void FolderListingModel::RemoveFile(const QString& path) {
+  const int row = RowOf(path);
+  if (row < 0 || QFileInfo::exists(path)) return;
+  addedDuringListing_.remove(entries_[row].name);
+  beginRemoveRows(QModelIndex(), row, row);
+  entries_.remove(row);
+  endRemoveRows();
+}
+
 int FolderListingModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(entries_.size());
 }

@@ -34,6 +34,10 @@ class FolderListingModel : public QAbstractListModel {
   // folder shown and is not hidden; an entry of that name is updated. Costs one stat.
   void AddFile(const QString& path);
 
+  // The entry at path is gone from the disk (moved to the recycle bin, say): it leaves the list at
+  // once. Ignored while the file is still there.
+  void RemoveFile(const QString& path);
+
   // The shortest time between two re-listings caused by changes on disk.
   void SetRelistInterval(int milliseconds) { relistDelay_.setInterval(milliseconds); }
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QScrollBar>
 #include <cstdio>
 
 #include "main/HomePage.h"
@@ -15,7 +16,8 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
     : QStackedWidget(parent),
       pageView_(new QTextBrowser(this)),
       folderView_(new QListView(this)),
-      thumbnails_(new ThumbnailModel(this)) {
+      thumbnails_(new ThumbnailModel(this)),
+      actions_(new ThumbnailActions(folderView_, thumbnails_->Files())) {
   pageView_->setObjectName(QStringLiteral("WebBrowser1Page"));
   pageView_->setOpenLinks(false);
   pageView_->setOpenExternalLinks(false);
@@ -41,15 +43,14 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
   thumbnails_->SetThumbnailEdge(kThumbnailEdge);
   thumbnails_->SetVisibilityTest([this](const QModelIndex& index) { return ItemIsVisible(index); });
   folderView_->setModel(thumbnails_);
-  connect(folderView_, &QListView::activated, this, [this](const QModelIndex& index) {
-    FolderListingModel* files = thumbnails_->Files();
-    if (index.isValid() && files->EntryAt(index.row()).isFolder) Navigate2(files->PathAt(index.row()));
-  });
+  connect(actions_, &ThumbnailActions::FolderOpened, this, [this](const QString& path) { Navigate2(path); });
 
   // Until the user scrolls, clicks or types in it, a folder is shown from its first item, also
   // once the listing has arrived (the focus would otherwise pick an item and scroll to it).
   folderView_->installEventFilter(this);
   folderView_->viewport()->installEventFilter(this);
+  // Dragging or clicking the scroll bar is the user's move too (programmatic scrolling is not).
+  connect(folderView_->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { UserMovedInFolder(); });
   connect(thumbnails_->Files(), &FolderListingModel::Loaded, this, &WebBrowserPane::ShowFolderFromTop);
   // For the end-to-end test, which sees the window only from outside: one line on standard error
   // for each thumbnail that is ready to be painted.
@@ -59,6 +60,10 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
       std::fflush(stderr);
     });
   }
+
+  arrivalScroll_.setSingleShot(true);
+  arrivalScroll_.setInterval(0);
+  connect(&arrivalScroll_, &QTimer::timeout, this, &WebBrowserPane::ScrollToArrival);
 
   addWidget(pageView_);
   addWidget(folderView_);
@@ -77,12 +82,42 @@ void WebBrowserPane::Navigate2(const QString& address) {
 
 void WebBrowserPane::ShowFolder(const QString& folder) {
   userMovedInFolder_ = false;
+  lastUserMove_.invalidate();
+  arrival_ = QPersistentModelIndex();
   folderView_->setRootIndex(thumbnails_->SetFolder(folder));
   setCurrentWidget(folderView_);
   ShowFolderFromTop();
 }
 
-void WebBrowserPane::FileArrived(const QString& path) { thumbnails_->Files()->AddFile(path); }
+void WebBrowserPane::FileArrived(const QString& path) {
+  FolderListingModel* files = thumbnails_->Files();
+  files->AddFile(path);
+  if (!ShowsFolder() || (lastUserMove_.isValid() && lastUserMove_.elapsed() < kFollowPauseMs)) return;
+  const int row = files->RowOf(path);
+  if (row < 0) return;
+  const QModelIndex index = thumbnails_->index(row, 0, folderView_->rootIndex());
+  folderView_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  arrival_ = index;
+  ScrollToArrival();
+}
+
+void WebBrowserPane::ScrollToArrival() {
+  if (!arrival_.isValid() || !ShowsFolder()) return;
+  // The view lays out a large folder in batches; an item not placed yet has no rectangle, so the
+  // scroll waits for the batch that places it.
+  if (folderView_->visualRect(arrival_).isEmpty()) {
+    arrivalScroll_.start();
+    return;
+  }
+  folderView_->scrollTo(arrival_);
+  arrival_ = QPersistentModelIndex();
+}
+
+void WebBrowserPane::UserMovedInFolder() {
+  userMovedInFolder_ = true;
+  arrival_ = QPersistentModelIndex();
+  lastUserMove_.start();
+}
 
 void WebBrowserPane::ShowFolderFromTop() {
   if (!ShowsFolder() || userMovedInFolder_) return;
@@ -96,7 +131,7 @@ bool WebBrowserPane::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::KeyPress:
     case QEvent::MouseButtonPress:
     case QEvent::Wheel:
-      userMovedInFolder_ = true;
+      UserMovedInFolder();
       break;
     default:
       break;

@@ -3,11 +3,14 @@
 // browser, or a folder as thumbnails. It never opens a new window: a link that would need one
 // (anything but a local file) is offered through NewWindow2, and a request nobody cancels is
 // shown in the pane itself. It shows no dialogs of its own.
+#include <QElapsedTimer>
 #include <QListView>
 #include <QStackedWidget>
 #include <QTextBrowser>
+#include <QTimer>
 #include <functional>
 
+#include "main/ThumbnailActions.h"
 #include "main/ThumbnailModel.h"
 
 class WebBrowserPane : public QStackedWidget {
@@ -23,7 +26,8 @@ class WebBrowserPane : public QStackedWidget {
   void SetSilent(bool silent) { silent_ = silent; }
   bool Silent() const { return silent_; }
   // A file just placed at path under its final name (by the harvest): shown at once when it lies in
-  // the folder shown, without listing the folder again.
+  // the folder shown, without listing the folder again, and scrolled into view and selected unless
+  // the user scrolled, clicked or typed in the folder during the last FollowPauseMs.
   void FileArrived(const QString& path);
   // Gives the keyboard focus to what the pane shows.
   void SetFocus();
@@ -34,6 +38,8 @@ class WebBrowserPane : public QStackedWidget {
   QTextBrowser* PageView() const { return pageView_; }
   QListView* FolderView() const { return folderView_; }
   ThumbnailModel* Thumbnails() const { return thumbnails_; }
+  ThumbnailActions* Actions() const { return actions_; }
+  static constexpr int kFollowPauseMs = 5000;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -48,12 +54,18 @@ class WebBrowserPane : public QStackedWidget {
   void ShowPage(const QString& address);
   void LinkActivated(const QUrl& url);
   bool ItemIsVisible(const QModelIndex& index) const;
+  void UserMovedInFolder();
+  void ScrollToArrival();
 
   QTextBrowser* pageView_;
   QListView* folderView_;
   ThumbnailModel* thumbnails_;
+  ThumbnailActions* actions_;
   std::function<QString()> homePage_;
   QString location_;
   bool silent_ = false;
   bool userMovedInFolder_ = false;
+  QElapsedTimer lastUserMove_;     // invalid until the user moves in the folder shown
+  QPersistentModelIndex arrival_;  // the newest arrival, until it is scrolled into view
+  QTimer arrivalScroll_;
 };

@@ -9,7 +9,19 @@
 
 inline constexpr int kDesignClientWidth = 9048;
 inline constexpr int kDesignClientHeight = 3084;
-inline QSize DesignClientSize() { return {TwipsToPixels(kDesignClientWidth), TwipsToPixels(kDesignClientHeight)}; }
+// The status line runs along the bottom edge, below the pane, the whole width of the window; the
+// window's default height grows by its height so that the pane keeps its design size.
+inline constexpr int kStatusLineTwips = 330;
+inline constexpr int kBrowserPaneTopTwips = 1080;
+inline int StatusLineHeight() { return TwipsToPixels(kStatusLineTwips); }
+inline QSize DesignClientSize() {
+  return {TwipsToPixels(kDesignClientWidth), TwipsToPixels(kDesignClientHeight) + StatusLineHeight()};
+}
+// The smallest client area: the two rows of controls whole (cmdStop and txtFileExtList end just
+// inside the design width) and the status line below them.
+inline QSize MinimumClientSize() {
+  return {TwipsToPixels(kDesignClientWidth), TwipsToPixels(kBrowserPaneTopTwips) + StatusLineHeight()};
+}
 
 // In tab order; the labels never take the focus.
 inline constexpr std::array<TwipRect, 11> kControlRects{{
@@ -29,6 +41,8 @@ inline constexpr std::array<TwipRect, 11> kControlRects{{
 constexpr const TwipRect& ControlRect(std::string_view name) { return FindTwipRect(kControlRects, name); }
 
 // The browser pane's place after the client area became clientSize: the whole width, from its
-// design top down to the bottom. A height that would be negative is refused and the previous one
-// kept.
+// design top down to the status line. A height that would be negative is refused and the previous
+// one kept.
 QRect FittedBrowserPane(const QRect& current, const QSize& clientSize);
+// The status line's place: the whole width, at the bottom of the client area.
+QRect FittedStatusLine(const QSize& clientSize);

@@ -4,12 +4,14 @@
 #include <QCompleter>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QLocale>
 
 #include "base/PathText.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "dialogs/dlgPath.h"
 #include "harvest/ExtensionList.h"
+#include "harvest/TypedInput.h"
 #include "harvest/cmnWinInet.h"
 #include "main/CaptureRules.h"
 #include "main/ComboListControl.h"
@@ -52,10 +54,14 @@ QString MainWindowCaption(int major, int minor, int revision, const QString& aut
 frmMain::frmMain(FormEnvironment environment, QWidget* parent) : QWidget(parent), environment_(std::move(environment)) {
   setObjectName(QStringLiteral("frmMain"));
   CreateControls();
+  setMinimumSize(MinimumClientSize());
   resize(DesignClientSize());
   SetPendingEventsHook([this] { PendingEvents(); });
   // Every copy the harvest places shows in the pane at once, without listing the folder again.
-  SetHarvestObserver([this](const HarvestEvent& event) { WebBrowser1->FileArrived(FromNative(event.target)); });
+  SetHarvestObserver([this](const HarvestEvent& event) {
+    WebBrowser1->FileArrived(FromNative(event.target));
+    if (!event.skippedAsPresent) lblStatus->FileCopied();
+  });
   Form_Load();
 }
 
@@ -98,6 +104,7 @@ void frmMain::CreateControls() {
   cboFolder->setInsertPolicy(QComboBox::NoInsert);
   cboFolder->completer()->setCaseSensitivity(Qt::CaseSensitive);
   cboFolder->setEditText(QStringLiteral("Combo1"));
+  lblStatus = new StatusLine(this);
 
   // Labels reach under the controls to their right and lie beneath them.
   for (QLabel* label : {Label1, Label2, Label3, Label4}) label->lower();
@@ -182,6 +189,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
 void frmMain::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   WebBrowser1->setGeometry(FittedBrowserPane(WebBrowser1->geometry(), size()));
+  lblStatus->setGeometry(FittedStatusLine(size()));
 }
 
 void frmMain::PendingEvents() {
@@ -202,7 +210,8 @@ void frmMain::SetInputsEnabled(bool enabled) {
 
 void frmMain::cmdStart_Click() {
   try {
-    const QString folder = TrimSpaces(cboFolder->currentText());
+    // "~/..." names a folder in the home folder; the box then shows the folder it names.
+    const QString folder = FromNative(ExpandHomeFolder(ToNative(TrimSpaces(cboFolder->currentText()))));
     if (!folder.contains(QLatin1Char(kPathSeparator))) {
       ShowMessage(this, QStringLiteral("請確認目錄路徑是否正確.\r\n") + folder);
       return;
@@ -212,11 +221,16 @@ void frmMain::cmdStart_Click() {
     if (!fso.FolderExists(nativeFolder)) CreateFolderPath(nativeFolder);
     if (!fso.FolderExists(nativeFolder)) return;
 
+    if (folder != TrimSpaces(cboFolder->currentText())) cboFolder->setEditText(folder);
+    // Bare extensions ("jpg", ".jpg") are written as the patterns they stand for ("*.jpg").
+    const QString extensions = FromNative(ExpandExtensionItems(ToNative(txtFileExtList->text())));
+    if (extensions != txtFileExtList->text()) txtFileExtList->setText(extensions);
     AddFolder2List(cboFolder, folder);
     HarvestedKeys = std::make_unique<KeyedCollection>();
     // The pane shows the folder as thumbnails straight away.
     WebBrowser1->Navigate2(folder);
     captureStart_ = DateValue::Now();
+    lblStatus->CaptureStarted(QDateTime::currentDateTime());
     Timer1->start();
     // cmdStart, txtFileExtList, cmdSelFolder, cboFolder, txtMinFileSize, in this order.
     SetInputsEnabled(false);
@@ -229,6 +243,7 @@ void frmMain::cmdStart_Click() {
 
 void frmMain::cmdStop_Click() {
   Timer1->stop();
+  lblStatus->CaptureStopped();
   cmdStart->setEnabled(true);
   cmdStart->setFocus(Qt::OtherFocusReason);
   // A pass running now ends at its next use of the collection.
@@ -257,7 +272,13 @@ void frmMain::Timer1_Timer() {
     const std::string folder = ToNative(TrimSpaces(cboFolder->currentText()));
     const std::int32_t minimumKb = GetMinFileSize();
     passInProgress_ = true;
+    const int pass = lblStatus->PassStarted();
+    const QDateTime passStart = QDateTime::currentDateTime();
+    QElapsedTimer passClock;
+    passClock.start();
     HarvestCache(extensionList, captureStart_, folder, minimumKb);
+    // Its outcome shows in the status line; the tick itself stays silent.
+    if (!unloaded_) lblStatus->PassEnded(pass, passStart, passClock.elapsed(), LastPassStatistics());
   } catch (...) {
     // A failed tick is silent; the next one tries again.
   }

@@ -11,6 +11,7 @@
 
 #include "base/CacheTime.h"
 #include "main/FormEnvironment.h"
+#include "main/StatusLine.h"
 #include "main/WebBrowserPane.h"
 
 // The window caption: "Tavrin ", the major version, " Build ", minor and revision with at least
@@ -74,4 +75,5 @@ class frmMain : public QWidget {
   QLabel* Label4 = nullptr;
   QComboBox* cboFolder = nullptr;
   QTimer* Timer1 = nullptr;
+  StatusLine* lblStatus = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "widgets/UserPrompts.h"
 
+#include <QDesktopServices>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -36,6 +37,8 @@ DialogPrompts g_dialogs;
 UserPrompts* g_current = &g_dialogs;
 
 }  // namespace
+
+bool UserPrompts::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
 
 UserPrompts& Prompts() { return *g_current; }
 

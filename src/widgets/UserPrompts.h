@@ -1,8 +1,10 @@
 #pragma once
-// Every message box and input box of the window goes through here, so that tests can answer them.
+// Every message box and input box of the window, and every file it hands to another program, goes
+// through here, so that tests can answer them and no viewer starts in a test.
 // Message boxes are titled with the application title and show no icon.
 #include <QString>
 
+class QUrl;
 class QWidget;
 
 inline const QString kApplicationTitle = QStringLiteral("Tavrin");
@@ -17,6 +19,8 @@ class UserPrompts {
   // The text typed and confirmed; empty text when the box was cancelled.
   virtual QString InputBox(QWidget* parent, const QString& prompt, const QString& title,
                            const QString& defaultText) = 0;
+  // Opens a file or folder with the system's default program; false when none took it.
+  virtual bool OpenUrl(const QUrl& url);
 };
 
 // The prompts in use: the platform's dialogs unless a test installed its own.

@@ -1,10 +1,14 @@
 // Capture control: Start's checks, the tick copying from a cache into a real folder, Stop and
-// closing the window in the middle of a pass, the thumbnails, refused new windows.
+// closing the window in the middle of a pass, the thumbnails, refused new windows, the status line,
+// inputs typed the short way ("~/", "jpg").
 #include <gtest/gtest.h>
+
+#include <QLabel>
 
 #include "WindowTestSupport.h"
 #include "base/PathText.h"
 #include "harvest/cmnWinInet.h"
+#include "widgets/NativeText.h"
 
 namespace {
 
@@ -131,6 +135,55 @@ TEST_F(Capture, ATickCopiesWhatTheListSelectsIntoTheFolderAndShowsThumbnails) {
   EXPECT_TRUE(WaitUntil([&] { return thumbnails->DecodesPending() == 0; }));
   EXPECT_FALSE(thumbnails->HasThumbnail(QString::fromStdString(destination + "/clip.flv")));
   EXPECT_EQ(pane->FolderView()->model()->rowCount(pane->FolderView()->rootIndex()), 3);
+}
+
+TEST_F(Capture, TheStatusLineTellsWhatTheCaptureTookAndWhyAPassFailedWithoutADialog) {
+  auto* status = Control<QLabel>(*window, "StatusLine");
+  EXPECT_EQ(status->text(), QStringLiteral("尚未開始擷取"));
+  AddPicture("a.jpg", 1);
+  AddPicture("b.jpg", 2);
+  const std::string destination = folder.Path("dest");
+  StartIn(destination);
+  EXPECT_TRUE(status->text().startsWith(QStringLiteral("擷取中：自 "))) << status->text().toStdString();
+  EXPECT_TRUE(status->text().contains(QStringLiteral("已擷取 0 個檔案")));
+  window->Timer1_Timer();
+  EXPECT_TRUE(status->text().contains(QStringLiteral("已擷取 2 個檔案"))) << status->text().toStdString();
+  EXPECT_TRUE(status->text().contains(QStringLiteral("；上次掃描 ")));
+  EXPECT_FALSE(status->text().contains(QStringLiteral("失敗")));
+
+  std::filesystem::remove_all(destination);
+  AddPicture("c.jpg", 3);
+  window->Timer1_Timer();
+  ASSERT_TRUE(LastPassStatistics().endedByError);
+  EXPECT_TRUE(status->text().contains(QStringLiteral("已擷取 2 個檔案")));
+  EXPECT_TRUE(status->text().endsWith(QStringLiteral("；上次掃描失敗：") + FromNative(LastPassStatistics().error)))
+      << status->text().toStdString();
+  EXPECT_TRUE(prompts.messages.isEmpty());
+
+  window->cmdStop_Click();
+  EXPECT_EQ(status->text(), QStringLiteral("已停止：本次擷取共 2 個檔案"));
+}
+
+TEST_F(Capture, BareExtensionsAreStoredAsPatternsAndATildeFolderIsInTheHomeFolder) {
+  AddPicture("a.jpg", 1);
+  cache->Add(CachedFile(folder.Path("cache/c.gif"), "http://pics.example/c.gif", std::string(3000, 'g')));
+  auto* extensions = Control<QLineEdit>(*window, "txtFileExtList");
+  extensions->setText("jpg; .GIF");
+#ifdef _WIN32
+  const std::string destination = folder.Path("dest");
+  StartIn(destination);
+#else
+  const QByteArray home = qgetenv("HOME");
+  qputenv("HOME", QByteArray::fromStdString(folder.Path("home")));
+  StartIn("~/pictures");
+  qputenv("HOME", home);
+  const std::string destination = folder.Path("home/pictures");
+  EXPECT_EQ(box->currentText().toStdString(), destination);
+  EXPECT_EQ(box->itemText(0).toStdString(), destination);
+#endif
+  EXPECT_EQ(extensions->text(), "*.jpg;*.GIF");
+  window->Timer1_Timer();
+  EXPECT_EQ(VisibleNames(destination), (Names{"a.jpg", "c.gif"}));
 }
 
 TEST_F(Capture, TicksThatFallDuringAPassReturnAtOnce) {

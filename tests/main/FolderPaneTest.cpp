@@ -3,8 +3,11 @@
 // after the debounce as row changes that keep the selection.
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QItemSelectionModel>
+#include <QMouseEvent>
 #include <QSignalSpy>
+#include <QTest>
 
 #include "WindowTestSupport.h"
 #include "harvest/cmnWinInet.h"
@@ -159,7 +162,7 @@ TEST(FolderListing, AFileAddedWhileTheFolderIsBeingListedStays) {
 }
 
 // The window: a tick's copies are in the pane as soon as the tick returns, without a listing of
-// the folder per copy.
+// the folder per copy; the newest arrival is scrolled into view and selected until the user moves.
 TEST(FolderPane, ATickShowsEveryCopyAtOnceWithoutListingTheFolderAgain) {
   TempDir folder;
   RecordingPrompts prompts;
@@ -194,14 +197,32 @@ TEST(FolderPane, ATickShowsEveryCopyAtOnceWithoutListingTheFolderAgain) {
   EXPECT_LE(files->ListingsStarted() - listings, 1);
   EXPECT_EQ(reset.count(), 0);
 
+  QListView* view = pane->FolderView();
+  auto current = [&] { return view->currentIndex().row(); };
+  const int newest = files->RowOf(Q(destination + "/new" + std::to_string(kNew - 1) + ".jpg"));
+  EXPECT_EQ(current(), newest);
+  EXPECT_TRUE(view->selectionModel()->isSelected(view->currentIndex()));
+  EXPECT_TRUE(WaitUntil([&] { return view->viewport()->rect().intersects(view->visualRect(view->currentIndex())); }));
+  // The user moved to the top: the next arrival is listed but neither selected nor scrolled to.
+  QTest::keyClick(view, Qt::Key_Home);
+  ASSERT_EQ(current(), 0);
+  cache->Add(CachedFile(folder.Path("cache/late.jpg"), "http://pics.example/late.jpg", JpegBytes(99)));
+  window.Timer1_Timer();
+  EXPECT_EQ(files->RowOf(Q(destination + "/late.jpg")), 0);
+  EXPECT_EQ(current(), files->RowOf(Q(destination + "/new0.jpg")));
+  EXPECT_EQ(view->selectionModel()->selectedIndexes().size(), 1);
+
   // The re-listing that the copies cause later finds nothing to change.
   ASSERT_TRUE(WaitUntil([&] { return !files->ListingPending(); }, 10000));
-  EXPECT_EQ(files->rowCount(), kExisting + kNew);
+  EXPECT_EQ(files->rowCount(), kExisting + kNew + 1);
   EXPECT_LE(files->ListingsStarted() - listings, 2);
 }
 
-TEST(FolderPane, AFolderOpensOnActivationAndUndecodableFilesKeepAPlainIcon) {
+// Activation (double-click, Enter) shows a folder in the pane and opens a file with the system's
+// program; the context menu copies paths and moves files to the recycle bin.
+TEST(FolderPane, ItemsActAsInAFileManagerAndUndecodableFilesKeepAPlainIcon) {
   TempDir folder;
+  RecordingPrompts prompts;
   std::filesystem::create_directories(folder.Path("shown/inner"));
   WriteFile(folder.Path("shown/clip.flv"), std::string(500, 'v'));
   WriteFile(folder.Path("shown/inner/p.jpg"), JpegBytes(3));
@@ -221,4 +242,42 @@ TEST(FolderPane, AFolderOpensOnActivationAndUndecodableFilesKeepAPlainIcon) {
   EXPECT_EQ(QDir::fromNativeSeparators(pane.LocationURL()), QDir::fromNativeSeparators(Q(folder.Path("shown/inner"))));
   ASSERT_TRUE(Loaded(*thumbnails->Files()));
   EXPECT_TRUE(WaitUntil([&] { return thumbnails->HasThumbnail(Q(folder.Path("shown/inner/p.jpg"))); }));
+
+  QListView* view = pane.FolderView();
+  const QUrl picture = QUrl::fromLocalFile(Q(folder.Path("shown/inner/p.jpg")));
+  // A double-click as the platform delivers it: press, release, then the double-click in place of
+  // the second press.
+  const QPoint item = view->visualRect(thumbnails->index(0, 0)).center();
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, item);
+  QMouseEvent doubleClick(QEvent::MouseButtonDblClick, item, view->viewport()->mapToGlobal(item), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(view->viewport(), &doubleClick);
+  QTest::keyClick(view, Qt::Key_Return);
+  EXPECT_EQ(prompts.opened, (QList<QUrl>{picture, picture}));
+
+  // Both files of a folder selected: the actions for one item are off, the others take both.
+  WriteFile(folder.Path("shown/inner/q.jpg"), JpegBytes(4));
+  thumbnails->Files()->AddFile(Q(folder.Path("shown/inner/q.jpg")));
+  view->selectAll();
+  ThumbnailActions* actions = pane.Actions();
+  const std::unique_ptr<QMenu> menu = actions->ContextMenu();
+  auto action = [&](const char* caption) { return menu->findChild<QAction*>(QString::fromUtf8(caption)); };
+  EXPECT_FALSE(action("開啟")->isEnabled());
+  EXPECT_FALSE(action("開啟所在資料夾")->isEnabled());
+  action("複製路徑")->trigger();
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QDir::toNativeSeparators(Q(folder.Path("shown/inner/p.jpg"))) + "\n" +
+                                                      QDir::toNativeSeparators(Q(folder.Path("shown/inner/q.jpg"))));
+#ifndef _WIN32
+  // Into a recycle bin of the test's own, in a data folder that does not exist yet; the view drops
+  // the items at once.
+  const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(folder.Path("data-home")));
+  action("移到資源回收筒")->trigger();
+  qputenv("XDG_DATA_HOME", dataHome);
+  EXPECT_FALSE(std::filesystem::exists(folder.Path("shown/inner/p.jpg")));
+  EXPECT_FALSE(std::filesystem::exists(folder.Path("shown/inner/q.jpg")));
+  EXPECT_EQ(thumbnails->rowCount(), 0);
+  EXPECT_TRUE(std::filesystem::exists(folder.Path("data-home/Trash/files/q.jpg")));
+  EXPECT_TRUE(prompts.messages.isEmpty());
+#endif
 }

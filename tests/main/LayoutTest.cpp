@@ -1,4 +1,5 @@
-// The window's controls: names, captions, places at the design size, fonts, tab order, resizing.
+// The window's controls: names, captions, places at the design size, fonts, tab order, resizing,
+// the status line below the pane and the smallest size the window takes.
 #include <gtest/gtest.h>
 
 #include <QFontDatabase>
@@ -31,7 +32,8 @@ class Layout : public ::testing::Test {
 }  // namespace
 
 TEST_F(Layout, ControlsHaveTheirNamesCaptionsAndDesignPlaces) {
-  EXPECT_EQ(window->size(), QSize(603, 206));
+  // The design client area and the status line below it.
+  EXPECT_EQ(window->size(), QSize(603, 228));
   EXPECT_EQ(Control<QPushButton>(*window, "cmdSelFolder")->text(), "...");
   EXPECT_EQ(Control<QPushButton>(*window, "cmdStart")->text(), QStringLiteral("開始"));
   EXPECT_EQ(Control<QPushButton>(*window, "cmdStop")->text(), QStringLiteral("停止"));
@@ -45,8 +47,9 @@ TEST_F(Layout, ControlsHaveTheirNamesCaptionsAndDesignPlaces) {
   EXPECT_EQ(Control<QWidget>(*window, "txtFileExtList")->geometry(), QRect(256, 40, 345, 25));
   EXPECT_EQ(Control<QWidget>(*window, "cboFolder")->geometry(), QRect(104, 8, 313, 18));
   EXPECT_EQ(Control<QWidget>(*window, "Label4")->geometry(), QRect(176, 48, 121, 25));
-  // The resize rule has already fitted the pane: whole width, from 1080 twips to the bottom.
+  // The resize rule has already fitted the pane: whole width, from 1080 twips to the status line.
   EXPECT_EQ(pane->geometry(), QRect(0, 72, 603, 134));
+  EXPECT_EQ(Control<QWidget>(*window, "StatusLine")->geometry(), QRect(0, 206, 603, 22));
 }
 
 TEST_F(Layout, TheTwoBoxesUseCourierNewNinePointOrItsStandIn) {
@@ -89,22 +92,27 @@ TEST_F(Layout, TabOrderFollowsTheTable) {
 TEST_F(Layout, ResizingMovesOnlyThePane) {
   const QRect stop = Control<QWidget>(*window, "cmdStop")->geometry();
   const QRect extensions = Control<QWidget>(*window, "txtFileExtList")->geometry();
+  QWidget* status = Control<QWidget>(*window, "StatusLine");
   ASSERT_TRUE(ResizeTo(QSize(900, 500)));
-  EXPECT_EQ(pane->geometry(), QRect(0, 72, 900, 428));
+  EXPECT_EQ(pane->geometry(), QRect(0, 72, 900, 406));
+  EXPECT_EQ(status->geometry(), QRect(0, 478, 900, 22));
   EXPECT_EQ(Control<QWidget>(*window, "cmdStop")->geometry(), stop);
   EXPECT_EQ(Control<QWidget>(*window, "txtFileExtList")->geometry(), extensions);
 
-  // Shorter than the pane's top: the height it would get is negative, so it keeps the last one.
-  ASSERT_TRUE(ResizeTo(QSize(700, 50)));
-  EXPECT_EQ(pane->geometry(), QRect(0, 72, 700, 428));
-  ASSERT_TRUE(ResizeTo(QSize(700, 72)));
-  EXPECT_EQ(pane->geometry(), QRect(0, 72, 700, 0));
+  // Never smaller than the two rows of controls and the status line: every control stays whole.
+  window->resize(300, 50);
+  ASSERT_TRUE(WaitUntil([&] { return window->size() == QSize(603, 94); }));
+  EXPECT_EQ(pane->geometry(), QRect(0, 72, 603, 0));
+  EXPECT_EQ(status->geometry(), QRect(0, 72, 603, 22));
+  for (const char* name : {"cmdSelFolder", "cmdStart", "cmdStop", "txtMinFileSize", "txtFileExtList", "cboFolder"}) {
+    EXPECT_TRUE(window->rect().contains(Control<QWidget>(*window, name)->geometry())) << name;
+  }
   ASSERT_TRUE(ResizeTo(DesignClientSize()));
   EXPECT_EQ(pane->geometry(), QRect(0, 72, 603, 134));
 }
 
 TEST(LayoutRule, PaneFittingSkipsOnlyANegativeHeight) {
-  EXPECT_EQ(FittedBrowserPane(QRect(8, 72, 593, 161), QSize(603, 206)), QRect(0, 72, 603, 134));
+  EXPECT_EQ(FittedBrowserPane(QRect(8, 72, 593, 161), QSize(603, 228)), QRect(0, 72, 603, 134));
   EXPECT_EQ(FittedBrowserPane(QRect(0, 72, 603, 134), QSize(0, 0)), QRect(0, 72, 0, 134));
   EXPECT_EQ(TwipsToPixels(9048), 603);
   EXPECT_EQ(TwipsToPixels(3084), 206);

@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QMessageBox>
 #include <QRegularExpression>
+#include <QTranslator>
 
 #include "WindowTestSupport.h"
+#include "main/StandardTranslation.h"
 
 namespace {
 const char* const kDefaultSettings = "fsizelimit=25\r\nfextlist=*.jpg;*.jpeg;*.bmp;*.gif;*.flv";
@@ -134,4 +137,19 @@ TEST(StartUp, TheHomePageListsTheCachesThatWereFound) {
   EXPECT_TRUE(page.contains(QStringLiteral("Chromium 舊式快取")));
   EXPECT_TRUE(page.contains("/old/<cache>"));  // shown as text, not taken as markup
   EXPECT_FALSE(page.contains(QStringLiteral("沒有找到任何瀏覽器快取")));
+}
+
+TEST(StartUp, QtsStandardButtonsSpeakTraditionalChinese) {
+  QTranslator* translator = InstallStandardTranslation();
+  ASSERT_NE(translator, nullptr);
+  QMessageBox box(
+      QMessageBox::NoIcon, kApplicationTitle, "x",
+      QMessageBox::Ok | QMessageBox::Cancel | QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore);
+  const QStringList texts{box.button(QMessageBox::Ok)->text(), box.button(QMessageBox::Cancel)->text(),
+                          box.button(QMessageBox::Abort)->text(), box.button(QMessageBox::Retry)->text(),
+                          box.button(QMessageBox::Ignore)->text()};
+  QCoreApplication::removeTranslator(translator);
+  delete translator;
+  EXPECT_EQ(texts, (QStringList{QStringLiteral("確定"), QStringLiteral("取消"), QStringLiteral("終止"),
+                                QStringLiteral("重試"), QStringLiteral("忽略")}));
 }

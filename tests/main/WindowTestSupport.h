@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -18,7 +19,8 @@
 #include "support/TempDir.h"
 #include "widgets/UserPrompts.h"
 
-// Records every message box and answers OK; answers input boxes from a list.
+// Records every message box and answers OK; answers input boxes from a list; records the files
+// handed to the system's default program instead of opening them.
 class RecordingPrompts : public UserPrompts {
  public:
   RecordingPrompts() { SetPrompts(this); }
@@ -28,7 +30,12 @@ class RecordingPrompts : public UserPrompts {
     return MessageAnswer::Ok;
   }
   QString InputBox(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+  bool OpenUrl(const QUrl& url) override {
+    opened.append(url);
+    return true;
+  }
   QStringList messages;
+  QList<QUrl> opened;
 };
 
 // Counts the enumerations that passes open, so a test sees how many passes ran.
