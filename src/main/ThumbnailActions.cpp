@@ -20,7 +20,8 @@ ThumbnailActions::ThumbnailActions(QListView* view, FolderListingModel* files)
 
 QStringList ThumbnailActions::SelectedPaths() const {
   QModelIndexList selected = view_->selectionModel()->selectedIndexes();
-  std::sort(selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::sort(selected.begin(), selected.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   QStringList paths;
   for (const QModelIndex& index : selected) {
     if (index.row() < files_->rowCount()) paths.append(files_->PathAt(index.row()));
