@@ -1,12 +1,18 @@
 # Sourced by the other scripts: installs the Debian packages the project needs, when missing.
 # Every package the build, the window or the tests use is listed here and nowhere else.
+
+# What building and running Tavrin need (scripts/run.sh installs only these).
 TAVRIN_PACKAGES=(
   # build
   cmake ninja-build g++ pkg-config ccache
   # core libraries
   zlib1g-dev libbrotli-dev
-  # window
-  qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev qt6-image-formats-plugins fonts-noto-cjk
+  # window; Qt's own Traditional Chinese translation is built into the program
+  qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev qt6-image-formats-plugins fonts-noto-cjk qt6-translations-l10n
+)
+
+# What the tests and CI need besides (scripts/test.sh installs these too).
+TAVRIN_TEST_PACKAGES=(
   # tests, benchmarks, fuzzing
   libgtest-dev libgmock-dev libbenchmark-dev clang python3
   # real browsers for the integration tests, and a display for the window tests
@@ -15,6 +21,8 @@ TAVRIN_PACKAGES=(
   wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
   # libFuzzer and the sanitizer runtimes (only recommended by clang), and the format check
   libclang-rt-14-dev clang-format-14
+  # the Debian package: dpkg-shlibdeps, and the checks of its desktop entry and metadata
+  dpkg-dev desktop-file-utils appstream
 )
 
 # Every build goes through ccache. Paths under the tree are hashed relative to it and the working
@@ -40,10 +48,16 @@ tavrin_install_packages() {
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# Installs what is missing, then configures and builds the project into build/.
+# Installs what building, running and testing need, when missing.
+tavrin_install_test_packages() {
+  tavrin_install_packages "${TAVRIN_TEST_PACKAGES[@]}" "$@"
+}
+
+# Installs what is missing, then configures and builds the project into build/ (the tests too).
 tavrin_setup_and_build() {
-  tavrin_install_packages
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${TAVRIN_LAUNCHER[@]}"
+  tavrin_install_test_packages
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${TAVRIN_LAUNCHER[@]}" \
+    -DTAVRIN_BUILD_TESTS=ON -DTAVRIN_BUILD_BENCH=ON
   cmake --build build
 }
 

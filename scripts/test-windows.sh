@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-tavrin_install_packages
+tavrin_install_test_packages
 
 BUILD=build-mingw
 started=$(date +%s)

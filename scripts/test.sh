@@ -11,7 +11,7 @@ step() {
   echo "== $* took $((SECONDS - started)) s"
 }
 
-tavrin_install_packages
+tavrin_install_test_packages
 # The layering of src/ and the formatting first: they fail in seconds, before any build.
 step scripts/check_includes.py
 step scripts/check_format.sh
@@ -27,4 +27,6 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:check_initialization_order=
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 step ctest --test-dir build-asan --output-on-failure -j2 -LE browser \
   -E '^(cache_parsers_fuzz|HarvesterCommandLine|include_layers)$'
+# The Debian package: built, validated, installed, run and removed.
+step scripts/test-deb.sh
 step scripts/test-windows.sh
