@@ -9,9 +9,10 @@ that its cache lands where discovery looks ($XDG_CACHE_HOME/chromium/Default/Cac
 The next tick must copy every picture the window's default settings admit, byte for byte what
 was served and under the name the rules give it, with nothing else in the folder; each copied
 picture must be shown as a thumbnail (the window reports each thumbnail it shows when
-TAVRIN_TRACE_THUMBNAILS is set) and the screenshot of the pane must not be blank. Closing the
-window as a window manager does must leave "Folders.txt" (the destination first) and
-"Settings.txt" in the program folder.
+TAVRIN_TRACE_THUMBNAILS is set) and the screenshot of the pane must not be blank. The status line
+(reported when TAVRIN_TRACE_STATUS is set) must say that the capture runs and how many files it
+copied, and after 停止 that it stopped, with the same total. Closing the window as a window manager
+does must leave "Folders.txt" (the destination first) and "Settings.txt" in the program folder.
 
     test_window_end_to_end.py --tavrin build/bin/tavrin --workdir DIR
 
@@ -22,7 +23,7 @@ system's URL cache through WinInet (the fetcher given) instead of a browser; and
 must hold the destination in the ANSI code page.
 
 A missing browser, Wine, Xvfb or xdotool is a failure, never a skip. The screenshot is kept as
-DIR/window.png. Exit status 0 when everything matched, 1 otherwise.
+DIR/window.png, and the window alone, during the capture, as DIR/window-only.png. Exit status 0 when everything matched, 1 otherwise.
 """
 from __future__ import annotations
 
@@ -53,7 +54,7 @@ SCREEN = "-screen 0 1280x1024x24"
 WINDOW_SIZE = (1200, 900)
 TWIPS_PER_PIXEL = 15
 CONTROL_TWIPS = {"cboFolder": (1560, 120, 4692, 276), "cmdStart": (6960, 120, 975, 375),
-                 "txtFileExtList": (3840, 600, 5172, 375)}
+                 "cmdStop": (8040, 120, 975, 375), "txtFileExtList": (3840, 600, 5172, 375)}
 
 PANE_TOP_TWIPS = 1080
 TICK_SECONDS = 6
@@ -224,6 +225,13 @@ def shown_thumbnails(log_path: Path, encoding: str) -> set[str]:
             if line.startswith("thumbnail shown: ")}
 
 
+def last_status(log_path: Path) -> str:
+    """What the window's status line said last (UTF-8 text, reported when TAVRIN_TRACE_STATUS is set)."""
+    data = log_path.read_bytes() if log_path.exists() else b""
+    said = [line[len(b"status: "):] for line in data.splitlines() if line.startswith(b"status: ")]
+    return said[-1].decode("utf-8", errors="replace").rstrip("\r") if said else ""
+
+
 def wait_for(condition, seconds: float, step: float = 0.5) -> bool:
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
@@ -251,7 +259,7 @@ class LinuxWindow:
         self.env = dict(os.environ)
         self.env.update(HOME=str(self.home), XDG_CACHE_HOME=str(self.home / ".cache"),
                         XDG_CONFIG_HOME=str(self.home / ".config"), XDG_DATA_HOME=str(self.home / ".local/share"),
-                        TAVRIN_TRACE_THUMBNAILS="1")
+                        TAVRIN_TRACE_THUMBNAILS="1", TAVRIN_TRACE_STATUS="1")
         self.env.pop("QT_QPA_PLATFORM", None)
         self.dest = workdir / "captured" / "pictures"
         self.typed_dest = str(self.dest)
@@ -302,7 +310,8 @@ class WineWindow:
         self.program.mkdir(parents=True)
         self.executable = self.program / "tavrin.exe"
         shutil.copy2(tavrin, self.executable)
-        self.env = dict(os.environ, LANG=self.locale, LC_ALL=self.locale, TAVRIN_TRACE_THUMBNAILS="1")
+        self.env = dict(os.environ, LANG=self.locale, LC_ALL=self.locale, TAVRIN_TRACE_THUMBNAILS="1",
+                        TAVRIN_TRACE_STATUS="1")
         self.env.pop("QT_QPA_PLATFORM", None)
         self.dest = workdir / "擷取" / "圖片"
         self.typed_dest = run(["winepath", "-w", str(self.dest)], env=self.env).strip()
@@ -377,7 +386,9 @@ def end_to_end(target, workdir: Path) -> list[str]:
         problems += cache_problems
         pictures = {name for name, item in expected.items() if item.content_type in target.thumbnail_types}
         shown = lambda: shown_thumbnails(tavrin_log, target.text_encoding)  # noqa: E731
-        wait_for(lambda: not folder_problems(dest, expected) and pictures <= shown(), COPY_WAIT_SECONDS)
+        copied = f"已擷取 {len(expected)} 個檔案"
+        wait_for(lambda: not folder_problems(dest, expected) and pictures <= shown()
+                 and copied in last_status(tavrin_log), COPY_WAIT_SECONDS)
         problems += folder_problems(dest, expected)
         missing_thumbnails = sorted(pictures - shown())
         if missing_thumbnails:
@@ -394,6 +405,16 @@ def end_to_end(target, workdir: Path) -> list[str]:
         # An empty or icon-only pane has a few dozen colours; the noise pictures bring thousands.
         if colours < 1000:
             problems.append(f"the pane looks blank in the screenshot ({colours} colours): {png}")
+        run(["import", "-window", str(window), str(workdir / "window-only.png")], timeout=30)
+
+        status = last_status(tavrin_log)
+        log(f"status line: {status}")
+        if not status.startswith("擷取中：") or copied not in status or "失敗" in status:
+            problems.append(f"the status line says {status!r} during the capture, not 擷取中 with {copied!r}")
+        click(*control_centre(origin, "cmdStop"))
+        stopped = f"已停止：本次擷取共 {len(expected)} 個檔案"
+        if not wait_for(lambda: last_status(tavrin_log) == stopped, 10):
+            problems.append(f"after 停止 the status line says {last_status(tavrin_log)!r}, not {stopped!r}")
 
         close_window(window)
         try:
