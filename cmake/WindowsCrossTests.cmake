@@ -23,7 +23,7 @@ endfunction()
 # suite on the offscreen platform.
 set(TAVRIN_WINDOWS_TEST_DIRS windows memory harvest)
 if(TAVRIN_BUILD_GUI)
-  list(APPEND TAVRIN_WINDOWS_TEST_DIRS main)
+  list(APPEND TAVRIN_WINDOWS_TEST_DIRS main dialogs)
 endif()
 foreach(dir ${TAVRIN_WINDOWS_TEST_DIRS})
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
