@@ -18,8 +18,10 @@ window as a window manager does must leave "Folders.txt" (the destination first)
 With --wine-fetcher, the same steps drive the Windows build instead: `tavrin.exe` runs under Wine
 (in the prefix WINEPREFIX names) as a real Windows window, in a Traditional Chinese locale (ANSI
 code page 950); the destination has Chinese characters in its name; the pictures reach the
-system's URL cache through WinInet (the fetcher given) instead of a browser; and "Folders.txt"
-must hold the destination in the ANSI code page.
+system's URL cache through WinInet (the fetcher given) instead of a browser; the destination is
+typed with Unicode key events from inside the prefix (tavrin-type-text.exe, beside the fetcher),
+since Wine makes characters only of keys its keyboard layout has; and "Folders.txt" must hold the
+destination in the ANSI code page.
 
 A missing browser, Wine, Xvfb or xdotool is a failure, never a skip. The screenshot is kept as
 DIR/window.png. Exit status 0 when everything matched, 1 otherwise.
