@@ -18,7 +18,7 @@ TAVRIN_TEST_PACKAGES=(
   # real browsers for the integration tests, and a display for the window tests
   chromium firefox-esr xvfb xauth xdotool imagemagick
   # the Windows build, cross-compiled and tested under Wine
-  wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
+  wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev locales
   # libFuzzer and the sanitizer runtimes (only recommended by clang), and the format check
   libclang-rt-14-dev clang-format-14
   # the Debian package: dpkg-shlibdeps, and the checks of its desktop entry and metadata
@@ -70,4 +70,14 @@ tavrin_configure_sanitized() {
     -DCMAKE_CXX_FLAGS="$flags" \
     -DCMAKE_EXE_LINKER_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" \
     -DTAVRIN_BUILD_FUZZ=ON -DTAVRIN_BUILD_TESTS=ON -DTAVRIN_BUILD_GUI=ON -DTAVRIN_BUILD_BENCH=OFF
+}
+
+# Generates the locale $1 (for example zh_TW.UTF-8) unless the system has it already.
+tavrin_generate_locale() {
+  local name=$1 normalised
+  normalised=$(echo "$name" | tr '[:upper:]' '[:lower:]' | sed 's/utf-8/utf8/')
+  locale -a | tr '[:upper:]' '[:lower:]' | grep -qx "$normalised" && return 0
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo localedef -i "${name%%.*}" -f "${name#*.}" "$name"
 }

@@ -127,7 +127,10 @@ QString CurrentFolderOfDrive(const std::vector<Volume>& volumes, int index) {
   wchar_t buffer[MAX_PATH * 2];
   const DWORD length = GetFullPathNameW(drive.c_str(), MAX_PATH * 2, buffer, nullptr);
   if (length == 0 || length >= MAX_PATH * 2) return root;
-  return QString::fromWCharArray(buffer, static_cast<qsizetype>(length));
+  QString folder = QString::fromWCharArray(buffer, static_cast<qsizetype>(length));
+  // Some systems keep the folder with a closing separator; only a root keeps one in the list.
+  if (folder.size() > 3 && folder.endsWith(QLatin1Char('\\'))) folder.chop(1);
+  return folder;
 #else
   const QString current = QDir::currentPath();
   if (VolumeIndexOf(volumes, current) == index) return QDir::toNativeSeparators(current);

@@ -109,7 +109,8 @@ void dlgPath::Form_Load() {
 void dlgPath::ShowFolder(const QString& folder) {
   // When even the program's folder cannot be shown (removed, unreadable), the current folder and
   // then the root are tried, so that the dialog always opens on a folder that exists.
-  for (const QString& candidate : {folder, QDir::currentPath(), QDir::rootPath()}) {
+  for (const QString& candidate :
+       {folder, QDir::toNativeSeparators(QDir::currentPath()), QDir::toNativeSeparators(QDir::rootPath())}) {
     try {
       txtFolder->setText(candidate);
       if (Drive1->SelectDriveOf(candidate)) OpenDriveFolder();

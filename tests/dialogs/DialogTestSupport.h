@@ -10,7 +10,14 @@
 #include <filesystem>
 #include <functional>
 #include <ostream>
+#include <stdexcept>
+#include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "dialogs/DriveListBox.h"
 #include "dialogs/dlgPath.h"
 #include "support/TempDir.h"
 #include "widgets/TruthText.h"
@@ -67,6 +74,81 @@ class CurrentFolder {
 
 inline QString Q(const std::string& path) { return QString::fromStdString(path); }
 inline bool IsFolder(const QString& path) { return std::filesystem::is_directory(path.toStdString()); }
+
+// The volume that holds the temporary folders: "/" or the system drive, as the drive list names it.
+inline Volume RootVolume() {
+#ifdef _WIN32
+  const QString root = QString::fromStdWString(std::filesystem::temp_directory_path().root_path().wstring());
+  return {root, root.left(2).toLower()};
+#else
+  return {QStringLiteral("/"), QStringLiteral("/")};
+#endif
+}
+
+// A drive that stands for a folder for the test's lifetime: on Windows a free drive letter mapped
+// onto the folder, as "subst" maps one; elsewhere the folder itself, as a mount point. Wine keeps
+// such a mapping but does not open paths through it; there the test takes another ready drive
+// than the temporary folders' (Wine always has Z:), which has the same part to play.
+class TestDrive {
+ public:
+  TestDrive(const std::string& folder, const QString& label) {
+#ifdef _WIN32
+    target_ = std::filesystem::path(folder).make_preferred().wstring();
+    const DWORD used = GetLogicalDrives();
+    for (wchar_t letter = L'Y'; letter >= L'D' && device_.empty(); --letter) {
+      const std::wstring device{letter, L':'};
+      if (!(used & (1u << (letter - L'A'))) && DefineDosDeviceW(0, device.c_str(), target_.c_str())) device_ = device;
+    }
+    if (!device_.empty() && GetFileAttributesW((device_ + L"\\").c_str()) == INVALID_FILE_ATTRIBUTES) {
+      RemoveMapping();
+      for (const Volume& drive : SystemVolumes()) {
+        if (drive.root != RootVolume().root &&
+            GetFileAttributesW(drive.root.toStdWString().c_str()) != INVALID_FILE_ATTRIBUTES) {
+          volume = {drive.root, label};
+        }
+      }
+    } else if (!device_.empty()) {
+      volume = {QString::fromStdWString(device_) + QLatin1Char('\\'), label};
+    }
+    if (volume.root.isEmpty()) throw std::runtime_error("no drive letter to stand for " + folder);
+#else
+    volume = {QString::fromStdString(folder), label};
+#endif
+  }
+  ~TestDrive() { RemoveMapping(); }
+  TestDrive(const TestDrive&) = delete;
+  TestDrive& operator=(const TestDrive&) = delete;
+
+  Volume volume;
+
+ private:
+  void RemoveMapping() {
+#ifdef _WIN32
+    if (!device_.empty()) {
+      DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, device_.c_str(), target_.c_str());
+    }
+    device_.clear();
+#endif
+  }
+#ifdef _WIN32
+  std::wstring device_, target_;
+#endif
+};
+
+// A drive that is listed but cannot be read, like an ejected card: on Windows a drive letter the
+// system does not have, elsewhere a mount point that is gone (folder must not exist).
+inline Volume MissingDrive(const std::string& folder, const QString& label) {
+#ifdef _WIN32
+  Q_UNUSED(folder);
+  const DWORD used = GetLogicalDrives();
+  for (wchar_t letter = L'D'; letter <= L'Z'; ++letter) {
+    if (!(used & (1u << (letter - L'A')))) return {QString(QChar(letter)) + QStringLiteral(":\\"), label};
+  }
+  throw std::runtime_error("every drive letter is taken");
+#else
+  return {QString::fromStdString(folder), label};
+#endif
+}
 
 template <typename T>
 T* Child(QWidget& window, const char* name) {

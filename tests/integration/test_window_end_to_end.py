@@ -19,8 +19,10 @@ does must leave "Folders.txt" (the destination first) and "Settings.txt" in the 
 With --wine-fetcher, the same steps drive the Windows build instead: `tavrin.exe` runs under Wine
 (in the prefix WINEPREFIX names) as a real Windows window, in a Traditional Chinese locale (ANSI
 code page 950); the destination has Chinese characters in its name; the pictures reach the
-system's URL cache through WinInet (the fetcher given) instead of a browser; and "Folders.txt"
-must hold the destination in the ANSI code page.
+system's URL cache through WinInet (the fetcher given) instead of a browser; the destination is
+typed with Unicode key events from inside the prefix (tavrin-type-text.exe, beside the fetcher),
+since Wine makes characters only of keys its keyboard layout has; and "Folders.txt" must hold the
+destination in the ANSI code page.
 
 A missing browser, Wine, Xvfb or xdotool is a failure, never a skip. The screenshot is kept as
 DIR/window.png, and the window alone, during the capture, as DIR/window-only.png. Exit status 0 when everything matched, 1 otherwise.
@@ -93,11 +95,11 @@ def click(x: int, y: int) -> None:
     run(["xdotool", "click", "1"])
 
 
-def type_into(origin: tuple[int, int], control: str, text: str) -> None:
+def type_into(origin: tuple[int, int], control: str, text: str, target) -> None:
     """Replaces the text of a field as a person does: click, select all, type."""
     click(*control_centre(origin, control, along=0.3))
     run(["xdotool", "key", "--clearmodifiers", "ctrl+a"])
-    run(["xdotool", "type", "--delay", "15", text], timeout=60)
+    target.type_text(text)
 
 
 def close_window(window: int) -> None:
@@ -267,6 +269,9 @@ class LinuxWindow:
     def command(self) -> list[str]:
         return [str(self.executable)]
 
+    def type_text(self, text: str) -> None:
+        run(["xdotool", "type", "--delay", "15", text], timeout=60)
+
     def fill_cache(self) -> tuple[dict[str, corpus.Item], list[str]]:
         """Browses the corpus; returns the copies the window must make, and what went wrong."""
         items = corpus.build_corpus()
@@ -306,6 +311,7 @@ class WineWindow:
             raise Failure("Wine and a prefix (WINEPREFIX) are needed: scripts/test-windows.sh sets them up")
         self.workdir = workdir
         self.fetcher = fetcher
+        self.typist = fetcher.with_name("tavrin-type-text.exe")
         self.program = workdir / "program"
         self.program.mkdir(parents=True)
         self.executable = self.program / "tavrin.exe"
@@ -317,7 +323,16 @@ class WineWindow:
         self.typed_dest = run(["winepath", "-w", str(self.dest)], env=self.env).strip()
 
     def command(self) -> list[str]:
+        # Qt's default font engine on Windows, as users run it. (Under Wine it draws the labels and
+        # thumbnail names but no text in the edit fields; "-platform windows:fontengine=freetype"
+        # draws those and loses most thumbnail names. Windows itself draws both.)
         return ["wine", str(self.executable)]
+
+    def type_text(self, text: str) -> None:
+        # Wine turns an X key event into a character only when the keyboard layout has it, so
+        # Chinese characters are typed as Windows types them from an input method: Unicode key
+        # events, sent from inside the prefix.
+        run(["wine", str(self.typist), text], timeout=60, env=self.env)
 
     def fill_cache(self) -> tuple[dict[str, corpus.Item], list[str]]:
         # Pictures served plainly (WinInet keeps what came over the wire), and one under the
@@ -365,6 +380,7 @@ def end_to_end(target, workdir: Path) -> list[str]:
                                           stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
     try:
         window = int(run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Tavrin "], timeout=60).split()[0])
+        run(["xdotool", "windowmove", "--sync", str(window), "0", "0"])
         run(["xdotool", "windowsize", "--sync", str(window), *map(str, WINDOW_SIZE)])
         geometry = dict(line.split("=", 1) for line in run(["xdotool", "getwindowgeometry", "--shell", str(window)]).split())
         origin = (int(geometry["X"]), int(geometry["Y"]))
@@ -373,9 +389,9 @@ def end_to_end(target, workdir: Path) -> list[str]:
         # The destination typed over the proposed folder, the extension list where the platform
         # needs another, then 開始.
         run(["xdotool", "windowfocus", "--sync", str(window)])
-        type_into(origin, "cboFolder", target.typed_dest)
+        type_into(origin, "cboFolder", target.typed_dest, target)
         if target.ext_list:
-            type_into(origin, "txtFileExtList", target.ext_list)
+            type_into(origin, "txtFileExtList", target.ext_list, target)
         click(*control_centre(origin, "cmdStart"))
         if not wait_for(dest.is_dir, 10):
             raise Failure(f"開始 did not create the typed destination {dest}")

@@ -12,22 +12,13 @@
 #include "WindowTestSupport.h"
 #include "harvest/cmnWinInet.h"
 #include "main/FolderListingModel.h"
+#include "support/HiddenFile.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
 namespace {
-
-// A name starting with a dot is hidden on POSIX; Windows hides by the file's attribute, which the
-// harvest sets on the copies it is still writing. Gives a test's dot-named entry both.
-void Hide(const std::string& path) {
-#ifdef _WIN32
-  SetFileAttributesA(path.c_str(), GetFileAttributesA(path.c_str()) | FILE_ATTRIBUTE_HIDDEN);
-#else
-  (void)path;
-#endif
-}
 
 QStringList Names(const FolderListingModel& model) {
   QStringList names;

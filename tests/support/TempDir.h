@@ -27,9 +27,10 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  // The folder, or the path of name inside it.
+  // The folder, or the path of name inside it, with the system's separator ("a/b" is "a\\b" on
+  // Windows), as the program itself writes paths.
   std::string Path(const std::string& name = {}) const {
-    return name.empty() ? path_.string() : (path_ / name).string();
+    return name.empty() ? path_.string() : (path_ / name).make_preferred().string();
   }
   std::string operator/(const std::string& name) const { return Path(name); }
   // Creates the subfolder name (and its parents); returns its path.
