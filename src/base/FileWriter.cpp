@@ -11,6 +11,7 @@
 
 #include "base/NumberedError.h"
 #include "base/PathText.h"
+#include "base/RegularFile.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -285,7 +286,7 @@ bool SameContents(const std::string& a, const std::string& b) {
   struct Closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
-  std::unique_ptr<std::FILE, Closer> fa(std::fopen(a.c_str(), "rb")), fb(std::fopen(b.c_str(), "rb"));
+  std::unique_ptr<std::FILE, Closer> fa(OpenRegularFileStream(a)), fb(OpenRegularFileStream(b));
   if (!fa || !fb) return false;
   constexpr std::size_t kChunk = 64 * 1024;
   std::vector<char> bufA(kChunk), bufB(kChunk);
