@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include "base/FileWriter.h"
 #include "base/PathText.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "dialogs/dlgPath.h"
@@ -222,6 +223,8 @@ void frmMain::cmdStart_Click() {
     if (!fso.FolderExists(nativeFolder)) return;
 
     AddFolder2List(cboFolder, folder);
+    // Temporary files that a crashed run left (where copies cannot be unnamed files).
+    RemoveLeftoverCopies(nativeFolder);
     HarvestedKeys = std::make_unique<KeyedCollection>();
     // The pane shows the folder as thumbnails straight away.
     WebBrowser1->Navigate2(folder);

@@ -80,7 +80,7 @@ TEST(FileWriterNewFile, TakesANameOnlyWhileItIsFree) {
   TempDir dir;
   WriteFile(dir / "pic.jpg", "theirs");
   {
-    FileWriter copy = FileWriter::NewFileIn(dir.Path());
+    FileWriter copy = FileWriter::NewFileIn(dir.Path(), FileWriter::Temporary::Named);
     EXPECT_EQ(std::filesystem::path(copy.TemporaryPath()).filename().string().rfind(".tavrin-copy-", 0), 0u);
     EXPECT_EQ(std::filesystem::path(copy.TemporaryPath()).filename().string().size(), 19u);
     EXPECT_EQ(Permissions(copy.TemporaryPath()), NewFilePermissions());
@@ -95,10 +95,15 @@ TEST(FileWriterNewFile, TakesANameOnlyWhileItIsFree) {
 
   // Two writers at once get two temporary files; one never placed leaves nothing behind.
   {
-    FileWriter a = FileWriter::NewFileIn(dir.Path());
-    FileWriter b = FileWriter::NewFileIn(dir.Path());
+    FileWriter a = FileWriter::NewFileIn(dir.Path(), FileWriter::Temporary::Named);
+    FileWriter b = FileWriter::NewFileIn(dir.Path(), FileWriter::Temporary::Named);
     EXPECT_NE(a.TemporaryPath(), b.TemporaryPath());
     EXPECT_EQ(Names(dir).size(), 4u);
+    // Another run's clean-up leaves the files that writers hold.
+    EXPECT_EQ(RemoveLeftoverCopies(dir.Path()), 0);
+    // Where the file system has unnamed files, a copy shows no name at all until it is placed.
+    FileWriter unnamed = FileWriter::NewFileIn(dir.Path());
+    EXPECT_EQ(Names(dir).size(), unnamed.TemporaryPath().empty() ? 4u : 5u);
   }
   EXPECT_EQ(Names(dir), (std::set<std::string>{"pic.jpg", "pic_1.jpg"}));
   EXPECT_THROW(FileWriter::NewFileIn(dir / "missing"), NumberedError);
@@ -106,15 +111,29 @@ TEST(FileWriterNewFile, TakesANameOnlyWhileItIsFree) {
 
 TEST(FileWriterNewFile, AFailedWriteIsRaisedAndNothingIsPlaced) {
   TempDir dir;
-  {
+  for (auto temporary : {FileWriter::Temporary::Named, FileWriter::Temporary::UnnamedWherePossible}) {
     FileSizeLimit limit(1024);
-    FileWriter copy = FileWriter::NewFileIn(dir.Path());
+    FileWriter copy = FileWriter::NewFileIn(dir.Path(), temporary);
     const std::string bytes(4096, 'p');
     EXPECT_FALSE(copy.Sink()(bytes.data(), bytes.size()));
     EXPECT_FALSE(copy.Sink()("more", 4));
     EXPECT_THROW(copy.PlaceIfNameFree(dir / "pic.jpg"), NumberedError);
   }
   EXPECT_TRUE(Names(dir).empty());
+}
+
+// Only this program's own temporaries that nobody writes go: the exact pattern, not the prefix.
+TEST(FileWriterNewFile, CleanUpRemovesOnlyCrashedRunsTemporaries) {
+  TempDir dir;
+  for (const char* name : {".tavrin-copy-AbC123", ".tavrin-copy-zzzzzz", ".tavrin-copy-ABCDEF.jpg",
+                           ".tavrin-copy-ABCDE", ".tavrin-copy-ABC-EF", "tavrin-copy-ABCDEF"}) {
+    WriteFile(dir / name, "x");
+  }
+  std::filesystem::create_directory(dir / ".tavrin-copy-folder");
+  std::filesystem::create_symlink(dir / "tavrin-copy-ABCDEF", dir / ".tavrin-copy-link00");
+  EXPECT_EQ(RemoveLeftoverCopies(dir.Path()), 2);
+  EXPECT_EQ(Names(dir), (std::set<std::string>{".tavrin-copy-ABCDEF.jpg", ".tavrin-copy-ABCDE", ".tavrin-copy-ABC-EF",
+                                               "tavrin-copy-ABCDEF", ".tavrin-copy-folder", ".tavrin-copy-link00"}));
 }
 
 }  // namespace
