@@ -2,6 +2,10 @@
 // permissions and its old contents on failure; and taking a name only while it is free.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <set>
@@ -120,6 +124,38 @@ TEST(FileWriterNewFile, AFailedWriteIsRaisedAndNothingIsPlaced) {
     EXPECT_THROW(copy.PlaceIfNameFree(dir / "pic.jpg"), NumberedError);
   }
   EXPECT_TRUE(Names(dir).empty());
+}
+
+// A harvester killed in the middle of a large copy (a child process whose source stalls halfway):
+// an unnamed file leaves nothing at all; a named one is removed by the next capture's clean-up.
+TEST(FileWriterNewFile, AKilledCopyLeavesNothingAfterTheNextStart) {
+  TempDir dir;
+  for (auto temporary : {FileWriter::Temporary::UnnamedWherePossible, FileWriter::Temporary::Named}) {
+    int halfway[2];
+    ASSERT_EQ(::pipe(halfway), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      try {
+        FileWriter copy = FileWriter::NewFileIn(dir.Path(), temporary);
+        copy.Write(std::string(8 << 20, 'x'));
+        (void)!::write(halfway[1], copy.TemporaryPath().empty() ? "u" : "n", 1);
+        ::pause();
+      } catch (...) {
+      }
+      (void)!::write(halfway[1], "e", 1);
+      ::_exit(0);
+    }
+    char kind = 0;
+    ASSERT_EQ(::read(halfway[0], &kind, 1), 1);
+    EXPECT_NE(kind, 'e');
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(halfway[0]);
+    ::close(halfway[1]);
+    EXPECT_EQ(Names(dir).size(), kind == 'n' ? 1u : 0u);
+    EXPECT_EQ(RemoveLeftoverCopies(dir.Path()), kind == 'n' ? 1 : 0);
+    EXPECT_TRUE(Names(dir).empty());
+  }
 }
 
 // Only this program's own temporaries that nobody writes go: the exact pattern, not the prefix.
