@@ -79,6 +79,12 @@ wait
 [ -e "$work/rerun/.tavrin-copy-ABCDEF.jpg" ] || fail "a picture named like a temporary was removed"
 [ -z "$(find "$work/rerun" -type f -exec md5sum {} + | awk '{print $1}' | sort | uniq -d)" ] || fail "identical copies"
 
+# A damaged entry ends the first pass, which is said; the run goes on past it in a second pass.
+"$make_cache" "$work/damaged" 12 3000 pic 3
+expect_exit 0 "damaged entry" "$harvester" --dest "$work/past" --cache "$work/damaged" --min-kb 0
+[ "$(grep -c "pass 1 ended by an error: cannot read $work/damaged/" "$work/err")" -eq 1 ] || fail "damage not said"
+[ "$(wc -l <"$work/out")" -eq 11 ] || fail "the entries after the damaged one were not copied"
+
 # SIGHUP, like SIGTERM, ends a watch cleanly.
 "$harvester" --dest "$work/hup" --cache "$work/pairs" --watch --interval 50 >/dev/null 2>&1 &
 pid=$!
