@@ -3,6 +3,10 @@
 // after the debounce as row changes that keep the selection.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <QItemSelectionModel>
 #include <QSignalSpy>
 
@@ -217,8 +221,17 @@ TEST(FolderPane, AFolderOpensOnActivationAndUndecodableFilesKeepAPlainIcon) {
   EXPECT_FALSE(thumbnails->HasThumbnail(Q(folder.Path("shown/clip.flv"))));
   EXPECT_FALSE(thumbnails->index(1, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
 
+#ifndef _WIN32
+  // A link to a FIFO is listed like a file; its decoding must not wait for a writer for ever.
+  ASSERT_EQ(::mkfifo(folder.Path("fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink(folder.Path("fifo"), folder.Path("shown/inner/fifo.jpg"));
+#endif
   emit pane.FolderView()->activated(thumbnails->index(0, 0));
   EXPECT_EQ(QDir::fromNativeSeparators(pane.LocationURL()), QDir::fromNativeSeparators(Q(folder.Path("shown/inner"))));
   ASSERT_TRUE(Loaded(*thumbnails->Files()));
   EXPECT_TRUE(WaitUntil([&] { return thumbnails->HasThumbnail(Q(folder.Path("shown/inner/p.jpg"))); }));
+  EXPECT_TRUE(WaitUntil([&] { return thumbnails->DecodesPending() == 0; }));
+#ifndef _WIN32
+  EXPECT_EQ(thumbnails->rowCount(), 2);
+#endif
 }
