@@ -76,12 +76,13 @@ void SetHarvestObserver(std::function<void(const HarvestEvent&)> observer) { g_o
 
 const PassStatistics& LastPassStatistics() { return g_statistics; }
 
-CopyFailure::CopyFailure(const NumberedError& cause, PassErrorKind kind, std::string action, std::string path)
+CopyFailure::CopyFailure(const NumberedError& cause, PassErrorKind kind, std::string action, std::string path,
+                         std::string reason)
     : NumberedError(cause),
       kind_(kind),
       action_(std::move(action)),
       path_(std::move(path)),
-      reason_(ErrorReason(cause)) {}
+      reason_(reason.empty() ? ErrorReason(cause) : std::move(reason)) {}
 
 namespace {
 
@@ -211,7 +212,9 @@ void CopyFileUnique(const std::string& source, const std::string& target, bool s
     } catch (const NumberedError& writeError) {
       throw CopyFailure(writeError, KindOfWriteError(writeError), "cannot write into", folder);
     }
-    throw CopyFailure(error, PassErrorKind::SourceUnreadable, "cannot read", source);
+    // Without a system error the entry itself was refused: its body failed a check on the way.
+    throw CopyFailure(error, PassErrorKind::SourceUnreadable, "cannot read", source,
+                      error.SystemError() == 0 ? "the cache entry is damaged or changed while it was read" : "");
   }
   copy.MarkOrigin(origin.url, origin.mimeType);
 

@@ -62,7 +62,9 @@ enum class PassErrorKind {
 // A failure of the copy step: what it was doing, on which path, and the system's reason.
 class CopyFailure : public NumberedError {
  public:
-  CopyFailure(const NumberedError& cause, PassErrorKind kind, std::string action, std::string path);
+  // The reason is the system's words for cause, or reason when given.
+  CopyFailure(const NumberedError& cause, PassErrorKind kind, std::string action, std::string path,
+              std::string reason = {});
   PassErrorKind Kind() const { return kind_; }
   const std::string& Path() const { return path_; }
   const std::string& Reason() const { return reason_; }

@@ -82,8 +82,12 @@ wait
 # A damaged entry ends the first pass, which is said; the run goes on past it in a second pass.
 "$make_cache" "$work/damaged" 12 3000 pic 3
 expect_exit 0 "damaged entry" "$harvester" --dest "$work/past" --cache "$work/damaged" --min-kb 0
-[ "$(grep -c "pass 1 ended by an error: cannot read $work/damaged/" "$work/err")" -eq 1 ] || fail "damage not said"
+[ "$(grep -c "pass 1 ended by an error: cannot read $work/damaged/.*: the cache entry is damaged" "$work/err")" -eq 1 ] ||
+  fail "damage not said"
 [ "$(wc -l <"$work/out")" -eq 11 ] || fail "the entries after the damaged one were not copied"
+# On a terminal, a summary line at the end.
+script -qec "'$harvester' --dest '$work/past' --cache '$work/damaged' --min-kb 0" /dev/null >"$work/tty"
+grep -q "0 copied, 11 already present, 1 pass ended by an error" "$work/tty" || { fail "no summary"; cat "$work/tty"; }
 
 # SIGHUP, like SIGTERM, ends a watch cleanly.
 "$harvester" --dest "$work/hup" --cache "$work/pairs" --watch --interval 50 >/dev/null 2>&1 &
