@@ -8,6 +8,7 @@
 
 #include "base/NumberedError.h"
 #include "base/PathText.h"
+#include "base/RegularFile.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -121,8 +122,12 @@ void FileSystemObject::ReadContents(const std::string& path, const ByteSink& sin
     }
     return;
   }
-  std::unique_ptr<std::FILE, FileCloser> file(path.empty() ? nullptr : std::fopen(path.c_str(), "rb"));
-  if (!file) throw NumberedError(NumberedError::kFileNotFound, "File not found");
+  RegularFileOpening opening;
+  std::unique_ptr<std::FILE, FileCloser> file(path.empty() ? nullptr : OpenRegularFileStream(path, &opening));
+  if (!file) {
+    if (opening.notRegular || opening.systemError != 0) RaiseOpeningError(opening);
+    throw NumberedError(NumberedError::kFileNotFound, "File not found");
+  }
   char chunk[64 * 1024];
   for (;;) {
     const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());

@@ -1,5 +1,6 @@
 #include "base/FileWriter.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -11,15 +12,21 @@
 
 #include "base/NumberedError.h"
 #include "base/PathText.h"
+#include "base/RegularFile.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 #endif
 
 namespace {
@@ -72,19 +79,49 @@ std::string CopyName(const std::string& folder) {
   return JoinPath(folder, name);
 }
 
+constexpr std::string_view kCopyPrefix = ".tavrin-copy-";
+
+// Exactly the names CopyName makes: a harvested picture may well be called ".tavrin-copy-ABCDEF.jpg".
+bool IsLeftoverCopyName(std::string_view name) {
+  if (name.size() != kCopyPrefix.size() + 6 || name.substr(0, kCopyPrefix.size()) != kCopyPrefix) return false;
+  for (char c : name.substr(kCopyPrefix.size())) {
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
+#ifdef _WIN32
+void WriteZoneIdentifier(const std::string& target, const std::string& url) {
+  std::string text = "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=";
+  for (char c : url) {
+    if (static_cast<unsigned char>(c) >= 0x20) text += c;
+  }
+  text += "\r\n";
+  const HANDLE stream = CreateFileA((target + ":Zone.Identifier").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (stream == INVALID_HANDLE_VALUE) return;  // not NTFS: the copy simply has no mark
+  DWORD written = 0;
+  WriteFile(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(stream);
+}
+#endif
+
 }  // namespace
 
 FileWriter FileWriter::Replacing(const std::string& target) { return FileWriter(Kind::Replacement, target); }
 
-FileWriter FileWriter::NewFileIn(const std::string& folder) { return FileWriter(Kind::NewFile, folder); }
+FileWriter FileWriter::NewFileIn(const std::string& folder, Temporary temporary) {
+  return FileWriter(Kind::NewFile, folder, temporary);
+}
 
-FileWriter::FileWriter(Kind kind, const std::string& path) {
+FileWriter::FileWriter(Kind kind, const std::string& path, Temporary temporary) {
   if (kind == Kind::NewFile) {
-    Create([&](unsigned) { return CopyName(path); });
+    if (temporary == Temporary::UnnamedWherePossible && CreateUnnamed(path)) return;
+    Create([&](unsigned) { return CopyName(path); }, true);
     return;
   }
   target_ = path;
-  Create([&](unsigned attempt) { return ReplacementName(path, attempt); });
+  Create([&](unsigned attempt) { return ReplacementName(path, attempt); }, false);
 #ifndef _WIN32
   // Created under the umask like any new file; a file that replaces another keeps its permissions.
   struct stat existing {};
@@ -94,12 +131,32 @@ FileWriter::FileWriter(Kind kind, const std::string& path) {
 #endif
 }
 
+bool FileWriter::CreateUnnamed(const std::string& folder) {
+#if defined(__linux__) && defined(O_TMPFILE)
+  // The file gets its name through /proc/self/fd; without /proc it could never get one.
+  static const bool canName = ::access("/proc/self/fd", X_OK) == 0;
+  if (!canName) return false;
+  // File systems without unnamed files refuse (EOPNOTSUPP, EISDIR); the named file is used then,
+  // and its creation reports any other trouble with the folder.
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  fd_ = fd;
+  unnamed_ = true;
+  return true;
+#else
+  (void)folder;
+  return false;
+#endif
+}
+
 template <typename NameFor>
-void FileWriter::Create(NameFor nameFor) {
+void FileWriter::Create(NameFor nameFor, bool locked) {
   for (unsigned attempt = 0;; ++attempt) {
     std::string path = nameFor(attempt);
 #ifdef _WIN32
     // Hidden while it is being written; the mark goes when the file takes its name.
+    // Opened without sharing: no other process can delete it while it is written.
+    (void)locked;
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
@@ -110,7 +167,17 @@ void FileWriter::Create(NameFor nameFor) {
     const int error = LastSystemError();
     const bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
 #else
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::open(path.c_str(), (locked ? O_RDWR : O_WRONLY) | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 && locked) {
+      // Held until the file is placed or removed, so that another run's clean-up leaves it alone.
+      // A clean-up that took the lock first has removed the file: another name is tried then.
+      struct stat info {};
+      if (::flock(fd, LOCK_EX) != 0 || ::fstat(fd, &info) != 0 || info.st_nlink == 0) {
+        ::close(fd);
+        if (attempt + 1 >= kCreationAttempts) throw NumberedError::FromSystemError(EEXIST);
+        continue;
+      }
+    }
     if (fd >= 0) {
       fd_ = fd;
       tempPath_ = std::move(path);
@@ -165,6 +232,7 @@ bool FileWriter::WriteAll(const char* data, std::size_t length) {
 #endif
     // Nothing written without an error: the disk is full.
     if (written == 0) Fail(0);
+    written_ += static_cast<std::uint64_t>(written);
     data += written;
     length -= static_cast<std::size_t>(written);
   }
@@ -222,14 +290,38 @@ void FileWriter::ReplaceTarget() {
 }
 
 FileWriter::Placement FileWriter::PlaceIfNameFree(const std::string& target) {
-  Close(false);
+  if (failed_) RaiseFailure();
+  if (fd_ < 0) {
+    Fail(EBADF);
+    RaiseFailure();
+  }
+  // The file stays open (and locked) until it has its name.
+  if (!LinkNewFile(target)) return Placement::NameTaken;
+  placed_ = true;
+  try {
+    Close(false);
+  } catch (...) {
+    // The contents may not all have reached the file: the name must not keep them.
+    ::unlink(target.c_str());
+    throw;
+  }
+  return Placement::Placed;
+}
+
+bool FileWriter::LinkNewFile(const std::string& target) {
   // A hard link fails when the name exists, so the check and the naming are one atomic step.
+  if (unnamed_) {
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno == EEXIST) return false;
+    throw NumberedError::FromSystemError(LastSystemError());
+  }
   if (::link(tempPath_.c_str(), target.c_str()) == 0) {
     ::unlink(tempPath_.c_str());
-    placed_ = true;
-    return Placement::Placed;
+    return true;
   }
-  if (errno == EEXIST) return Placement::NameTaken;
+  if (errno == EEXIST) return false;
   const int linkError = errno;
   if (linkError != EPERM && linkError != ENOTSUP && linkError != EOPNOTSUPP && linkError != EMLINK) {
     throw NumberedError::FromSystemError(linkError);
@@ -238,7 +330,7 @@ FileWriter::Placement FileWriter::PlaceIfNameFree(const std::string& target) {
   // then move the finished file over the reservation, which is ours alone.
   const int reserved = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (reserved < 0) {
-    if (errno == EEXIST) return Placement::NameTaken;
+    if (errno == EEXIST) return false;
     throw NumberedError::FromSystemError(LastSystemError());
   }
   ::close(reserved);
@@ -247,8 +339,61 @@ FileWriter::Placement FileWriter::PlaceIfNameFree(const std::string& target) {
     ::unlink(target.c_str());
     throw NumberedError::FromSystemError(error);
   }
-  placed_ = true;
-  return Placement::Placed;
+  return true;
+}
+
+bool FileWriter::SameContentsAs(const std::string& path) {
+  if (fd_ < 0) return SameContents(tempPath_, path);
+  const RegularFileOpening other = OpenRegularFileForReading(path);
+  if (!other) return false;
+  struct stat info {};
+  bool same = ::fstat(other.fd, &info) == 0 && static_cast<std::uint64_t>(info.st_size) == written_;
+  constexpr std::size_t kChunk = 64 * 1024;
+  std::vector<char> ours(kChunk), theirs(kChunk);
+  for (std::uint64_t at = 0; same && at < written_;) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, written_ - at));
+    const ssize_t a = ::pread(fd_, ours.data(), want, static_cast<off_t>(at));
+    const ssize_t b = ::pread(other.fd, theirs.data(), want, static_cast<off_t>(at));
+    same = a > 0 && a == b && std::memcmp(ours.data(), theirs.data(), static_cast<std::size_t>(a)) == 0;
+    at += static_cast<std::uint64_t>(a > 0 ? a : 0);
+  }
+  ::close(other.fd);
+  return same;
+}
+
+void FileWriter::MarkOrigin(const std::string& url, const std::string& mimeType) {
+#ifdef __linux__
+  if (fd_ < 0) return;
+  if (!url.empty()) ::fsetxattr(fd_, "user.xdg.origin.url", url.data(), url.size(), 0);
+  if (!mimeType.empty()) ::fsetxattr(fd_, "user.mime_type", mimeType.data(), mimeType.size(), 0);
+#else
+  (void)url;
+  (void)mimeType;
+#endif
+}
+
+int RemoveLeftoverCopies(const std::string& folder) {
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return 0;
+  int removed = 0;
+  while (const dirent* item = ::readdir(dir)) {
+    if (!IsLeftoverCopyName(item->d_name)) continue;
+    const std::string path = JoinPath(folder, item->d_name);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) continue;
+    // A writer holds the lock on its file until it is placed: only a file nobody holds goes, and
+    // only the very file that was locked.
+    struct stat held {
+    }, named{};
+    if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::lstat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino &&
+        ::unlink(path.c_str()) == 0) {
+      ++removed;
+    }
+    ::close(fd);
+  }
+  ::closedir(dir);
+  return removed;
 }
 
 #else
@@ -272,11 +417,33 @@ FileWriter::Placement FileWriter::PlaceIfNameFree(const std::string& target) {
   if (MoveFileExA(tempPath_.c_str(), target.c_str(), 0)) {
     SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
     placed_ = true;
+    if (!originUrl_.empty()) WriteZoneIdentifier(target, originUrl_);
     return Placement::Placed;
   }
   const int error = LastSystemError();
   if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return Placement::NameTaken;
   throw NumberedError::FromSystemError(error);
+}
+
+bool FileWriter::LinkNewFile(const std::string&) { return false; }
+
+// The file is closed by the first PlaceIfNameFree, which comes before any comparison.
+bool FileWriter::SameContentsAs(const std::string& path) { return !handle_ && SameContents(tempPath_, path); }
+
+void FileWriter::MarkOrigin(const std::string& url, const std::string&) { originUrl_ = url; }
+
+int RemoveLeftoverCopies(const std::string& folder) {
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA(JoinPath(folder, ".tavrin-copy-*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int removed = 0;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsLeftoverCopyName(found.cFileName)) continue;
+    // A running writer keeps its file open without sharing, so the delete fails and it stays.
+    if (DeleteFileA(JoinPath(folder, found.cFileName).c_str())) ++removed;
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return removed;
 }
 
 #endif
@@ -285,7 +452,7 @@ bool SameContents(const std::string& a, const std::string& b) {
   struct Closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
-  std::unique_ptr<std::FILE, Closer> fa(std::fopen(a.c_str(), "rb")), fb(std::fopen(b.c_str(), "rb"));
+  std::unique_ptr<std::FILE, Closer> fa(OpenRegularFileStream(a)), fb(OpenRegularFileStream(b));
   if (!fa || !fb) return false;
   constexpr std::size_t kChunk = 64 * 1024;
   std::vector<char> bufA(kChunk), bufB(kChunk);

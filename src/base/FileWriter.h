@@ -1,6 +1,7 @@
 #pragma once
 // Putting a new file in place whole or not at all: the contents go to a temporary file in the
 // target's folder, which then either replaces the target or takes a name only while it is free.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,10 +13,14 @@ class FileWriter {
   // ".<name>.tmp-<process>-<sequence>-<attempt>" beside target; when target is an existing file,
   // the new one gets its permissions. Raises NumberedError when the file cannot be created.
   static FileWriter Replacing(const std::string& target);
-  // A writer of a new file in folder, named later (PlaceIfNameFree). The temporary file is the
-  // hidden ".tavrin-copy-XXXXXX" in folder, with the permissions of any new file. Raises
-  // NumberedError when the file cannot be created.
-  static FileWriter NewFileIn(const std::string& folder);
+  enum class Temporary { UnnamedWherePossible, Named };
+  // A writer of a new file in folder, named later (PlaceIfNameFree), with the permissions of any
+  // new file. On Linux it is an unnamed file of the folder (O_TMPFILE) where the file system allows
+  // it, so a crash leaves nothing; otherwise, or with Temporary::Named, it is the hidden
+  // ".tavrin-copy-XXXXXX", which this process keeps locked (POSIX: flock; Windows: opened without
+  // sharing) while it writes so that RemoveLeftoverCopies leaves it alone. Raises NumberedError
+  // when the file cannot be created.
+  static FileWriter NewFileIn(const std::string& folder, Temporary temporary = Temporary::UnnamedWherePossible);
 
   // Removes the temporary file unless it was put in place.
   ~FileWriter();
@@ -24,6 +29,10 @@ class FileWriter {
 
   // Appends bytes. Raises NumberedError when they cannot be written whole.
   void Write(std::string_view bytes);
+  // Raises the first write failure, if there was one.
+  void RaiseIfFailed() const {
+    if (failed_) RaiseFailure();
+  }
   // A sink that appends; it refuses (returns false) once a write failed, and the finishing call
   // then raises the failure.
   ByteSink Sink();
@@ -39,14 +48,27 @@ class FileWriter {
   // other than a taken name.
   Placement PlaceIfNameFree(const std::string& target);
 
+  // The named temporary file; empty for an unnamed one.
   const std::string& TemporaryPath() const { return tempPath_; }
+  // The bytes written so far.
+  std::uint64_t Size() const { return written_; }
+  // True when the file at path holds exactly the bytes written.
+  bool SameContentsAs(const std::string& path);
+  // Marks the file with the address it came from (and its media type, when not empty), as
+  // browsers mark downloads: the user.xdg.origin.url and user.mime_type extended attributes on
+  // POSIX, a Zone.Identifier stream once placed on Windows. Best effort: a file system without
+  // them simply does not get them.
+  void MarkOrigin(const std::string& url, const std::string& mimeType);
 
  private:
   enum class Kind { Replacement, NewFile };
   // path is the target for a replacement, the folder for a new file.
-  FileWriter(Kind kind, const std::string& path);
+  FileWriter(Kind kind, const std::string& path, Temporary temporary = Temporary::Named);
+  bool CreateUnnamed(const std::string& folder);
+  // Gives the finished new file the name target atomically; false when the name is taken.
+  bool LinkNewFile(const std::string& target);
   template <typename NameFor>
-  void Create(NameFor nameFor);
+  void Create(NameFor nameFor, bool locked);
   // Writes the bytes whole; false (and the failure kept) when a write fails.
   bool WriteAll(const char* data, std::size_t length);
   void Fail(int systemError);
@@ -64,7 +86,17 @@ class FileWriter {
   bool failed_ = false;
   int failure_ = 0;  // the system error of the first failure; 0 for a write that wrote nothing
   bool placed_ = false;
+  bool unnamed_ = false;  // an O_TMPFILE file, named only by PlaceIfNameFree
+  std::uint64_t written_ = 0;
+#ifdef _WIN32
+  std::string originUrl_;  // written as the Zone.Identifier stream once placed
+#endif
 };
+
+// Removes the temporary files that a crashed run of this program left in folder: exactly the names
+// ".tavrin-copy-" followed by six letters or digits, that no running writer holds. Returns how many
+// it removed.
+int RemoveLeftoverCopies(const std::string& folder);
 
 // True when both files can be read and hold the same bytes.
 bool SameContents(const std::string& a, const std::string& b);

@@ -4,49 +4,80 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <cstring>
 #endif
 
-NumberedError NumberedError::FromSystemError(int code) {
+namespace {
+NumberedError MappedSystemError(int code) {
 #ifdef _WIN32
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
-      return NumberedError(kFileNotFound, "File not found");
+      return NumberedError(NumberedError::kFileNotFound, "File not found");
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_DRIVE:
     case ERROR_BAD_NETPATH:
-      return NumberedError(kPathNotFound, "Path not found");
+      return NumberedError(NumberedError::kPathNotFound, "Path not found");
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
     case ERROR_WRITE_PROTECT:
-      return NumberedError(kPermissionDenied, "Permission denied");
+      return NumberedError(NumberedError::kPermissionDenied, "Permission denied");
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-      return NumberedError(kDiskFull, "Disk full");
+      return NumberedError(NumberedError::kDiskFull, "Disk full");
     case ERROR_READ_FAULT:
     case ERROR_WRITE_FAULT:
-      return NumberedError(kDeviceIoError, "Device I/O error");
+      return NumberedError(NumberedError::kDeviceIoError, "Device I/O error");
     default:
-      return NumberedError(kPathFileAccessError, "Path/File access error");
+      return NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
   }
 #else
   switch (code) {
     case ENOENT:
-      return NumberedError(kFileNotFound, "File not found");
+      return NumberedError(NumberedError::kFileNotFound, "File not found");
     case ENOTDIR:
-      return NumberedError(kPathNotFound, "Path not found");
+      return NumberedError(NumberedError::kPathNotFound, "Path not found");
     case EACCES:
     case EPERM:
     case EROFS:
-      return NumberedError(kPermissionDenied, "Permission denied");
+      return NumberedError(NumberedError::kPermissionDenied, "Permission denied");
     case ENOSPC:
     case EDQUOT:
     case EFBIG:
-      return NumberedError(kDiskFull, "Disk full");
+      return NumberedError(NumberedError::kDiskFull, "Disk full");
     case EIO:
-      return NumberedError(kDeviceIoError, "Device I/O error");
+      return NumberedError(NumberedError::kDeviceIoError, "Device I/O error");
     default:
-      return NumberedError(kPathFileAccessError, "Path/File access error");
+      return NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
   }
 #endif
+}
+}  // namespace
+
+NumberedError NumberedError::FromSystemError(int code) {
+  NumberedError error = MappedSystemError(code);
+  error.systemError_ = code;
+  return error;
+}
+
+std::string SystemErrorText(int code) {
+#ifdef _WIN32
+  char text[512] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                      static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+  std::string out(text, length);
+#else
+  std::string out = std::strerror(code);
+#endif
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.')) {
+    out.pop_back();
+  }
+  return out.empty() ? "error " + std::to_string(code) : out;
+}
+
+std::string ErrorReason(const std::exception& error) {
+  if (const auto* numbered = dynamic_cast<const NumberedError*>(&error); numbered && numbered->SystemError() != 0) {
+    return SystemErrorText(numbered->SystemError());
+  }
+  return error.what();
 }

@@ -8,6 +8,8 @@ class NumberedError : public std::runtime_error {
  public:
   NumberedError(int number, const std::string& description) : std::runtime_error(description), number_(number) {}
   int Number() const { return number_; }
+  // The errno (POSIX) or GetLastError (Windows) value behind the error; 0 when there is none.
+  int SystemError() const { return systemError_; }
 
   // The error numbers in use, chosen to match what users of the old tool know.
   static constexpr int kInvalidProcedureCall = 5;
@@ -26,8 +28,17 @@ class NumberedError : public std::runtime_error {
   static constexpr int kKeyAlreadyAssociated = 457;
 
   // The error for a failed system call, from its errno (POSIX) or GetLastError (Windows) value.
+  // It keeps the code, so that a report can give the system's own words for it.
   static NumberedError FromSystemError(int code);
 
  private:
   int number_;
+  int systemError_ = 0;
 };
+
+// The system's own words for an errno (POSIX) or GetLastError (Windows) value, as one line.
+std::string SystemErrorText(int code);
+
+// What a report says about an error: the system's words when it came from a system call,
+// otherwise its description.
+std::string ErrorReason(const std::exception& error);

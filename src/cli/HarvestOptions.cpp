@@ -23,8 +23,15 @@ const char* const kHarvestUsage =
     "  --stats           after each pass, a JSON line of counts on stderr\n"
     "  --help            this text\n"
     "\n"
-    "Prints the path of every file it copies. Exit status: 0 when the passes ran, 1 when the\n"
-    "destination cannot be created, 2 for bad usage.\n";
+    "Prints the path of every file it copies, and on stderr one line for every pass that ends by an\n"
+    "error (what failed, on which path, and why). Without --watch or --passes, a pass that ended by\n"
+    "an error is run again at once while it made progress (a few times at most), so that the\n"
+    "entries after a damaged one are copied too. SIGINT, SIGTERM and SIGHUP end it after the file\n"
+    "being copied.\n"
+    "\n"
+    "Exit status: 0 when the passes ran and the last one ended well (or was interrupted), 1 when the\n"
+    "destination cannot be created, 2 for bad usage or a --cache folder that cannot be read, 3 when\n"
+    "the last pass ended by an error.\n";
 
 namespace {
 
@@ -63,7 +70,8 @@ ParsedOptions ParseHarvestOptions(const std::vector<std::string>& arguments) {
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
     auto value = [&](std::string& out) {
-      if (i + 1 >= arguments.size()) return false;
+      // "--dest --stats" forgot the folder: an option is never taken for a value.
+      if (i + 1 >= arguments.size() || arguments[i + 1].rfind("--", 0) == 0) return false;
       out = arguments[++i];
       return true;
     };

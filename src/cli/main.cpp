@@ -3,10 +3,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
+#include "base/FileWriter.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "cache/discovery/CacheFormats.h"
 #include "cache/discovery/Discovery.h"
@@ -40,6 +43,7 @@ std::uint64_t CountEntries(UrlCacheSource& source) {
 }
 
 int ListCaches(const std::vector<DiscoveredCache>& caches) {
+  if (caches.empty()) std::fputs("tavrin-harvest: no browser cache found\n", stderr);
   for (const DiscoveredCache& cache : caches) {
     auto source = MakeCacheSource(cache);
     const std::string entries = source ? std::to_string(CountEntries(*source)) : "not read";
@@ -65,6 +69,16 @@ std::string JsonText(const std::string& text) {
   return out + "\"";
 }
 
+// Why a folder could not be read or created, in the system's words.
+std::string FolderProblem(const std::string& folder, bool create) {
+  std::error_code error;
+  if (create) std::filesystem::create_directories(folder, error);
+  if (!error) (void)std::filesystem::status(folder, error);
+  if (error) return error.message();
+  if (!std::filesystem::is_directory(folder, error)) return std::make_error_code(std::errc::not_a_directory).message();
+  return {};
+}
+
 void SleepInterruptibly(std::int64_t ms) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!g_interrupted && std::chrono::steady_clock::now() < until) {
@@ -88,6 +102,10 @@ int main(int argc, char** argv) {
 
   std::vector<DiscoveredCache> chosen;
   for (const std::string& folder : options.caches) {
+    if (const std::string problem = FolderProblem(folder, false); !problem.empty()) {
+      std::fprintf(stderr, "tavrin-harvest: cannot read the cache folder %s: %s\n", folder.c_str(), problem.c_str());
+      return 2;
+    }
     auto cache = ClassifyCacheFolder(folder);
     if (!cache) {
       std::fprintf(stderr, "tavrin-harvest: not a browser cache folder: %s\n", folder.c_str());
@@ -100,9 +118,16 @@ int main(int argc, char** argv) {
   FileSystemObject fso;
   if (!fso.FolderExists(options.destination)) CreateFolderPath(options.destination);
   if (!fso.FolderExists(options.destination)) {
-    std::fprintf(stderr, "tavrin-harvest: cannot create the destination folder %s\n", options.destination.c_str());
-    return 1;
+    std::string problem = FolderProblem(options.destination, true);
+    if (!problem.empty() || !fso.FolderExists(options.destination)) {
+      if (problem.empty()) problem = "it cannot be used as a folder";
+      std::fprintf(stderr, "tavrin-harvest: cannot create the destination folder %s: %s\n", options.destination.c_str(),
+                   problem.c_str());
+      return 1;
+    }
   }
+  // Temporary files that a crashed run left behind (where copies cannot be unnamed files).
+  RemoveLeftoverCopies(options.destination);
 
   InitCacheBuffer();
   HarvestedKeys = std::make_unique<KeyedCollection>();
@@ -124,10 +149,21 @@ int main(int argc, char** argv) {
   });
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
+#ifdef SIGHUP
+  // A closed terminal ends the run as Ctrl-C does: after the file being copied.
+  std::signal(SIGHUP, OnInterrupt);
+#endif
 
-  const std::int64_t passes = options.passes.value_or(options.watch ? INT64_MAX : 1);
+  // A single run whose pass ended by an error (a damaged entry, say) runs it again at once while
+  // that made progress, so that the entries after the failing one are copied in the same run.
+  const bool oneShot = !options.watch && !options.passes;
+  constexpr std::int64_t kRetriesOfAOneShotRun = 5;
+  std::int64_t passes = options.passes.value_or(options.watch ? INT64_MAX : 1);
+  std::uint64_t totalCopied = 0, totalPresent = 0, failedPasses = 0;
+  bool lastEndedByError = false;
+  std::string previousError;
   for (std::int64_t pass = 1; pass <= passes && !g_interrupted; ++pass) {
-    if (pass > 1) SleepInterruptibly(options.intervalMs);
+    if (pass > 1 && !oneShot) SleepInterruptibly(options.intervalMs);
     if (g_interrupted) break;
     copiedThisPass = 0;
     const auto began = std::chrono::steady_clock::now();
@@ -143,6 +179,23 @@ int main(int argc, char** argv) {
           static_cast<unsigned long long>(s.copied), static_cast<unsigned long long>(s.present), ms,
           s.endedByError ? "true" : "false", s.error.empty() ? "" : (",\"error\":" + JsonText(s.error)).c_str());
     }
+    const PassStatistics& s = LastPassStatistics();
+    totalCopied += s.copied;
+    totalPresent += s.present;
+    // A pass cut short by an interruption is no failure.
+    lastEndedByError = s.endedByError && !g_interrupted;
+    if (!lastEndedByError) continue;
+    ++failedPasses;
+    std::fprintf(stderr, "tavrin-harvest: pass %lld ended by an error: %s\n", static_cast<long long>(pass),
+                 s.error.c_str());
+    const bool progressed = s.copied > 0 || s.error != previousError;
+    previousError = s.error;
+    if (oneShot && progressed && pass <= kRetriesOfAOneShotRun) ++passes;
   }
-  return 0;
+  if (terminal) {
+    std::fprintf(stderr, "tavrin-harvest: %llu copied, %llu already present, %llu %s ended by an error\n",
+                 static_cast<unsigned long long>(totalCopied), static_cast<unsigned long long>(totalPresent),
+                 static_cast<unsigned long long>(failedPasses), failedPasses == 1 ? "pass" : "passes");
+  }
+  return lastEndedByError ? 3 : 0;
 }

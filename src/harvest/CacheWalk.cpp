@@ -60,6 +60,7 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
       const auto now = std::chrono::steady_clock::now();
       if (now - eventsDone >= kEventsAtLeastEvery) {
         ProcessPendingEvents();
+        pass_state::EnsureSameCapture();
         eventsDone = std::chrono::steady_clock::now();
       }
     };
@@ -86,11 +87,23 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
         }
       }
     }
+  } catch (const pass_state::CaptureEnded&) {
+    stats.endedByStop = true;
+  } catch (const CopyFailure& failure) {
+    stats.endedByError = true;
+    stats.error = failure.Line();
+    stats.errorKind = failure.Kind();
+    stats.errorPath = failure.Path();
+    stats.errorReason = failure.Reason();
   } catch (const std::exception& error) {
     stats.endedByError = true;
-    stats.error = error.what();
+    stats.errorKind = PassErrorKind::Other;
+    stats.errorReason = ErrorReason(error);
+    stats.error = "the pass failed: " + stats.errorReason;
   } catch (...) {
     stats.endedByError = true;
+    stats.errorKind = PassErrorKind::Other;
+    stats.error = "the pass failed";
   }
   if (handle) FindCloseUrlCache(handle);
 }

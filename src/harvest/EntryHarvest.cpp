@@ -16,6 +16,10 @@ namespace {
 
 std::function<void(const HarvestEvent&)> g_observer;
 PassStatistics g_statistics;
+// The serial of the collection the running pass began with; 0 for none.
+std::uint64_t g_passCapture = 0;
+
+std::uint64_t CurrentCapture() { return HarvestedKeys ? HarvestedKeys->Serial() : 0; }
 
 bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
@@ -51,7 +55,11 @@ void RemoveAll(std::string& text, std::string_view part) {
 namespace pass_state {
 PassStatistics& BeginPass() {
   g_statistics = PassStatistics{};
+  g_passCapture = CurrentCapture();
   return g_statistics;
+}
+void EnsureSameCapture() {
+  if (CurrentCapture() != g_passCapture) throw CaptureEnded{};
 }
 PassStatistics& Current() { return g_statistics; }
 void Notify(const HarvestEvent& event) {
@@ -67,6 +75,50 @@ void Notify(const HarvestEvent& event) {
 void SetHarvestObserver(std::function<void(const HarvestEvent&)> observer) { g_observer = std::move(observer); }
 
 const PassStatistics& LastPassStatistics() { return g_statistics; }
+
+CopyFailure::CopyFailure(const NumberedError& cause, PassErrorKind kind, std::string action, std::string path,
+                         std::string reason)
+    : NumberedError(cause),
+      kind_(kind),
+      action_(std::move(action)),
+      path_(std::move(path)),
+      reason_(reason.empty() ? ErrorReason(cause) : std::move(reason)) {}
+
+namespace {
+
+PassErrorKind KindOfWriteError(const NumberedError& error) {
+  switch (error.Number()) {
+    case NumberedError::kFileNotFound:
+    case NumberedError::kPathNotFound:
+      return PassErrorKind::FolderMissing;
+    case NumberedError::kDiskFull:
+      return PassErrorKind::DiskFull;
+    case NumberedError::kPermissionDenied:
+      return PassErrorKind::PermissionDenied;
+    default:
+      return PassErrorKind::Other;
+  }
+}
+
+// The media type of a response: the Content-Type header's value before any parameter, lower case.
+std::string MediaTypeOf(std::string_view headers) {
+  const std::string lower = LowerCaseAscii(headers);
+  for (std::size_t at = 0; at < lower.size();) {
+    std::size_t end = lower.find('\n', at);
+    if (end == std::string::npos) end = lower.size();
+    std::string_view line = std::string_view(lower).substr(at, end - at);
+    at = end + 1;
+    if (line.substr(0, 13) != "content-type:") continue;
+    line.remove_prefix(13);
+    line = line.substr(0, line.find_first_of(";\r"));
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    return std::string(line);
+  }
+  return {};
+}
+
+}  // namespace
 
 bool CollectionHasKey(const KeyedCollection* collection, const std::string& key) {
   try {
@@ -128,43 +180,65 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
   }
   const std::string target = JoinPath(destinationFolder, SafeFileName(name));
 
-  // 11-12. Copy, then remember the key. The copy lets pending events run, and Stop may have
-  // released the collection meanwhile: the add then fails and ends the pass.
-  CopyFileUnique(localPath, target, true);
+  // 11-12. Copy, then remember the key. The copy lets pending events run, and Stop or Start may
+  // have ended the capture meanwhile: the key then belongs to no collection of this pass.
+  const std::string headers = record.lpHeaderInfo ? EntryString(record.lpHeaderInfo) : std::string();
+  CopyFileUnique(localPath, target, true, {Address(), MediaTypeOf(headers)});
+  pass_state::EnsureSameCapture();
   if (!HarvestedKeys) throw NumberedError(NumberedError::kObjectVariableNotSet, "Object variable not set");
   HarvestedKeys->Add("", key);
 }
 
-void CopyFileUnique(const std::string& source, const std::string& target, bool skipSameSize) {
+void CopyFileUnique(const std::string& source, const std::string& target, bool skipSameSize, const CopyOrigin& origin) {
   FileSystemObject fso;
   std::string folder = fso.GetParentFolderName(target);
   if (folder.empty()) folder = ".";
 
   // The whole source goes into a temporary file beside the target first, so that a name only ever
   // appears with complete contents, and a source that fails to read leaves nothing behind.
-  FileWriter copy = FileWriter::NewFileIn(folder);
-  fso.ReadContents(source, copy.Sink());
-
-  std::string placedAt = target;
-  if (copy.PlaceIfNameFree(target) == FileWriter::Placement::NameTaken) {
-    // Equal sizes alone do not make the same picture: the contents must match too.
-    if (skipSameSize && fso.FileExists(target) && fso.GetFile(target).Size == fso.GetFile(copy.TemporaryPath()).Size &&
-        SameContents(copy.TemporaryPath(), target)) {
-      pass_state::Notify({source, target, true});
-      return;
+  FileWriter copy = [&] {
+    try {
+      return FileWriter::NewFileIn(folder);
+    } catch (const NumberedError& error) {
+      throw CopyFailure(error, KindOfWriteError(error), "cannot create a file in", folder);
     }
-    const std::string base = fso.GetBaseName(target);
-    const std::string extension = fso.GetExtensionName(target);
-    for (std::uint64_t n = 1;; ++n) {
-      std::string candidate = JoinPath(folder, base + "_" + std::to_string(n));
-      if (!extension.empty()) candidate += "." + extension;
-      // A name taken between the test and the placing is passed over like any other.
-      if (!fso.FileExists(candidate) && copy.PlaceIfNameFree(candidate) == FileWriter::Placement::Placed) {
-        placedAt = std::move(candidate);
-        break;
-      }
+  }();
+  try {
+    fso.ReadContents(source, copy.Sink());
+  } catch (const NumberedError& error) {
+    // A refused write shows in the source's read as a refusal; the writer knows the real cause.
+    try {
+      copy.RaiseIfFailed();
+    } catch (const NumberedError& writeError) {
+      throw CopyFailure(writeError, KindOfWriteError(writeError), "cannot write into", folder);
     }
+    // Without a system error the entry itself was refused: its body failed a check on the way.
+    throw CopyFailure(error, PassErrorKind::SourceUnreadable, "cannot read", source,
+                      error.SystemError() == 0 ? "the cache entry is damaged or changed while it was read" : "");
   }
-  pass_state::Notify({source, placedAt, false});
+  copy.MarkOrigin(origin.url, origin.mimeType);
+
+  // The target, then its numbered copies, until one is free. With skipSameSize, an existing one
+  // that holds the same bytes means the picture is already here: a capture repeated into the same
+  // folder, or two harvesters at once, never store it again under a further number. Placing is the
+  // test of a free name, so a name taken meanwhile by another writer is compared like any other.
+  const std::string base = fso.GetBaseName(target);
+  const std::string extension = fso.GetExtensionName(target);
+  std::string candidate = target;
+  try {
+    for (std::uint64_t n = 1;; ++n) {
+      if (copy.PlaceIfNameFree(candidate) == FileWriter::Placement::Placed) break;
+      if (skipSameSize && fso.FileExists(candidate) && fso.GetFile(candidate).Size == copy.Size() &&
+          copy.SameContentsAs(candidate)) {
+        pass_state::Notify({source, candidate, true});
+        return;
+      }
+      candidate = JoinPath(folder, base + "_" + std::to_string(n));
+      if (!extension.empty()) candidate += "." + extension;
+    }
+  } catch (const NumberedError& error) {
+    throw CopyFailure(error, KindOfWriteError(error), "cannot write", candidate);
+  }
+  pass_state::Notify({source, candidate, false});
   ProcessPendingEvents();
 }

@@ -3,6 +3,12 @@
 #include "base/NumberedError.h"
 #include "base/PathText.h"
 
+namespace {
+std::uint64_t g_lastSerial = 0;  // collections are made on the one thread that runs passes
+}  // namespace
+
+KeyedCollection::KeyedCollection() : serial_(++g_lastSerial) {}
+
 void KeyedCollection::Add(const std::string& item, const std::string& key) {
   if (!items_.emplace(LowerCaseText(key), item).second) {
     throw NumberedError(NumberedError::kKeyAlreadyAssociated,

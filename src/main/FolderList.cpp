@@ -1,10 +1,6 @@
 // The destination folder list: the folders that captures were started with, most recent first.
 #include "main/frmMain.h"
 
-namespace {
-constexpr int kMostFolders = 16;
-}  // namespace
-
 void frmMain::AddFolder2List(QComboBox* pcbo, const QString& pstrFolder) {
   const int count = pcbo->count();
   for (int i = 0; i < count; ++i) {

@@ -9,9 +9,20 @@
 void ApplySettingsText(const std::string& fileText, CaptureSettings& settings) {
   std::string_view rest = fileText;
   while (!rest.empty()) {
+#ifdef _WIN32
     const std::size_t end = rest.find("\r\n");
+    const std::size_t endLength = 2;
+#else
+    // Editors here save with LF alone: a line ends at LF, and a CR right before it belongs to it.
+    std::size_t end = rest.find('\n');
+    std::size_t endLength = 1;
+    if (end != std::string_view::npos && end > 0 && rest[end - 1] == '\r') {
+      --end;
+      ++endLength;
+    }
+#endif
     const std::string_view piece = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 2);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + endLength);
 
     const std::size_t equals = piece.find('=');
     if (equals == std::string_view::npos) continue;

@@ -1,10 +1,21 @@
 #include "main/ThumbnailModel.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QFutureWatcher>
 #include <QImageReader>
 #include <QMimeDatabase>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include "base/RegularFile.h"
+#include "widgets/NativeText.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 // Thumbnails kept in memory, in kilobytes: about 1800 thumbnails of 96 x 96 pixels.
@@ -12,7 +23,21 @@ constexpr int kThumbnailCacheKb = 64 * 1024;
 }  // namespace
 
 QImage DecodeThumbnail(const QString& path, int edge) {
-  QImageReader reader(path);
+  // Opened as every file the program reads is: a FIFO or a device in the folder would otherwise
+  // hold a decoding thread, and the window's closing that waits for it, for ever.
+  const RegularFileOpening opening = OpenRegularFileForReading(ToNative(path));
+  if (!opening) return {};
+  QFile file;
+  if (!file.open(opening.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+#ifdef _WIN32
+    _close(opening.fd);
+#else
+    ::close(opening.fd);
+#endif
+    return {};
+  }
+  QImageReader reader(&file, QFileInfo(path).suffix().toLatin1());
+  reader.setDecideFormatFromContent(true);
   reader.setAutoTransform(true);
   const QSize size = reader.size();
   // Readers that can scale while decoding (JPEG) then never hold the full picture.

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QLocale>
 
+#include "base/FileWriter.h"
 #include "base/PathText.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "dialogs/dlgPath.h"
@@ -128,13 +129,17 @@ void frmMain::Form_Load() {
     captureParent_ = places.captureParent;
     const std::string folder = ToNative(programFolder_);
 
+    // A file that cannot be read (too large, not a regular file, unreadable) is reported and left
+    // as it is at shut-down: it is not ours to overwrite.
     TextFile file;
     const std::string foldersPath = JoinPath(folder, kFoldersFile);
     if (PathExists(foldersPath)) {
       file.Filename(foldersPath);
       ComboListControl list(cboFolder);
       file.LoadComboBox(list);
+      while (cboFolder->count() > kMostFolders) cboFolder->removeItem(cboFolder->count() - 1);
     }
+    saveFolders_ = true;
 
     // A new, not yet existing folder for every run; it is created by Start.
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
@@ -148,6 +153,7 @@ void frmMain::Form_Load() {
       txtMinFileSize->setText(FromNative(settings.minFileSize));
       txtFileExtList->setText(FromNative(settings.extensionList));
     }
+    saveSettings_ = true;
 
     HarvestedKeys = std::make_unique<KeyedCollection>();
     WebBrowser1->SetSilent(true);
@@ -166,17 +172,21 @@ void frmMain::Form_Unload() {
   if (!programFolder_.isEmpty()) {
     const std::string folder = ToNative(programFolder_) + kPathSeparator;
     try {
-      TextFile list;
-      list.Filename(folder + kFoldersFile);
-      const ComboListControl entries(cboFolder);
-      list.SaveComboBox(entries);
+      if (saveFolders_) {
+        TextFile list;
+        list.Filename(folder + kFoldersFile);
+        const ComboListControl entries(cboFolder);
+        list.SaveComboBox(entries);
+      }
     } catch (const std::exception& error) {
       // Reported once; the settings are still saved and the window still closes.
       ReportError(error, "Form_Unload");
     }
-    TextFile settings;
-    settings.Filename(folder + kSettingsFile);
-    settings.Text(SettingsText({ToNative(txtMinFileSize->text()), ToNative(txtFileExtList->text())}));
+    if (saveSettings_) {
+      TextFile settings;
+      settings.Filename(folder + kSettingsFile);
+      settings.Text(SettingsText({ToNative(txtMinFileSize->text()), ToNative(txtFileExtList->text())}));
+    }
   }
   unloading_ = false;
 }
@@ -226,6 +236,8 @@ void frmMain::cmdStart_Click() {
     const QString extensions = FromNative(ExpandExtensionItems(ToNative(txtFileExtList->text())));
     if (extensions != txtFileExtList->text()) txtFileExtList->setText(extensions);
     AddFolder2List(cboFolder, folder);
+    // Temporary files that a crashed run left (where copies cannot be unnamed files).
+    RemoveLeftoverCopies(nativeFolder);
     HarvestedKeys = std::make_unique<KeyedCollection>();
     // The pane shows the folder as thumbnails straight away.
     WebBrowser1->Navigate2(folder);

@@ -24,6 +24,8 @@ class frmMain : public QWidget {
   explicit frmMain(FormEnvironment environment = FormEnvironment::FromApplication(), QWidget* parent = nullptr);
   ~frmMain() override;
 
+  // The most entries the folder list keeps, loaded or added.
+  static constexpr int kMostFolders = 16;
   // Puts pstrFolder at the top of the list unless an entry is exactly equal to it, then keeps at
   // most 16 entries by dropping the bottom ones. The typed text is left as it is.
   static void AddFolder2List(QComboBox* pcbo, const QString& pstrFolder);
@@ -62,6 +64,9 @@ class frmMain : public QWidget {
   bool passInProgress_ = false;  // set around the harvest call only
   bool unloaded_ = false;
   bool unloading_ = false;
+  // Written at shut-down only once read (or found missing) at start-up.
+  bool saveFolders_ = false;
+  bool saveSettings_ = false;
 
   QPushButton* cmdSelFolder = nullptr;
   QPushButton* cmdStart = nullptr;

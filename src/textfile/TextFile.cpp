@@ -27,7 +27,7 @@ void TextFile::Text(const std::string& vData) {
 
 std::string TextFile::Text() const {
   if (!FilePresent(filename_)) return {};
-  return ReadWholeFile(filename_);
+  return ReadWholeFile(filename_, kLargestFile);
 }
 
 void TextFile::GetNextLine_Start() {
@@ -53,7 +53,7 @@ void TextFile::GetNextLine_End() { iteration_.Close(); }
 void TextFile::LoadCollection(std::vector<std::string>& colTemp) const {
   if (!FilePresent(filename_)) return;
   LineReader reader;
-  reader.Open(filename_);
+  reader.Open(filename_, kLargestFile);
   std::string line;
   while (!reader.AtEnd()) {
     reader.ReadLine(line);
@@ -77,7 +77,7 @@ void TextFile::SaveCollection(const std::vector<std::string>& colTemp) const {
 void TextFile::LoadComboBox(ListControl& Cbo) const {
   Cbo.Clear();
   LineReader reader;
-  reader.Open(filename_);
+  reader.Open(filename_, kLargestFile);
   std::string line;
   while (!reader.AtEnd()) {
     reader.ReadLine(line);

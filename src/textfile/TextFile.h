@@ -5,6 +5,7 @@
 // bytes of the file are the bytes of the text and files written read back unchanged. Line writers
 // end every line with CR LF. Loads and saves let the user interface process pending events after
 // every line.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,10 @@
 
 class TextFile {
  public:
+  // Reading a file larger than this raises NumberedError (overflow): the files kept this way are a
+  // few hundred bytes, and a larger one (or a link to an endless device) is not one of them.
+  static constexpr std::uint64_t kLargestFile = 1u << 20;
+
   TextFile() = default;
   TextFile(const TextFile&) = delete;
   TextFile& operator=(const TextFile&) = delete;

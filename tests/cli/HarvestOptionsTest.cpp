@@ -19,6 +19,8 @@ TEST(HarvestOptions, DefaultsFollowTheWindow) {
 TEST(HarvestOptions, RejectsBadUsageWithAReason) {
   EXPECT_EQ(Parse({}).error, "--dest DIR is required");
   EXPECT_NE(Parse({"--dest"}).error, "");
+  EXPECT_EQ(Parse({"--dest", "--stats"}).error, "--dest needs a value");  // the folder was forgotten
+  EXPECT_NE(Parse({"--dest", "d", "--cache", "--watch"}).error, "");
   EXPECT_NE(Parse({"--dest", "d", "--min-kb", "100001"}).error, "");
   EXPECT_NE(Parse({"--dest", "d", "--min-kb", "-1"}).error, "");
   EXPECT_NE(Parse({"--dest", "d", "--min-kb", "12abc"}).error, "");

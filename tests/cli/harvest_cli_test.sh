@@ -2,9 +2,16 @@
 # tavrin-harvest as a user meets it: exit codes, messages, and a run over an empty cache.
 set -u
 harvester="$1"
+make_cache="$2"
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+small="$work/small"
+cleanup() {
+  mountpoint -q "$small" 2>/dev/null && umount "$small"
+  rm -rf "$work"
+}
+trap cleanup EXIT
 failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 expect_exit() {  # expected-status description command...
   local expected=$1 what=$2
@@ -43,6 +50,85 @@ printf '\xc3\xca\x03\xc1\x00\x00\x00\x00' >"$work/GPUCache/index"
 expect_exit 0 "list caches" "$harvester" --list-caches --cache "$work/cache2" --cache "$work/Cache_Data" --cache "$work/GPUCache"
 printf 'firefox\t%s\t0\nchromium\t%s\t0\nblockfile\t%s\t0\n' "$work/cache2" "$work/Cache_Data" "$work/GPUCache" >"$work/want"
 cmp -s "$work/want" "$work/out" || { echo "FAIL: cache list"; diff "$work/want" "$work/out"; failures=$((failures + 1)); }
+
+# Usage mistakes and folders that are not there say so, with the system's reason.
+expect_exit 2 "an option taken for a value" "$harvester" --dest --stats
+grep -q -- "--dest needs a value" "$work/err" || fail "--dest --stats not refused"
+expect_exit 2 "missing cache folder" "$harvester" --dest "$work/d" --cache "$work/absent"
+grep -q "cannot read the cache folder $work/absent: No such file or directory" "$work/err" || fail "missing --cache"
+expect_exit 1 "destination below a file" "$harvester" --dest "$work/file/sub"
+grep -q "$work/file/sub: Not a directory" "$work/err" || { fail "no reason for the destination"; cat "$work/err"; }
+expect_exit 0 "no cache found" env HOME="$work/nohome" XDG_CACHE_HOME="$work/nohome" "$harvester" --list-caches
+grep -q "no browser cache found" "$work/err" || fail "an empty cache list is not said"
+grep -q "Exit status" "$work/out" || "$harvester" --help | grep -q "3 when" || fail "--help has no exit status"
+
+# Pairs of addresses that end in the same name: re-runs and two harvesters at once never add an
+# identical copy. A crashed run's temporary is removed; a picture named like one is kept.
+"$make_cache" "$work/pairs" 10 3000
+mkdir -p "$work/rerun"
+printf 'left' >"$work/rerun/.tavrin-copy-Ab12Cd"
+printf 'mine' >"$work/rerun/.tavrin-copy-ABCDEF.jpg"
+for run in 1 2 3; do
+  expect_exit 0 "re-run $run" "$harvester" --dest "$work/rerun" --cache "$work/pairs" --min-kb 0
+done
+"$harvester" --dest "$work/rerun" --cache "$work/pairs" --min-kb 0 >/dev/null 2>&1 &
+"$harvester" --dest "$work/rerun" --cache "$work/pairs" --min-kb 0 >/dev/null 2>&1
+wait
+[ "$(find "$work/rerun" -type f | wc -l)" -eq 11 ] || { fail "re-runs added copies"; ls -a "$work/rerun"; }
+[ ! -e "$work/rerun/.tavrin-copy-Ab12Cd" ] || fail "a crashed run's temporary stayed"
+[ -e "$work/rerun/.tavrin-copy-ABCDEF.jpg" ] || fail "a picture named like a temporary was removed"
+[ -z "$(find "$work/rerun" -type f -exec md5sum {} + | awk '{print $1}' | sort | uniq -d)" ] || fail "identical copies"
+
+# A damaged entry ends the first pass, which is said; the run goes on past it in a second pass.
+"$make_cache" "$work/damaged" 12 3000 pic 3
+expect_exit 0 "damaged entry" "$harvester" --dest "$work/past" --cache "$work/damaged" --min-kb 0
+[ "$(grep -c "pass 1 ended by an error: cannot read $work/damaged/.*: the cache entry is damaged" "$work/err")" -eq 1 ] ||
+  fail "damage not said"
+[ "$(wc -l <"$work/out")" -eq 11 ] || fail "the entries after the damaged one were not copied"
+# On a terminal, a summary line at the end.
+script -qec "'$harvester' --dest '$work/past' --cache '$work/damaged' --min-kb 0" /dev/null >"$work/tty"
+grep -q "0 copied, 11 already present, 1 pass ended by an error" "$work/tty" || { fail "no summary"; cat "$work/tty"; }
+
+# SIGHUP, like SIGTERM, ends a watch cleanly.
+"$harvester" --dest "$work/hup" --cache "$work/pairs" --watch --interval 50 >/dev/null 2>&1 &
+pid=$!
+sleep 0.5
+kill -HUP "$pid"
+wait "$pid"
+[ $? -eq 0 ] || fail "SIGHUP did not end the run cleanly"
+
+# A destination that fails: a small file system that fills, then read-only, then removed during a
+# watch. Each pass that fails says what, where and why on stderr, and the run exits 3. CI runs as
+# root, where the file system must mount; elsewhere these cases are left out.
+mkdir -p "$small"
+if mount -t tmpfs -o size=256k tmpfs "$small" 2>/dev/null; then
+  "$make_cache" "$work/big" 8 100000
+  expect_exit 3 "full disk" "$harvester" --dest "$small/dest" --cache "$work/big" --min-kb 0
+  grep -q "ended by an error: cannot write into $small/dest: No space left on device" "$work/err" || {
+    fail "full disk not said"; cat "$work/err"; }
+  [ -z "$(find "$small" -name '.tavrin-copy-*')" ] || fail "a full disk left a temporary file"
+  mount -o remount,ro "$small"
+  expect_exit 3 "read-only" "$harvester" --dest "$small/dest" --cache "$work/pairs" --min-kb 0
+  grep -q "cannot create a file in $small/dest: Read-only file system" "$work/err" || {
+    fail "read-only not said"; cat "$work/err"; }
+  umount "$small"
+elif [ "$(id -u)" -eq 0 ]; then
+  fail "cannot mount a tmpfs as root"
+else
+  echo "not root: the full and read-only destination cases are left out"
+fi
+"$harvester" --dest "$work/gone" --cache "$work/pairs" --watch --since all --interval 50 --min-kb 0 >/dev/null 2>"$work/err" &
+pid=$!
+sleep 0.5
+rm -rf "$work/gone"
+"$make_cache" "$work/pairs" 2 3000 late
+sleep 0.5
+kill -TERM "$pid"
+wait "$pid"
+status=$?
+[ "$status" -eq 3 ] || fail "removed destination: exit $status, expected 3"
+grep -q "cannot create a file in $work/gone: No such file or directory" "$work/err" || {
+  fail "removed destination not said"; cat "$work/err"; }
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures failed"

@@ -7,6 +7,10 @@
 #include <set>
 #include <tuple>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "cache/discovery/Discovery.h"
 #include "support/CacheFixtures.h"
 #include "support/TempDir.h"
@@ -77,6 +81,25 @@ TEST(ClassifyCacheFolder, ReadsEachFolderWithTheReaderOfItsFormat) {
   EXPECT_FALSE(ClassifyCacheFolder(temp.Path() + "/absent"));
   WriteBytes(temp.Path() + "/file", "index");
   EXPECT_FALSE(ClassifyCacheFolder(temp.Path() + "/file"));
+
+#ifndef _WIN32
+  // FIFOs and an endless device under the names a reader opens: the classification and the walk
+  // end (the test's time-out fails a hang), and only the real entries are listed.
+  const auto fifo = [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); };
+  fifo(simple + "/" + ChromiumHashName("1/0/http://h/fifo.jpg"));
+  std::filesystem::create_symlink("/dev/zero", simple + "/" + ChromiumHashName("1/0/http://h/zero.jpg"));
+  fifo(firefox + "/entries/" + FirefoxFileName(":http://h/fifo.jpg"));
+  for (const char* name : {"/data_0", "/data_1", "/f_000001"}) fifo(blockfile + name);
+  for (const auto& [folder, kind, urls] : cases) {
+    SCOPED_TRACE(folder);
+    const auto cache = ClassifyCacheFolder(folder);
+    ASSERT_TRUE(cache);
+    EXPECT_EQ(Urls(*MakeCacheSource(*cache)), urls);
+  }
+  const std::string fifoIndex = temp.Sub("fifo-index");
+  fifo(fifoIndex + "/index");
+  EXPECT_FALSE(ClassifyCacheFolder(fifoIndex));
+#endif
 }
 
 }  // namespace

@@ -78,16 +78,28 @@ TEST_F(CacheWalk, GrowsTheBufferForAnEntryLargerThanIt) {
   EXPECT_GE(CacheBuffer->Length(), static_cast<std::int32_t>(PackedEntrySize(big)));
 }
 
-TEST_F(CacheWalk, StopDuringAPassEndsItWithoutTouchingTheReleasedKeys) {
+// A pass belongs to the capture that started it: Stop, or Stop and Start, while the second file is
+// copied ends it there, and the new capture's collection gets nothing from it.
+TEST_F(CacheWalk, StopOrRestartDuringAPassEndsItWithoutTouchingTheKeys) {
   for (int i = 1; i <= 4; ++i) Add(Entry("http://a/" + std::to_string(i) + ".jpg", std::to_string(i) + ".jpg", "d"));
-  int copies = 0;
-  SetPendingEventsHook([&] {
-    if (++copies == 2) HarvestedKeys.reset();  // the user pressed Stop while the second file was copied
-  });
-  Pass();
-  EXPECT_THAT(Harvested(), ElementsAre("1.jpg", "2.jpg"));
-  EXPECT_TRUE(LastPassStatistics().endedByError);
-  EXPECT_EQ(HarvestedKeys, nullptr);
+  for (const bool restart : {false, true}) {
+    SCOPED_TRACE(restart);
+    std::filesystem::remove_all(dest);
+    std::filesystem::create_directories(dest);
+    HarvestedKeys = std::make_unique<KeyedCollection>();
+    int copies = 0;
+    SetPendingEventsHook([&] {
+      if (++copies != 2) return;
+      HarvestedKeys.reset();
+      if (restart) HarvestedKeys = std::make_unique<KeyedCollection>();
+    });
+    Pass();
+    EXPECT_THAT(Harvested(), ElementsAre("1.jpg", "2.jpg"));
+    EXPECT_TRUE(LastPassStatistics().endedByStop);
+    EXPECT_FALSE(LastPassStatistics().endedByError);
+    EXPECT_EQ(HarvestedKeys != nullptr, restart);
+    if (restart) EXPECT_EQ(HarvestedKeys->Count(), 0u);
+  }
 }
 
 TEST_F(CacheWalk, ReportsWhatItCopiedAndWhatWasPresent) {
@@ -151,6 +163,12 @@ TEST_F(CacheWalk, ALongPassLetsTheWindowRunEvenWhenItCopiesNothing) {
   EXPECT_EQ(LastPassStatistics().entries, 100u);
   EXPECT_EQ(LastPassStatistics().copied, 0u);
   EXPECT_GE(events, 4);
+
+  // Stop then Start at one of those event points: the old pass walks no further.
+  SetPendingEventsHook([] { HarvestedKeys = std::make_unique<KeyedCollection>(); });
+  Pass();
+  EXPECT_TRUE(LastPassStatistics().endedByStop);
+  EXPECT_LT(LastPassStatistics().entries, 100u);
 }
 
 }  // namespace

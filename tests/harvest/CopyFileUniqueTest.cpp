@@ -4,6 +4,12 @@
 #include "HarvestFixture.h"
 #include "base/NumberedError.h"
 
+#ifndef _WIN32
+#include <unistd.h>
+
+#include "support/FileSizeLimit.h"
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -36,6 +42,12 @@ TEST_F(CopyUnique, NumbersClashesAndSkipsTheSameFile) {
   EXPECT_THAT(Names(), ElementsAre("pic.jpg", "pic_1.jpg", "pic_2.jpg"));
   EXPECT_EQ(ReadFile(dst / "pic.jpg"), "abc");
   EXPECT_EQ(ReadFile(dst / "pic_2.jpg"), "abcde");
+  // A numbered copy of the same contents is already present too, however often the clash recurs.
+  for (int rerun = 0; rerun < 3; ++rerun) {
+    CopyFileUnique(Source("abcde"), dst / "pic.jpg", true);
+    CopyFileUnique(Source("abcd"), dst / "pic.jpg", true);
+  }
+  EXPECT_THAT(Names(), ElementsAre("pic.jpg", "pic_1.jpg", "pic_2.jpg"));
 }
 
 TEST_F(CopyUnique, ADifferentPictureOfTheSameSizeIsKept) {
@@ -87,11 +99,46 @@ TEST_F(CopyUnique, AFailedReadLeavesNothingBehind) {
   auto registration = virtual_files::Register(src.Path(), std::make_shared<FailingProvider>());
   EXPECT_THROW(CopyFileUnique(src / "entry_0/pic.jpg", dst / "pic.jpg", true), NumberedError);
   EXPECT_THROW(CopyFileUnique(src / "vanished.jpg", dst / "pic.jpg", true), NumberedError);
+  try {
+    CopyFileUnique(dst / "vanished.jpg", dst / "pic.jpg", true);
+    ADD_FAILURE();
+  } catch (const CopyFailure& failure) {
+    EXPECT_EQ(failure.Kind(), PassErrorKind::SourceUnreadable);
+    EXPECT_EQ(failure.Line(), "cannot read " + dst / "vanished.jpg" + ": No such file or directory");
+  }
   EXPECT_TRUE(Names().empty());
 }
 
-TEST_F(CopyUnique, AMissingDestinationFolderRaises) {
-  EXPECT_THROW(CopyFileUnique(Source("x"), dst / "gone/pic.jpg", true), NumberedError);
+// Each failure of the destination says what, where and the system's reason.
+TEST_F(CopyUnique, DestinationFailuresSayWhatWhereAndWhy) {
+  const auto failure = [&](const std::string& target) -> CopyFailure {
+    try {
+      CopyFileUnique(Source("x"), target, true);
+    } catch (const CopyFailure& failure) {
+      return failure;
+    }
+    ADD_FAILURE() << target;
+    return CopyFailure(NumberedError(0, ""), PassErrorKind::None, "", "");
+  };
+  const CopyFailure missing = failure(dst / "gone/pic.jpg");
+  EXPECT_EQ(missing.Kind(), PassErrorKind::FolderMissing);
+  EXPECT_EQ(missing.Line(), "cannot create a file in " + dst / "gone" + ": No such file or directory");
+#ifndef _WIN32
+  if (::geteuid() != 0) {  // root writes anywhere
+    fs::create_directory(dst / "locked");
+    fs::permissions(dst / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_EQ(failure(dst / "locked/pic.jpg").Kind(), PassErrorKind::PermissionDenied);
+  }
+  WriteFile(src / "big", "larger than the limit");
+  FileSizeLimit limit(2);
+  try {
+    CopyFileUnique(src / "big", dst / "pic.jpg", true);
+    ADD_FAILURE();
+  } catch (const CopyFailure& full) {
+    EXPECT_EQ(full.Kind(), PassErrorKind::DiskFull);
+    EXPECT_EQ(full.Line(), "cannot write into " + dst.Path() + ": File too large");
+  }
+#endif
 }
 
 }  // namespace

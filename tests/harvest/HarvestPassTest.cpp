@@ -1,6 +1,9 @@
 // A whole harvest pass over browser caches built in the real formats, into a real folder.
 #include <gtest/gtest.h>
 
+#include <sys/xattr.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <set>
 
@@ -82,5 +85,27 @@ TEST(HarvestPassTest, CopiesPicturesOfBothBrowsersByteForByte) {
   EXPECT_FALSE(LastPassStatistics().endedByError);
   EXPECT_EQ(LastPassStatistics().copied, 0u);
   EXPECT_EQ(FilesIn(destination).size(), 6u);
+
+  // A new capture into the same folder finds every picture present, the numbered cat_1.jpg too.
+  HarvestedKeys = std::make_unique<KeyedCollection>();
+  HarvestCache(";*.jpg;*.png;*.gif;*.bmp;*.flv;", captureStart, destination, 25);
+  EXPECT_EQ(LastPassStatistics().copied, 0u);
+  EXPECT_EQ(LastPassStatistics().present, 6u);
+  EXPECT_EQ(FilesIn(destination).size(), 6u);
   SetUrlCache(nullptr);
+
+  // Every copy carries the address it came from and its media type, where the file system keeps
+  // extended attributes.
+  const auto attribute = [&](const char* file, const char* name) {
+    char value[512];
+    const ssize_t got = ::getxattr(JoinPath(destination, file).c_str(), name, value, sizeof value);
+    return got < 0 ? std::string("(errno ") + std::to_string(errno) + ")" : std::string(value, got);
+  };
+  if (::setxattr(destination.c_str(), "user.probe", "1", 1, 0) != 0 && (errno == ENOTSUP || errno == EPERM)) {
+    GTEST_SKIP() << "no user extended attributes on " << destination;
+  }
+  EXPECT_EQ(attribute("picture.bmp", "user.xdg.origin.url"), "http://f/gz/picture.bmp");
+  EXPECT_EQ(attribute("picture.bmp", "user.mime_type"), "image/bmp");
+  EXPECT_EQ(attribute("12345.gif", "user.xdg.origin.url"), "http://s/img/12345");
+  EXPECT_EQ(attribute("12345.gif", "user.mime_type"), "image/gif");
 }

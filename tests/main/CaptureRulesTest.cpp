@@ -74,11 +74,17 @@ TEST(SettingsFile, ValuesAreTakenWholeAfterTheFirstEquals) {
   EXPECT_EQ(settings.minFileSize, "2");
 }
 
-TEST(SettingsFile, OnlyCarriageReturnLineFeedSplits) {
+// On Windows only CR LF splits; editors on POSIX save LF alone, and those lines split too.
+TEST(SettingsFile, LineEndsOfThePlatformSplit) {
   CaptureSettings settings{"25", "*.jpg"};
-  ApplySettingsText("fsizelimit=1\nfextlist=x\n", settings);
-  EXPECT_EQ(settings.minFileSize, "1\nfextlist=x\n");
+  ApplySettingsText("fsizelimit=1\nfextlist=x\r\nfsizelimit=2\rz\n", settings);
+#ifdef _WIN32
+  EXPECT_EQ(settings.minFileSize, "2\rz\n");
   EXPECT_EQ(settings.extensionList, "*.jpg");
+#else
+  EXPECT_EQ(settings.minFileSize, "2\rz");
+  EXPECT_EQ(settings.extensionList, "x");
+#endif
 
   CaptureSettings untouched{"25", "*.jpg"};
   ApplySettingsText("", untouched);

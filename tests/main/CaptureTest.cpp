@@ -217,6 +217,25 @@ TEST_F(Capture, StopInTheMiddleOfAPassEndsItAndTheNextCaptureCarriesOn) {
   window->Timer1_Timer();
   // The picture copied before the Stop is found present, not copied a second time.
   EXPECT_EQ(VisibleNames(destination), (Names{"p0.jpg", "p1.jpg", "p2.jpg", "p3.jpg", "p4.jpg"}));
+
+  // Stop and Start into another folder inside one pass: the old pass copies nothing more into the
+  // old folder and records nothing for the new capture, whose first tick copies everything.
+  window->cmdStop_Click();
+  const std::string second = folder.Path("second");
+  for (int i = 5; i < 8; ++i) AddPicture("p" + std::to_string(i) + ".jpg", i);
+  window->cmdStart_Click();
+  QMetaObject::invokeMethod(
+      window.get(),
+      [&] {
+        window->cmdStop_Click();
+        StartIn(second);
+      },
+      Qt::QueuedConnection);
+  window->Timer1_Timer();
+  EXPECT_EQ(VisibleNames(destination).size(), 6u);
+  EXPECT_EQ(HarvestedKeys->Count(), 0u);
+  window->Timer1_Timer();
+  EXPECT_EQ(VisibleNames(second).size(), 8u);
 }
 
 TEST_F(Capture, ClosingTheWindowInTheMiddleOfAPassSavesAndEndsThePass) {

@@ -3,6 +3,10 @@
 // after the debounce as row changes that keep the selection.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <QClipboard>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
@@ -270,5 +274,11 @@ TEST(FolderPane, ItemsActAsInAFileManagerAndUndecodableFilesKeepAPlainIcon) {
   EXPECT_EQ(thumbnails->rowCount(), 0);
   EXPECT_TRUE(std::filesystem::exists(folder.Path("data-home/Trash/files/q.jpg")));
   EXPECT_TRUE(prompts.messages.isEmpty());
+
+  // A link to a FIFO is listed like a file; its decoding must not wait for a writer for ever.
+  ASSERT_EQ(::mkfifo(folder.Path("fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink(folder.Path("fifo"), folder.Path("shown/inner/fifo.jpg"));
+  thumbnails->Files()->AddFile(Q(folder.Path("shown/inner/fifo.jpg")));
+  EXPECT_TRUE(WaitUntil([&] { return thumbnails->rowCount() == 1 && thumbnails->DecodesPending() == 0; }));
 #endif
 }

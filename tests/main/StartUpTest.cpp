@@ -5,6 +5,13 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QTranslator>
+#include <functional>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include "textfile/TextFile.h"
 
 #include "WindowTestSupport.h"
 #include "main/StandardTranslation.h"
@@ -103,6 +110,54 @@ TEST(StartUp, AnUnreadableFolderListEndsTheLoadWithOneReport) {
   EXPECT_EQ(Control<QLineEdit>(window, "txtMinFileSize")->text(), "25");
   EXPECT_TRUE(Control<WebBrowserPane>(window, "WebBrowser1")->PageView()->toPlainText().isEmpty());
 }
+
+#ifndef _WIN32
+// A FIFO would block the open, an endless device the read: each is reported, the window comes up,
+// and neither file is overwritten at shut-down. A list longer than the window keeps is cut.
+TEST(StartUp, SpecialOrOversizedFilesAreReportedAndLeftAsTheyAre) {
+  struct Case {
+    std::function<void(const std::string&)> folders, settings;
+  };
+  const auto fifo = [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); };
+  const auto zero = [](const std::string& path) { std::filesystem::create_symlink("/dev/zero", path); };
+  const auto huge = [](const std::string& path) { WriteFile(path, std::string(TextFile::kLargestFile + 1, 'x')); };
+  const auto fine = [](const std::string& path) { WriteFile(path, "fsizelimit=99\n"); };
+  for (const Case& c : {Case{fifo, fine}, Case{fine, fifo}, Case{fine, zero}, Case{huge, fine}}) {
+    TempDir folder;
+    std::filesystem::create_directories(folder.Path("program"));
+    c.folders(folder.Path("program/Folders.txt"));
+    c.settings(folder.Path("program/Settings.txt"));
+    const auto before = [&](const char* name) { return std::filesystem::symlink_status(folder.Path(name)).type(); };
+    const auto foldersType = before("program/Folders.txt"), settingsType = before("program/Settings.txt");
+    RecordingPrompts prompts;
+    {
+      frmMain window(TestEnvironment(folder));
+      ASSERT_EQ(prompts.messages.size(), 1);
+      EXPECT_TRUE(prompts.messages[0].endsWith(QStringLiteral("發生位置 : frmMain.Form_Load ( Sub ) \r\n")));
+      window.close();
+    }
+    EXPECT_EQ(prompts.messages.size(), 1);
+    EXPECT_EQ(before("program/Folders.txt"), foldersType);
+    EXPECT_EQ(before("program/Settings.txt"), settingsType);
+    if (settingsType == std::filesystem::file_type::regular) {
+      EXPECT_EQ(ReadFile(folder.Path("program/Settings.txt")), "fsizelimit=99\n");
+    }
+  }
+
+  TempDir folder;
+  std::filesystem::create_directories(folder.Path("program"));
+  std::string many;
+  for (int i = 0; i < 20; ++i) many += "/f" + std::to_string(i) + "\r\n";
+  WriteFile(folder.Path("program/Folders.txt"), many);
+  WriteFile(folder.Path("program/Settings.txt"), "fsizelimit=7\nfextlist=*.png\n");
+  frmMain window(TestEnvironment(folder));
+  EXPECT_EQ(Control<QComboBox>(window, "cboFolder")->count(), frmMain::kMostFolders);
+  EXPECT_EQ(Control<QLineEdit>(window, "txtMinFileSize")->text(), "7");
+  EXPECT_EQ(Control<QLineEdit>(window, "txtFileExtList")->text(), "*.png");
+  window.close();
+  EXPECT_EQ(ReadFile(folder.Path("program/Settings.txt")), "fsizelimit=7\r\nfextlist=*.png");
+}
+#endif
 
 TEST(StartUp, AFolderListThatCannotBeSavedIsReportedOnceAndTheSettingsAreStillSaved) {
   TempDir folder;

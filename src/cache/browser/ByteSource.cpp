@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/RegularFile.h"
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -61,20 +63,7 @@ std::optional<FileStamp> StampOfDescriptor(int fd) {
 }  // namespace
 
 std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path) {
-#ifdef _WIN32
-  // Read-only, and sharing read, write and delete: browsers keep their cache files open with write
-  // and delete access, and neither side may be refused or block the other.
-  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(handle);
-    return nullptr;
-  }
-#else
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-#endif
+  const int fd = OpenRegularFileForReading(path).fd;
   if (fd < 0) return nullptr;
   const std::optional<FileStamp> stamp = StampOfDescriptor(fd);
   if (!stamp) {

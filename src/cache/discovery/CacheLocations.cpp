@@ -1,11 +1,14 @@
 #include "cache/discovery/CacheLocations.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
+#include <sstream>
 #include <system_error>
+
+#include "base/RegularFile.h"
 
 namespace fs = std::filesystem;
 
@@ -68,7 +71,17 @@ void AddChromiumCaches(const std::string& browser, const fs::path& root, std::ve
 // Firefox profile folders named in a profiles.ini, relative paths resolved against its folder.
 std::vector<fs::path> FirefoxIniProfiles(const fs::path& iniFolder) {
   std::vector<fs::path> profiles;
-  std::ifstream ini(iniFolder / "profiles.ini");
+  // Read through the non-blocking open: a FIFO under this name must not hang discovery. A real
+  // profiles.ini is a few hundred bytes; more than a megabyte of it is not one.
+  std::string text;
+  if (std::FILE* file = OpenRegularFileStream((iniFolder / "profiles.ini").string())) {
+    char chunk[4096];
+    for (std::size_t got; text.size() < (1u << 20) && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+      text.append(chunk, got);
+    }
+    std::fclose(file);
+  }
+  std::istringstream ini(text);
   std::string line;
   bool relative = true;
   std::string path;

@@ -1,0 +1,94 @@
+#include "base/RegularFile.h"
+
+#include "base/NumberedError.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
+RegularFileOpening OpenRegularFileForReading(const std::string& path) {
+  RegularFileOpening opening;
+#ifdef _WIN32
+  // Sharing read, write and delete: browsers keep their files open with write and delete access,
+  // and neither side may be refused or block the other.
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    opening.systemError = static_cast<int>(GetLastError());
+    // A folder is refused as access denied; say instead that it is no file.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      opening.systemError = 0;
+      opening.notRegular = true;
+    }
+    return opening;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    CloseHandle(handle);
+    opening.notRegular = true;
+    return opening;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    opening.systemError = ERROR_TOO_MANY_OPEN_FILES;
+    CloseHandle(handle);
+    return opening;
+  }
+  opening.fd = fd;
+#else
+  // O_NONBLOCK: opening a FIFO without a writer returns at once instead of waiting for one.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    opening.systemError = errno;
+    return opening;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    opening.notRegular = true;
+    return opening;
+  }
+  // Reads of a regular file block only as long as the disk takes; a plain descriptor from here on.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  opening.fd = fd;
+#endif
+  return opening;
+}
+
+std::FILE* OpenRegularFileStream(const std::string& path, RegularFileOpening* opening) {
+  RegularFileOpening opened = OpenRegularFileForReading(path);
+  std::FILE* file = nullptr;
+  if (opened) {
+#ifdef _WIN32
+    file = _fdopen(opened.fd, "rb");
+    if (!file) _close(opened.fd);
+#else
+    file = ::fdopen(opened.fd, "rb");
+    if (!file) {
+      opened.systemError = errno;
+      ::close(opened.fd);
+    }
+#endif
+    opened.fd = -1;
+  }
+  if (opening) *opening = opened;
+  return file;
+}
+
+void RaiseOpeningError(const RegularFileOpening& opening) {
+  if (opening.notRegular || opening.systemError == 0) {
+    throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
+  }
+  throw NumberedError::FromSystemError(opening.systemError);
+}
