@@ -91,7 +91,22 @@ bool IsLeftoverCopyName(std::string_view name) {
 }
 
 #ifdef _WIN32
+// True when the volume that holds path keeps named streams (NTFS does). Elsewhere (FAT, exFAT,
+// many network shares, Wine's folders) "name:Zone.Identifier" is refused, or made a file of that
+// name beside the copy.
+bool HasNamedStreams(const std::string& path) {
+  const HANDLE file =
+      CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD flags = 0;
+  const BOOL known = GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
+  CloseHandle(file);
+  return known && (flags & FILE_NAMED_STREAMS) != 0;
+}
+
 void WriteZoneIdentifier(const std::string& target, const std::string& url) {
+  if (!HasNamedStreams(target)) return;
   std::string text = "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=";
   for (char c : url) {
     if (static_cast<unsigned char>(c) >= 0x20) text += c;
@@ -99,7 +114,7 @@ void WriteZoneIdentifier(const std::string& target, const std::string& url) {
   text += "\r\n";
   const HANDLE stream = CreateFileA((target + ":Zone.Identifier").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (stream == INVALID_HANDLE_VALUE) return;  // not NTFS: the copy simply has no mark
+  if (stream == INVALID_HANDLE_VALUE) return;  // the copy simply has no mark
   DWORD written = 0;
   WriteFile(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   CloseHandle(stream);

@@ -3,6 +3,10 @@
 #include <cwctype>
 #include <locale>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
 
 // Decodes one UTF-8 sequence at text[i]; returns its length, 0 when it is not valid UTF-8.
@@ -60,6 +64,37 @@ std::string LowerCaseAscii(std::string_view text) {
   return out;
 }
 
+#ifdef _WIN32
+// Text is in the ANSI code page here. Whole characters are lower-cased, as the system does, so that
+// the second byte of a double-byte character ("乙" is A4 41 in code page 950) is never taken for a
+// capital letter. Text that is not valid in the code page keeps every byte of it that is not ASCII.
+std::string LowerCaseText(std::string_view text) {
+  bool ascii = true;
+  for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return LowerCaseAscii(text);
+  const int size = static_cast<int>(text.size());
+  const int wide = size ? MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0) : 0;
+  if (wide > 0) {
+    std::wstring characters(static_cast<std::size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, characters.data(), wide);
+    CharLowerBuffW(characters.data(), static_cast<DWORD>(wide));
+    BOOL lossy = FALSE;
+    const int length = WideCharToMultiByte(CP_ACP, 0, characters.data(), wide, nullptr, 0, nullptr, &lossy);
+    std::string out(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, characters.data(), wide, out.data(), length, nullptr, &lossy);
+    if (length > 0 && !lossy) return out;
+  }
+  std::string out(text);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (IsDBCSLeadByte(static_cast<BYTE>(out[i]))) {
+      ++i;  // a double-byte character: both bytes stay
+    } else if (out[i] >= 'A' && out[i] <= 'Z') {
+      out[i] = static_cast<char>(out[i] - 'A' + 'a');
+    }
+  }
+  return out;
+}
+#else
 std::string LowerCaseText(std::string_view text) {
   bool ascii = true;
   for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
@@ -85,6 +120,7 @@ std::string LowerCaseText(std::string_view text) {
   }
   return out;
 }
+#endif
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
   std::string out(folder);
