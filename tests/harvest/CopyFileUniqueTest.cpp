@@ -4,7 +4,9 @@
 #include "HarvestFixture.h"
 #include "base/NumberedError.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 
 #include "support/FileSizeLimit.h"
@@ -95,6 +97,14 @@ class FailingProvider : public VirtualFileProvider {
   }
 };
 
+// The system's words for a missing file and a missing folder.
+#ifdef _WIN32
+const std::string kNoSuchFile = SystemErrorText(ERROR_FILE_NOT_FOUND),
+                  kNoSuchFolder = SystemErrorText(ERROR_PATH_NOT_FOUND);
+#else
+const std::string kNoSuchFile = "No such file or directory", kNoSuchFolder = kNoSuchFile;
+#endif
+
 TEST_F(CopyUnique, AFailedReadLeavesNothingBehind) {
   auto registration = virtual_files::Register(src.Path(), std::make_shared<FailingProvider>());
   EXPECT_THROW(CopyFileUnique(src / "entry_0/pic.jpg", dst / "pic.jpg", true), NumberedError);
@@ -104,7 +114,7 @@ TEST_F(CopyUnique, AFailedReadLeavesNothingBehind) {
     ADD_FAILURE();
   } catch (const CopyFailure& failure) {
     EXPECT_EQ(failure.Kind(), PassErrorKind::SourceUnreadable);
-    EXPECT_EQ(failure.Line(), "cannot read " + dst / "vanished.jpg" + ": No such file or directory");
+    EXPECT_EQ(failure.Line(), "cannot read " + dst / "vanished.jpg" + ": " + kNoSuchFile);
   }
   EXPECT_TRUE(Names().empty());
 }
@@ -122,7 +132,7 @@ TEST_F(CopyUnique, DestinationFailuresSayWhatWhereAndWhy) {
   };
   const CopyFailure missing = failure(dst / "gone/pic.jpg");
   EXPECT_EQ(missing.Kind(), PassErrorKind::FolderMissing);
-  EXPECT_EQ(missing.Line(), "cannot create a file in " + dst / "gone" + ": No such file or directory");
+  EXPECT_EQ(missing.Line(), "cannot create a file in " + dst / "gone" + ": " + kNoSuchFolder);
 #ifndef _WIN32
   if (::geteuid() != 0) {  // root writes anywhere
     fs::create_directory(dst / "locked");

@@ -112,11 +112,11 @@ TEST_F(HarvestPass, CopiesTheWantedEntriesByteForByteAndReplacesNothing) {
   EXPECT_EQ(LastPassStatistics().copied, 0u);
   EXPECT_EQ(Contents(destination), expected);
 
-  // A new capture meets the same files again: the ones already there count as present, and
-  // nothing that is there is replaced.
+  // A new capture meets the same files again: the ones already there count as present, the
+  // sunset under its numbered name too, and nothing that is there is replaced.
   HarvestedKeys = std::make_unique<KeyedCollection>();
   Pass(captureStart);
-  EXPECT_EQ(LastPassStatistics().present, 3u);
+  EXPECT_EQ(LastPassStatistics().present, 4u);
   const std::map<std::string, std::string> after = Contents(destination);
   for (const auto& [name, fingerprint] : expected) EXPECT_EQ(after.at(name), fingerprint) << name;
 }
