@@ -60,6 +60,11 @@ expect_exit 1 "destination below a file" "$harvester" --dest "$work/file/sub"
 grep -q "$work/file/sub: Not a directory" "$work/err" || { fail "no reason for the destination"; cat "$work/err"; }
 expect_exit 0 "no cache found" env HOME="$work/nohome" XDG_CACHE_HOME="$work/nohome" "$harvester" --list-caches
 grep -q "no browser cache found" "$work/err" || fail "an empty cache list is not said"
+# Two caches found below the home folder: the run ends with its documented status, not by a crash
+# when the sources are released at exit.
+for profile in p1 p2; do "$make_cache" "$work/home/.cache/mozilla/firefox/$profile/cache2" 2 3000 "$profile"; done
+expect_exit 0 "two caches found" env HOME="$work/home" XDG_CACHE_HOME= XDG_CONFIG_HOME= "$harvester" --dest "$work/found" --min-kb 0
+[ "$(wc -l <"$work/out")" -eq 4 ] || fail "the caches found were not copied"
 grep -q "Exit status" "$work/out" || "$harvester" --help | grep -q "3 when" || fail "--help has no exit status"
 
 # Pairs of addresses that end in the same name: re-runs and two harvesters at once never add an
