@@ -1,5 +1,6 @@
 // The entry harvest: the tests that decide whether a cache entry is wanted, its name in the
 // destination folder, and the copy that never overwrites.
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
@@ -101,6 +102,19 @@ PassErrorKind KindOfWriteError(const NumberedError& error) {
 }
 
 // The media type of a response: the Content-Type header's value before any parameter, lower case.
+// "type/subtype" of the characters a header token allows. Anything else a server sent (control
+// characters, spaces, a missing subtype) is not kept as the copy's media type.
+bool IsMediaType(std::string_view text) {
+  const auto token = [](std::string_view part) {
+    return !part.empty() && std::all_of(part.begin(), part.end(), [](char c) {
+      return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+             std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+    });
+  };
+  const std::size_t slash = text.find('/');
+  return slash != std::string_view::npos && token(text.substr(0, slash)) && token(text.substr(slash + 1));
+}
+
 std::string MediaTypeOf(std::string_view headers) {
   const std::string lower = LowerCaseAscii(headers);
   for (std::size_t at = 0; at < lower.size();) {
@@ -113,7 +127,7 @@ std::string MediaTypeOf(std::string_view headers) {
     line = line.substr(0, line.find_first_of(";\r"));
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
-    return std::string(line);
+    return IsMediaType(line) ? std::string(line) : std::string();
   }
   return {};
 }
