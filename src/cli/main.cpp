@@ -132,6 +132,10 @@ int main(int argc, char** argv) {
   InitCacheBuffer();
   HarvestedKeys = std::make_unique<KeyedCollection>();
   SetUrlCache(options.caches.empty() ? MakeDiscoveredUrlCache() : MakeUrlCacheOf(chosen));
+  // A run that can copy nothing says why, as --list-caches does; a watch goes on, for a browser
+  // started later.
+  if (options.caches.empty() && DiscoverCaches().empty())
+    std::fputs("tavrin-harvest: no browser cache found\n", stderr);
   const std::string extensionList = NormalizeExtensionList(options.extensions);
   const DateValue captureStart = *CaptureStartFor(options.since);
 

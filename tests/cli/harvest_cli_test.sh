@@ -60,6 +60,8 @@ expect_exit 1 "destination below a file" "$harvester" --dest "$work/file/sub"
 grep -q "$work/file/sub: Not a directory" "$work/err" || { fail "no reason for the destination"; cat "$work/err"; }
 expect_exit 0 "no cache found" env HOME="$work/nohome" XDG_CACHE_HOME="$work/nohome" "$harvester" --list-caches
 grep -q "no browser cache found" "$work/err" || fail "an empty cache list is not said"
+expect_exit 0 "harvest without a cache" env HOME="$work/nohome" XDG_CACHE_HOME= XDG_CONFIG_HOME= "$harvester" --dest "$work/d"
+grep -q "no browser cache found" "$work/err" || fail "a harvest without a cache is silent"
 # Two caches found below the home folder: the run ends with its documented status, not by a crash
 # when the sources are released at exit.
 for profile in p1 p2; do "$make_cache" "$work/home/.cache/mozilla/firefox/$profile/cache2" 2 3000 "$profile"; done
