@@ -157,6 +157,11 @@ int main(int argc, char** argv) {
   // A closed terminal ends the run as Ctrl-C does: after the file being copied.
   std::signal(SIGHUP, OnInterrupt);
 #endif
+#ifdef SIGXFSZ
+  // A copy beyond the file size limit fails with its reason, like a full disk, instead of ending
+  // the run without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
 
   // A single run whose pass ended by an error (a damaged entry, say) runs it again at once while
   // that made progress, so that the entries after the failing one are copied in the same run.

@@ -124,6 +124,11 @@ elif [ "$(id -u)" -eq 0 ]; then
 else
   echo "not root: the full and read-only destination cases are left out"
 fi
+# A copy beyond the file size limit is a failing pass that says so, not a run killed by a signal.
+"$make_cache" "$work/large" 1 300000
+expect_exit 3 "file size limit" bash -c 'ulimit -f 100 && exec "$@"' limited \
+  "$harvester" --dest "$work/limited" --cache "$work/large" --min-kb 0
+grep -q "cannot write into $work/limited: File too large" "$work/err" || { fail "file size limit not said"; cat "$work/err"; }
 "$harvester" --dest "$work/gone" --cache "$work/pairs" --watch --since all --interval 50 --min-kb 0 >/dev/null 2>"$work/err" &
 pid=$!
 sleep 0.5
