@@ -101,7 +101,6 @@ PassErrorKind KindOfWriteError(const NumberedError& error) {
   }
 }
 
-// The media type of a response: the Content-Type header's value before any parameter, lower case.
 // "type/subtype" of the characters a header token allows. Anything else a server sent (control
 // characters, spaces, a missing subtype) is not kept as the copy's media type.
 bool IsMediaType(std::string_view text) {
@@ -115,6 +114,7 @@ bool IsMediaType(std::string_view text) {
   return slash != std::string_view::npos && token(text.substr(0, slash)) && token(text.substr(slash + 1));
 }
 
+// The media type of a response: the Content-Type header's value before any parameter, lower case.
 std::string MediaTypeOf(std::string_view headers) {
   const std::string lower = LowerCaseAscii(headers);
   for (std::size_t at = 0; at < lower.size();) {
