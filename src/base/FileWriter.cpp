@@ -442,7 +442,7 @@ FileWriter::Placement FileWriter::PlaceIfNameFree(const std::string& target) {
 
 bool FileWriter::LinkNewFile(const std::string&) { return false; }
 
-// The file is closed by the first PlaceIfNameFree, which comes before any comparison.
+// The file is closed by the first PlaceIfNameFree; before it, the unshared file matches nothing.
 bool FileWriter::SameContentsAs(const std::string& path) { return !handle_ && SameContents(tempPath_, path); }
 
 void FileWriter::MarkOrigin(const std::string& url, const std::string&) { originUrl_ = url; }

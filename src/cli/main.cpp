@@ -132,6 +132,10 @@ int main(int argc, char** argv) {
   InitCacheBuffer();
   HarvestedKeys = std::make_unique<KeyedCollection>();
   SetUrlCache(options.caches.empty() ? MakeDiscoveredUrlCache() : MakeUrlCacheOf(chosen));
+  // A run that can copy nothing says why, as --list-caches does; a watch goes on, for a browser
+  // started later.
+  if (options.caches.empty() && DiscoverCaches().empty())
+    std::fputs("tavrin-harvest: no browser cache found\n", stderr);
   const std::string extensionList = NormalizeExtensionList(options.extensions);
   const DateValue captureStart = *CaptureStartFor(options.since);
 
@@ -152,6 +156,11 @@ int main(int argc, char** argv) {
 #ifdef SIGHUP
   // A closed terminal ends the run as Ctrl-C does: after the file being copied.
   std::signal(SIGHUP, OnInterrupt);
+#endif
+#ifdef SIGXFSZ
+  // A copy beyond the file size limit fails with its reason, like a full disk, instead of ending
+  // the run without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
 #endif
 
   // A single run whose pass ended by an error (a damaged entry, say) runs it again at once while

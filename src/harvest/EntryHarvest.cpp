@@ -1,5 +1,6 @@
 // The entry harvest: the tests that decide whether a cache entry is wanted, its name in the
 // destination folder, and the copy that never overwrites.
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
@@ -100,6 +101,19 @@ PassErrorKind KindOfWriteError(const NumberedError& error) {
   }
 }
 
+// "type/subtype" of the characters a header token allows. Anything else a server sent (control
+// characters, spaces, a missing subtype) is not kept as the copy's media type.
+bool IsMediaType(std::string_view text) {
+  const auto token = [](std::string_view part) {
+    return !part.empty() && std::all_of(part.begin(), part.end(), [](char c) {
+      return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+             std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+    });
+  };
+  const std::size_t slash = text.find('/');
+  return slash != std::string_view::npos && token(text.substr(0, slash)) && token(text.substr(slash + 1));
+}
+
 // The media type of a response: the Content-Type header's value before any parameter, lower case.
 std::string MediaTypeOf(std::string_view headers) {
   const std::string lower = LowerCaseAscii(headers);
@@ -113,7 +127,7 @@ std::string MediaTypeOf(std::string_view headers) {
     line = line.substr(0, line.find_first_of(";\r"));
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
-    return std::string(line);
+    return IsMediaType(line) ? std::string(line) : std::string();
   }
   return {};
 }
@@ -224,17 +238,45 @@ void CopyFileUnique(const std::string& source, const std::string& target, bool s
   // test of a free name, so a name taken meanwhile by another writer is compared like any other.
   const std::string base = fso.GetBaseName(target);
   const std::string extension = fso.GetExtensionName(target);
+  const auto numbered = [&](std::uint64_t n) {
+    if (n == 0) return target;
+    std::string name = JoinPath(folder, base + "_" + std::to_string(n));
+    if (!extension.empty()) name += "." + extension;
+    return name;
+  };
+  const auto holdsTheSameBytes = [&](const std::string& name) {
+    return fso.FileExists(name) && fso.GetFile(name).Size == copy.Size() && copy.SameContentsAs(name);
+  };
+  // A copy deleted from the folder leaves a free number below others: before a free name is
+  // taken, the numbers after it are compared too, up to a run of free ones, so that the picture
+  // kept under a later number is not stored again in the gap.
+  const auto presentAfter = [&](std::uint64_t n) -> std::optional<std::string> {
+    constexpr int kFreeNumbersLookedPast = 16;
+    for (int free = 0; free < kFreeNumbersLookedPast;) {
+      const std::string name = numbered(++n);
+      if (!fso.FileExists(name)) {
+        ++free;
+      } else if (holdsTheSameBytes(name)) {
+        return name;
+      }
+    }
+    return std::nullopt;
+  };
   std::string candidate = target;
   try {
-    for (std::uint64_t n = 1;; ++n) {
+    for (std::uint64_t n = 0;; ++n) {
+      candidate = numbered(n);
+      if (skipSameSize && !fso.FileExists(candidate)) {
+        if (const auto present = presentAfter(n)) {
+          pass_state::Notify({source, *present, true});
+          return;
+        }
+      }
       if (copy.PlaceIfNameFree(candidate) == FileWriter::Placement::Placed) break;
-      if (skipSameSize && fso.FileExists(candidate) && fso.GetFile(candidate).Size == copy.Size() &&
-          copy.SameContentsAs(candidate)) {
+      if (skipSameSize && holdsTheSameBytes(candidate)) {
         pass_state::Notify({source, candidate, true});
         return;
       }
-      candidate = JoinPath(folder, base + "_" + std::to_string(n));
-      if (!extension.empty()) candidate += "." + extension;
     }
   } catch (const NumberedError& error) {
     throw CopyFailure(error, KindOfWriteError(error), "cannot write", candidate);

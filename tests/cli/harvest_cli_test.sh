@@ -60,6 +60,13 @@ expect_exit 1 "destination below a file" "$harvester" --dest "$work/file/sub"
 grep -q "$work/file/sub: Not a directory" "$work/err" || { fail "no reason for the destination"; cat "$work/err"; }
 expect_exit 0 "no cache found" env HOME="$work/nohome" XDG_CACHE_HOME="$work/nohome" "$harvester" --list-caches
 grep -q "no browser cache found" "$work/err" || fail "an empty cache list is not said"
+expect_exit 0 "harvest without a cache" env HOME="$work/nohome" XDG_CACHE_HOME= XDG_CONFIG_HOME= "$harvester" --dest "$work/d"
+grep -q "no browser cache found" "$work/err" || fail "a harvest without a cache is silent"
+# Two caches found below the home folder: the run ends with its documented status, not by a crash
+# when the sources are released at exit.
+for profile in p1 p2; do "$make_cache" "$work/home/.cache/mozilla/firefox/$profile/cache2" 2 3000 "$profile"; done
+expect_exit 0 "two caches found" env HOME="$work/home" XDG_CACHE_HOME= XDG_CONFIG_HOME= "$harvester" --dest "$work/found" --min-kb 0
+[ "$(wc -l <"$work/out")" -eq 4 ] || fail "the caches found were not copied"
 grep -q "Exit status" "$work/out" || "$harvester" --help | grep -q "3 when" || fail "--help has no exit status"
 
 # Pairs of addresses that end in the same name: re-runs and two harvesters at once never add an
@@ -117,6 +124,11 @@ elif [ "$(id -u)" -eq 0 ]; then
 else
   echo "not root: the full and read-only destination cases are left out"
 fi
+# A copy beyond the file size limit is a failing pass that says so, not a run killed by a signal.
+"$make_cache" "$work/large" 1 300000
+expect_exit 3 "file size limit" bash -c 'ulimit -f 100 && exec "$@"' limited \
+  "$harvester" --dest "$work/limited" --cache "$work/large" --min-kb 0
+grep -q "cannot write into $work/limited: File too large" "$work/err" || { fail "file size limit not said"; cat "$work/err"; }
 "$harvester" --dest "$work/gone" --cache "$work/pairs" --watch --since all --interval 50 --min-kb 0 >/dev/null 2>"$work/err" &
 pid=$!
 sleep 0.5

@@ -50,6 +50,16 @@ TEST_F(CopyUnique, NumbersClashesAndSkipsTheSameFile) {
     CopyFileUnique(Source("abcd"), dst / "pic.jpg", true);
   }
   EXPECT_THAT(Names(), ElementsAre("pic.jpg", "pic_1.jpg", "pic_2.jpg"));
+  // Copies deleted by the user leave gaps; a picture kept under a later number is not stored again
+  // in a gap, while the deleted ones come back.
+  fs::remove(dst / "pic.jpg");
+  fs::remove(dst / "pic_1.jpg");
+  CopyFileUnique(Source("abcde"), dst / "pic.jpg", true);
+  EXPECT_THAT(Names(), ElementsAre("pic_2.jpg"));
+  CopyFileUnique(Source("abcd"), dst / "pic.jpg", true);
+  CopyFileUnique(Source("abcde"), dst / "pic.jpg", true);
+  EXPECT_THAT(Names(), ElementsAre("pic.jpg", "pic_2.jpg"));
+  EXPECT_EQ(ReadFile(dst / "pic.jpg"), "abcd");
 }
 
 TEST_F(CopyUnique, ADifferentPictureOfTheSameSizeIsKept) {

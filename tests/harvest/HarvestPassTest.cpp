@@ -50,12 +50,14 @@ TEST(HarvestPassTest, CopiesPicturesOfBothBrowsersByteForByte) {
 
   FirefoxEntry f1{.key = "O^partitionKey=%28http%2Cs%29,:http://f/gz/picture.bmp",
                   .body = Gzip(bmp),
-                  .responseHead = "HTTP/1.1 200 OK\r\nContent-Type: image/bmp\r\nContent-Encoding: gzip\r\n"};
+                  .responseHead = "HTTP/1.1 200 OK\r\nContent-Type: Image/BMP; name=x\r\nContent-Encoding: gzip\r\n"};
   FirefoxEntry f2{.key = ":http://f/watch/get_video?v=1&youtube=1&t=xyz",
                   .body = flv,
                   .responseHead = "HTTP/1.1 200 OK\r\nContent-Type: video/x-flv\r\n"};
   FirefoxEntry f3{.key = ":http://f/old.jpg", .body = jpeg, .lastFetched = 946684800};  // used long before the capture
-  FirefoxEntry f4{.key = ":http://f/cat.jpg", .body = PictureBytes(30000, 7)};  // same name as c1, other picture
+  FirefoxEntry f4{.key = ":http://f/cat.jpg",  // same name as c1, other picture, a type that is none
+                  .body = PictureBytes(30000, 7),
+                  .responseHead = "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\x01<b>\r\n"};
   for (const auto* entry : {&f1, &f2, &f3, &f4}) WriteFirefoxEntry(firefox, *entry);
   for (const auto& item : std::filesystem::directory_iterator(chromium)) {
     if (item.is_regular_file()) SetModificationTime(item.path().string(), 1700000000);
@@ -108,4 +110,6 @@ TEST(HarvestPassTest, CopiesPicturesOfBothBrowsersByteForByte) {
   EXPECT_EQ(attribute("picture.bmp", "user.mime_type"), "image/bmp");
   EXPECT_EQ(attribute("12345.gif", "user.xdg.origin.url"), "http://s/img/12345");
   EXPECT_EQ(attribute("12345.gif", "user.mime_type"), "image/gif");
+  EXPECT_EQ(attribute("cat_1.jpg", "user.xdg.origin.url"), "http://f/cat.jpg");
+  EXPECT_EQ(attribute("cat_1.jpg", "user.mime_type"), "(errno " + std::to_string(ENODATA) + ")");
 }
