@@ -1,14 +1,23 @@
 // The browser cache sources over synthetic caches of 20,000 Chromium and 20,000 Firefox entries
-// in the real formats (and 20,000 entries of a Chromium blockfile cache, measured on their own): the first pass
-// (nothing remembered), a steady pass (nothing changed) and, as the baseline, a bare readdir + stat walk of the same
-// folders, all in one run. Each pass benchmark also times a bare walk right before every pass (outside the reported
-// time) and reports the ratio of the two, so that the ratio compares runs made under the same load.
+// in the real formats (TAVRIN_BENCH_ENTRIES sets another count; and as many entries of a Chromium
+// blockfile cache, measured on their own): the first pass (nothing remembered), a steady pass
+// (nothing changed), a pass after one entry of each cache was rewritten, the harvest pass of an idle
+// tick, and, as the baselines, a bare readdir + stat walk of the same folders and a bare read of the
+// blockfile cache's files, all in one run. At the end each pass's CPU time is printed as a ratio of
+// its baseline's. Each pass benchmark also times a bare walk right before every pass (outside the
+// reported time) and reports the ratio of the two wall times, which compares runs made under the
+// same load.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "RatioReporter.h"
+#include "SyntheticCaches.h"
 #include "base/PathText.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "cache/blockfile/BlockfileCacheSource.h"
@@ -18,9 +27,6 @@
 #include "support/BlockfileFixtures.h"
 #include "support/CacheFixtures.h"
 #include "support/TempDir.h"
-
-#include <cstdio>
-#include <vector>
 
 #ifndef _WIN32
 #include <dirent.h>
@@ -32,7 +38,14 @@ using namespace fixtures;
 
 namespace {
 
-constexpr int kEntriesPerBrowser = 20000;
+int EntriesPerBrowser() {
+  static const int count = [] {
+    const char* text = std::getenv("TAVRIN_BENCH_ENTRIES");
+    const int value = text ? std::atoi(text) : 0;
+    return value > 0 ? value : 20000;
+  }();
+  return count;
+}
 
 // The two caches, written once for the whole run.
 struct SyntheticCaches {
@@ -41,25 +54,7 @@ struct SyntheticCaches {
   std::string firefox = temp.Sub("cache2");
   std::string destination = temp.Sub("dest");
 
-  SyntheticCaches() {
-    WriteChromiumIndexMarker(chromium);
-    std::vector<std::pair<std::uint64_t, std::int64_t>> lastUsed;
-    for (int i = 0; i < kEntriesPerBrowser; ++i) {
-      // Mostly pictures of a few KiB; every 50th entry an error page, as real caches hold.
-      const std::string name = "/pictures/" + std::to_string(i) + (i % 3 ? ".jpg" : "");
-      const std::size_t size = 1500 + static_cast<std::size_t>(i % 7) * 700;
-      ChromiumEntry c{.key = "1/0/_dk_https://site.test https://site.test https://cdn.test" + name,
-                      .body = PictureBytes(size, static_cast<std::uint32_t>(i))};
-      if (i % 50 == 0) c.headers = {"HTTP/1.1 404 Not Found", "Content-Type: text/html"};
-      WriteChromiumEntry(chromium, c);
-      lastUsed.emplace_back(ChromiumHash(c.key), 13300000000000000 + i);
-      FirefoxEntry f{.key = "O^partitionKey=%28https%2Csite.test%29,:https://cdn.test" + name,
-                     .body = PictureBytes(size, static_cast<std::uint32_t>(i) + 1)};
-      if (i % 50 == 0) f.responseHead = "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n";
-      WriteFirefoxEntry(firefox, f);
-    }
-    WriteChromiumIndex(chromium, lastUsed);
-  }
+  SyntheticCaches() { synthetic::WriteCaches(chromium, firefox, EntriesPerBrowser()); }
 };
 
 SyntheticCaches& Caches() {
@@ -125,7 +120,7 @@ void BM_FirstPass(benchmark::State& state) {
   }
   state.counters["entries"] = static_cast<double>(entries);
   state.counters["files_per_s"] =
-      benchmark::Counter(2.0 * kEntriesPerBrowser * static_cast<double>(state.iterations()) / pass);
+      benchmark::Counter(2.0 * EntriesPerBrowser() * static_cast<double>(state.iterations()) / pass);
   state.counters["first_over_walk"] = pass / walk;
 }
 
@@ -147,6 +142,30 @@ void BM_SteadyPass(benchmark::State& state) {
   state.counters["entries"] = static_cast<double>(entries);
   state.counters["parsed"] = static_cast<double>(chromium.LastWalk().parsed + firefox.LastWalk().parsed);
   state.counters["steady_over_walk"] = pass / walk;
+}
+
+// A pass after one entry of each cache was rewritten in place with a new body: what a tick costs
+// while the person browses.
+void BM_PassAfterOneChange(benchmark::State& state) {
+  Caches();
+  ChromiumSimpleCacheSource chromium(Caches().chromium);
+  FirefoxCacheSource firefox(Caches().firefox);
+  Drain(chromium);
+  Drain(firefox);
+  std::size_t entries = 0, parsed = 0;
+  std::uint32_t version = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    ++version;
+    const int at = static_cast<int>(version * 7u % static_cast<std::uint32_t>(EntriesPerBrowser()));
+    WriteChromiumEntry(Caches().chromium, synthetic::ChromiumAt(at, version));
+    WriteFirefoxEntry(Caches().firefox, synthetic::FirefoxAt(at, version));
+    state.ResumeTiming();
+    entries = Drain(chromium) + Drain(firefox);
+    parsed = chromium.LastWalk().parsed + firefox.LastWalk().parsed;
+  }
+  state.counters["entries"] = static_cast<double>(entries);
+  state.counters["parsed"] = static_cast<double>(parsed);
 }
 
 // A whole harvest pass over the steady caches (every entry packed and tested; none copied, as
@@ -199,7 +218,7 @@ struct SyntheticBlockfileCache {
 
   SyntheticBlockfileCache() {
     BlockfileCache cache(65536);
-    for (int i = 0; i < kEntriesPerBrowser; ++i) {
+    for (int i = 0; i < EntriesPerBrowser(); ++i) {
       const std::string name = "/pictures/" + std::to_string(i) + (i % 3 ? ".jpg" : "");
       // Bodies of 1.5 to 5.7 KiB in data_2 and data_3, and every 100th of 40 KiB in a file of its own.
       const std::size_t size = i % 100 == 99 ? 40000 : 1500 + static_cast<std::size_t>(i % 7) * 700;
@@ -278,8 +297,17 @@ void BM_BlockfileSteadyPass(benchmark::State& state) {
 BENCHMARK(BM_BareWalk)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FirstPass)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_SteadyPass)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PassAfterOneChange)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SteadyHarvestPass)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlockfileBareRead)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlockfileFirstPass)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_BlockfileSteadyPass)->Unit(benchmark::kMillisecond);
-BENCHMARK_MAIN();
+
+int main(int argc, char** argv) {
+  return RunWithRatios(argc, argv,
+                       {{"BM_SteadyPass", "BM_BareWalk"},
+                        {"BM_PassAfterOneChange", "BM_BareWalk"},
+                        {"BM_SteadyHarvestPass", "BM_BareWalk"},
+                        {"BM_FirstPass", "BM_BareWalk"},
+                        {"BM_BlockfileSteadyPass", "BM_BlockfileBareRead"}});
+}

@@ -52,20 +52,20 @@ class EntryFiles : public VirtualFileProvider {
   std::shared_ptr<EntryMemo> memo_;
 };
 
+template <typename Listing>
 class ListedCursor : public CacheEntryCursor {
  public:
-  using Listing = std::vector<std::pair<std::shared_ptr<const ParsedEntry>, std::uint64_t>>;
-  explicit ListedCursor(Listing listing) : listing_(std::move(listing)) {}
+  explicit ListedCursor(std::shared_ptr<const Listing> listing) : listing_(std::move(listing)) {}
   bool Next(CacheEntry& entry) override {
-    if (next_ >= listing_.size()) return false;
-    const auto& [parsed, lastAccess] = listing_[next_++];
-    entry = parsed->entry;
-    entry.lastAccess = CacheFileTime::FromValue(lastAccess);
+    if (next_ >= listing_->size()) return false;
+    const auto& item = (*listing_)[next_++];
+    entry = item.parsed->entry;
+    entry.lastAccess = CacheFileTime::FromValue(item.lastAccess);
     return true;
   }
 
  private:
-  Listing listing_;
+  std::shared_ptr<const Listing> listing_;
   std::size_t next_ = 0;
 };
 
@@ -85,15 +85,22 @@ std::string BrowserCacheSource::VirtualPath(const std::string& id, const std::st
 }
 
 std::unique_ptr<CacheEntryCursor> BrowserCacheSource::Open() {
-  std::vector<Listed> listed;
-  WalkStatistics statistics;
-  memo_->BeginWalk();
-  Walk(listed, statistics);
-  memo_->EndWalk();
-  statistics.listed = listed.size();
-  statistics_ = statistics;
-  ListedCursor::Listing listing;
-  listing.reserve(listed.size());
-  for (Listed& item : listed) listing.emplace_back(std::move(item.parsed), item.lastAccess);
-  return std::make_unique<ListedCursor>(std::move(listing));
+  const bool changed = Refresh();
+  // An entry that failed a check at copy time leaves the listing, as a walk would leave it out.
+  const std::uint64_t failures = memo_->Failures();
+  if (changed || !listing_ || failures != failuresSeen_ || statistics_.unread > 0) {
+    auto listed = std::make_shared<std::vector<Listed>>();
+    WalkStatistics statistics;
+    memo_->BeginWalk();
+    Walk(*listed, statistics);
+    memo_->EndWalk();
+    statistics.listed = listed->size();
+    statistics_ = statistics;
+    listing_ = std::move(listed);
+    failuresSeen_ = failures;
+  } else {
+    statistics_.parsed = 0;
+    statistics_.reused = true;
+  }
+  return std::make_unique<ListedCursor<std::vector<Listed>>>(listing_);
 }

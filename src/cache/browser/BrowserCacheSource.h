@@ -16,12 +16,15 @@ struct WalkStatistics {
   std::uint64_t files = 0;   // entry files met
   std::uint64_t parsed = 0;  // of them, read because they were new or changed
   std::uint64_t listed = 0;  // entries yielded
+  std::uint64_t unread = 0;  // entries that could not be read now: the next walk tries them again
+  bool reused = false;       // nothing had changed: the last walk's listing was yielded again
 };
 
 class BrowserCacheSource : public UrlCacheSource {
  public:
   ~BrowserCacheSource() override;
-  // Walks the cache folder as it is now and yields its listed entries.
+  // Yields the listed entries of the cache folder as it is now: walks it when anything it depends
+  // on may have changed since the last walk, and yields the last walk's listing again otherwise.
   std::unique_ptr<CacheEntryCursor> Open() final;
   const std::string& Folder() const { return folder_; }
   const WalkStatistics& LastWalk() const { return statistics_; }
@@ -35,6 +38,9 @@ class BrowserCacheSource : public UrlCacheSource {
   };
   // Lists the entries of the folder, parsing what the memo does not hold, into out.
   virtual void Walk(std::vector<Listed>& out, WalkStatistics& statistics) = 0;
+  // Brings what the source keeps of its folder up to date before a walk; false only when nothing
+  // that Walk reads changed since the last call, so that its listing would come out the same.
+  virtual bool Refresh() { return true; }
 
   EntryMemo& Memo() { return *memo_; }
   // folder + separator + id + separator + name.
@@ -45,4 +51,6 @@ class BrowserCacheSource : public UrlCacheSource {
   std::shared_ptr<EntryMemo> memo_;
   virtual_files::Registration registration_;
   WalkStatistics statistics_;
+  std::shared_ptr<const std::vector<Listed>> listing_;  // the last walk's
+  std::uint64_t failuresSeen_ = 0;                      // the memo's failures when it was made
 };
