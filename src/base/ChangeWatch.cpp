@@ -31,7 +31,9 @@ class NameSet {
     return !overflowed_;
   }
   bool Overflowed() const { return overflowed_; }
-  std::vector<std::string> Take() { return {std::make_move_iterator(names_.begin()), std::make_move_iterator(names_.end())}; }
+  std::vector<std::string> Take() {
+    return {std::make_move_iterator(names_.begin()), std::make_move_iterator(names_.end())};
+  }
 
  private:
   std::size_t most_;
@@ -111,7 +113,7 @@ class InotifyWatch : public FolderWatch {
   // Drops what is queued, watches the folder at the path anew and asks for a listing.
   FolderChanges Relist() {
     Disarm();
-    if (FolderWatchesEnabled()) Arm();
+    if (FolderWatchesEnabled() && options_.notify) Arm();
     return {};
   }
 
@@ -176,7 +178,7 @@ class DirectoryChangesWatch : public FolderWatch {
       DWORD bytes = 0;
       if (!GetOverlappedResult(folderHandle_, &overlapped_, &bytes, FALSE)) {
         if (GetLastError() == ERROR_IO_INCOMPLETE) break;  // nothing more for now
-        return Relist();                                    // the folder is gone, or the read failed
+        return Relist();                                   // the folder is gone, or the read failed
       }
       if (bytes == 0) return Relist();  // more changes than the buffer held
       const auto* base = reinterpret_cast<const BYTE*>(buffer_.data());
@@ -198,7 +200,7 @@ class DirectoryChangesWatch : public FolderWatch {
  private:
   FolderChanges Relist() {
     Disarm();
-    if (FolderWatchesEnabled()) Arm();
+    if (FolderWatchesEnabled() && options_.notify) Arm();
     return {};
   }
 
@@ -219,8 +221,9 @@ class DirectoryChangesWatch : public FolderWatch {
 
   void Arm() {
     if (IsRemote(folder_)) return;
-    folderHandle_ = CreateFileA(folder_.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    folderHandle_ =
+        CreateFileA(folder_.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     if (folderHandle_ == INVALID_HANDLE_VALUE) return;
     event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     BY_HANDLE_FILE_INFORMATION info{};
@@ -259,8 +262,9 @@ class DirectoryChangesWatch : public FolderWatch {
   }
 
   bool SameFolderAtPath() const {
-    HANDLE now = CreateFileA(folder_.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE now =
+        CreateFileA(folder_.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (now == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info{};
     const bool same = GetFileInformationByHandle(now, &info) && info.dwVolumeSerialNumber == volume_ &&

@@ -32,6 +32,8 @@ struct FolderWatchOptions {
   // More distinct changed names than this between two calls count as an overflow: listing the
   // folder is then as cheap as looking at each of them.
   std::size_t mostNames = 16384;
+  // False: never use the system's notifications; every call asks for a listing.
+  bool notify = true;
 };
 
 // A watch of folder. Always returns one; where notifications are unavailable it asks for a listing
