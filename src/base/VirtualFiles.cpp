@@ -15,14 +15,24 @@ struct Entry {
   std::shared_ptr<VirtualFileProvider> provider;
 };
 
-std::mutex g_mutex;
-std::vector<Entry> g_entries;
-std::uint64_t g_nextId = 1;
+struct Registry {
+  std::mutex mutex;
+  std::vector<Entry> entries;
+  std::uint64_t nextId = 1;
+};
+
+// Never destroyed: a source kept by another static object (the installed URL cache) unregisters
+// while the program exits, after the statics of this file would have gone.
+Registry& TheRegistry() {
+  static Registry* const registry = new Registry;
+  return *registry;
+}
 
 void Unregister(std::uint64_t id) {
   if (id == 0) return;
-  std::lock_guard lock(g_mutex);
-  std::erase_if(g_entries, [id](const Entry& e) { return e.id == id; });
+  Registry& registry = TheRegistry();
+  std::lock_guard lock(registry.mutex);
+  std::erase_if(registry.entries, [id](const Entry& e) { return e.id == id; });
 }
 
 }  // namespace
@@ -42,16 +52,18 @@ Registration::~Registration() { Unregister(id_); }
 
 Registration Register(std::string folder, std::shared_ptr<VirtualFileProvider> provider) {
   while (folder.size() > 1 && IsPathSeparator(folder.back())) folder.pop_back();
-  std::lock_guard lock(g_mutex);
-  const std::uint64_t id = g_nextId++;
-  g_entries.push_back({id, std::move(folder), std::move(provider)});
+  Registry& registry = TheRegistry();
+  std::lock_guard lock(registry.mutex);
+  const std::uint64_t id = registry.nextId++;
+  registry.entries.push_back({id, std::move(folder), std::move(provider)});
   return Registration(id);
 }
 
 std::shared_ptr<VirtualFileProvider> ProviderFor(std::string_view path) {
-  std::lock_guard lock(g_mutex);
+  Registry& registry = TheRegistry();
+  std::lock_guard lock(registry.mutex);
   const Entry* best = nullptr;
-  for (const Entry& e : g_entries) {
+  for (const Entry& e : registry.entries) {
     if (path.size() > e.folder.size() && path.starts_with(e.folder) && IsPathSeparator(path[e.folder.size()]) &&
         (!best || e.folder.size() > best->folder.size())) {
       best = &e;
