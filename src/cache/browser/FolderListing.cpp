@@ -15,13 +15,13 @@ bool FolderListing::Refresh() {
     at_.clear();
     absent_ = 0;
     ListFolderFiles(folder_, [&](std::string_view name, const FileStamp& stamp) {
-      at_.emplace(std::string(name), files_.size());
-      files_.push_back({std::string(name), stamp, true});
+      const File& file = files_.emplace_back(File{std::string(name), stamp, true});
+      at_.emplace(file.name, files_.size() - 1);
     });
     return true;
   }
   for (const std::string& name : changes.names) Update(name);
-  if (absent_ > 64 && absent_ > files_.size() / 2) Compact();
+  if (absent_ > files_.size() / 4) Compact();
   return !changes.names.empty();
 }
 
@@ -30,8 +30,8 @@ void FolderListing::Update(const std::string& name) {
   const auto found = at_.find(name);
   if (found == at_.end()) {
     if (!stamp) return;
-    at_.emplace(name, files_.size());
-    files_.push_back({name, *stamp, true});
+    const File& file = files_.emplace_back(File{name, *stamp, true});
+    at_.emplace(file.name, files_.size() - 1);
     return;
   }
   File& file = files_[found->second];
@@ -46,13 +46,12 @@ void FolderListing::Update(const std::string& name) {
 }
 
 void FolderListing::Compact() {
-  std::vector<File> kept;
-  kept.reserve(files_.size() - absent_);
+  std::deque<File> kept;
   at_.clear();
   for (File& file : files_) {
     if (!file.present) continue;
-    at_.emplace(file.name, kept.size());
-    kept.push_back(std::move(file));
+    const File& moved = kept.emplace_back(std::move(file));
+    at_.emplace(moved.name, kept.size() - 1);
   }
   files_ = std::move(kept);
   absent_ = 0;
@@ -65,7 +64,7 @@ void FolderListing::ForEach(const std::function<void(std::string_view, const Fil
 }
 
 const FileStamp* FolderListing::Find(std::string_view name) const {
-  const auto found = at_.find(std::string(name));
+  const auto found = at_.find(name);
   if (found == at_.end() || !files_[found->second].present) return nullptr;
   return &files_[found->second].stamp;
 }

@@ -4,12 +4,12 @@
 // otherwise only the names they report are looked at again. What it holds after Refresh is what a
 // listing of the folder would give at that moment.
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <vector>
 
 #include "base/ChangeWatch.h"
 #include "cache/browser/FileStamp.h"
@@ -41,8 +41,9 @@ class FolderListing {
 
   std::string folder_;
   std::unique_ptr<FolderWatch> watch_;
-  std::vector<File> files_;
-  std::unordered_map<std::string, std::size_t> at_;  // by name: the index into files_
+  // A deque keeps each name where it is, so the index can key by views of the names.
+  std::deque<File> files_;
+  std::unordered_map<std::string_view, std::size_t> at_;  // by name: the index into files_
   std::size_t absent_ = 0;
   std::uint64_t wholeListings_ = 0;
 };

@@ -210,6 +210,7 @@ TYPED_TEST(CacheSourceContract, NotifiedListingEqualsTheWalkedOneThroughEveryCha
     const auto fromNotified = ListByUrl(*notified);
     const auto fromWalking = ListByUrl(*walking);
     EXPECT_EQ(fromNotified.size(), fromWalking.size());
+    EXPECT_EQ(notified->LastWalk().files, walking->LastWalk().files);
     for (const auto& [url, entry] : fromWalking) {
       const auto found = fromNotified.find(url);
       if (found == fromNotified.end()) {
@@ -244,8 +245,11 @@ TYPED_TEST(CacheSourceContract, NotifiedListingEqualsTheWalkedOneThroughEveryCha
     this->backend_.Write(pictures.back());
   }
   EXPECT_EQ(expectSame("burst").size(), 10u);
-  this->backend_.Evict(pictures[0].url);
-  EXPECT_EQ(expectSame("evicted").size(), 9u);
+  for (std::size_t i : {0, 4, 5}) this->backend_.Evict(pictures[i].url);
+  EXPECT_EQ(expectSame("evicted").size(), 7u);
+  pictures[6].body = PictureBytes(1200, 46);
+  this->backend_.Write(pictures[6]);
+  EXPECT_EQ(CopyOut(expectSame("rewritten after evictions").at(pictures[6].url).localPath), pictures[6].body);
 
   // The cache folder replaced by a new one while the watch was on the old.
   const std::filesystem::path folder = notified->Folder();
