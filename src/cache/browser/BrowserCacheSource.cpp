@@ -57,16 +57,33 @@ class ListedCursor : public CacheEntryCursor {
  public:
   explicit ListedCursor(std::shared_ptr<const Listing> listing) : listing_(std::move(listing)) {}
   bool Next(CacheEntry& entry) override {
-    if (next_ >= listing_->size()) return false;
-    const auto& item = (*listing_)[next_++];
-    entry = item.parsed->entry;
-    entry.lastAccess = CacheFileTime::FromValue(item.lastAccess);
-    return true;
+    while (next_ < listing_->size()) {
+      const auto& item = (*listing_)[next_++];
+      const ParsedEntry& parsed = *item.parsed;
+      if (settledContext_ != 0 && parsed.settledContext == settledContext_ &&
+          parsed.settledLastAccess == item.lastAccess) {
+        continue;
+      }
+      last_ = &item;
+      entry = parsed.entry;
+      entry.lastAccess = CacheFileTime::FromValue(item.lastAccess);
+      return true;
+    }
+    last_ = nullptr;
+    return false;
+  }
+  void UseSettled(std::uint64_t context) override { settledContext_ = context; }
+  void Settle() override {
+    if (!last_ || settledContext_ == 0) return;
+    last_->parsed->settledContext = settledContext_;
+    last_->parsed->settledLastAccess = last_->lastAccess;
   }
 
  private:
   std::shared_ptr<const Listing> listing_;
   std::size_t next_ = 0;
+  const typename Listing::value_type* last_ = nullptr;
+  std::uint64_t settledContext_ = 0;
 };
 
 }  // namespace

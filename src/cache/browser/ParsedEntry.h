@@ -67,4 +67,10 @@ struct ParsedEntry {
   std::vector<BodyPiece> pieces;  // in body order
   std::vector<ContentCoding> codings;
   std::shared_ptr<const EntryCheck> check;  // null: the stamps alone decide
+
+  // The context under which the harvest's decision on this entry was settled, and the last-use
+  // time it was settled with (which may change without the entry's files changing); kept here so
+  // that it goes with the entry as long as the entry's files stay as parsed.
+  mutable std::uint64_t settledContext = 0;
+  mutable std::uint64_t settledLastAccess = 0;
 };
