@@ -55,7 +55,8 @@ class EntryFiles : public VirtualFileProvider {
 template <typename Listing>
 class ListedCursor : public CacheEntryCursor {
  public:
-  explicit ListedCursor(std::shared_ptr<const Listing> listing) : listing_(std::move(listing)) {}
+  ListedCursor(std::shared_ptr<const Listing> listing, std::string folder)
+      : listing_(std::move(listing)), folder_(std::move(folder) + kPathSeparator) {}
   bool Next(CacheEntry& entry) override {
     while (next_ < listing_->size()) {
       const auto& item = (*listing_)[next_++];
@@ -66,6 +67,7 @@ class ListedCursor : public CacheEntryCursor {
       }
       last_ = &item;
       entry = parsed.entry;
+      entry.localPath.insert(0, folder_);
       entry.lastAccess = CacheFileTime::FromValue(item.lastAccess);
       return true;
     }
@@ -81,6 +83,7 @@ class ListedCursor : public CacheEntryCursor {
 
  private:
   std::shared_ptr<const Listing> listing_;
+  std::string folder_;  // with a separator after it
   std::size_t next_ = 0;
   const typename Listing::value_type* last_ = nullptr;
   std::uint64_t settledContext_ = 0;
@@ -95,8 +98,8 @@ BrowserCacheSource::BrowserCacheSource(std::string folder)
 
 BrowserCacheSource::~BrowserCacheSource() = default;
 
-std::string BrowserCacheSource::VirtualPath(const std::string& id, const std::string& name) const {
-  std::string path = JoinPath(folder_, id);
+std::string BrowserCacheSource::VirtualPath(const std::string& id, const std::string& name) {
+  std::string path = id;
   path += kPathSeparator;
   return path + name;
 }
@@ -119,5 +122,5 @@ std::unique_ptr<CacheEntryCursor> BrowserCacheSource::Open() {
     statistics_.parsed = 0;
     statistics_.reused = true;
   }
-  return std::make_unique<ListedCursor<std::vector<Listed>>>(listing_);
+  return std::make_unique<ListedCursor<std::vector<Listed>>>(listing_, folder_);
 }

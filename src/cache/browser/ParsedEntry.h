@@ -56,8 +56,10 @@ class EntryCheck {
 
 struct ParsedEntry {
   bool listed = false;  // a complete entry with a body: it appears in the enumeration
-  CacheEntry entry;     // as listed; lastAccess as the entry files give it
-  std::string name;     // the file name of its virtual path
+  // As listed, except that localPath is below the cache folder, and without the response headers
+  // (nothing reads them, and they would be most of what is kept); lastAccess as the files give it.
+  CacheEntry entry;
+  std::string name;  // the file name of its virtual path
 
   // The files it was read from, and the one holding the body. The first stamps.count of them
   // carry the stamps in stamps.stamps; any others are covered by check.

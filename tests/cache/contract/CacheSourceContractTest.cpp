@@ -68,7 +68,6 @@ TYPED_TEST(CacheSourceContract, ListsCompleteEntriesAndCopiesTheirBodies) {
   EXPECT_TRUE(a.localPath.ends_with(kPathSeparator + std::string("a.jpg"))) << a.localPath;
   EXPECT_EQ(a.size, 3000u);
   EXPECT_EQ(a.extension, "jpg");
-  EXPECT_NE(a.headers.find("Content-Length: 3000\r\n"), std::string::npos) << a.headers;
   EXPECT_EQ(listed.at(png.url).extension, "png");
   EXPECT_TRUE(listed.at(unnamed.url).localPath.ends_with(kPathSeparator + std::string("12345.jpg")));
   for (const StoredResponse& response : all) {
