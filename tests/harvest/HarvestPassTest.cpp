@@ -142,6 +142,9 @@ TEST(HarvestPassTest, PassingOverSettledEntriesChangesNoOutcome) {
     firefoxEntry("http://f/old.jpg", 34000, before);
     pass();
     pass();
+    // A new capture with the same settings, nothing changed: what was copied is met again, present.
+    HarvestedKeys = std::make_unique<KeyedCollection>();
+    pass();
     // Used again (only the index says so), fetched again, grown, and one new picture.
     WriteChromiumIndex(chromium, {{oldHash, (after + 11644473600) * 1000000}});
     firefoxEntry("http://f/old.jpg", 34000, after);
@@ -168,10 +171,11 @@ TEST(HarvestPassTest, PassingOverSettledEntriesChangesNoOutcome) {
     EXPECT_EQ(settled[i].endedByError, every[i].endedByError);
   }
   EXPECT_EQ(every[0].copied, 2u);
-  EXPECT_EQ(every[2].folder.size(), 6u);
-  EXPECT_TRUE(every[3].endedByError);
-  EXPECT_TRUE(every[4].folder.count("more.jpg"));
+  EXPECT_EQ(every[2].present, 2u);
+  EXPECT_EQ(every[3].folder.size(), 6u);
+  EXPECT_TRUE(every[4].endedByError);
+  EXPECT_TRUE(every[5].folder.count("more.jpg"));
   EXPECT_LT(settled[1].entries, every[1].entries);
-  EXPECT_EQ(settled[4].entries, every[4].entries);  // complete after the error
-  EXPECT_LT(settled[5].entries, every[5].entries);
+  EXPECT_EQ(settled[5].entries, every[5].entries);  // complete after the error
+  EXPECT_LT(settled[6].entries, every[6].entries);
 }

@@ -20,6 +20,15 @@ struct WalkStatistics {
   bool reused = false;       // nothing had changed: the last walk's listing was yielded again
 };
 
+// The entries of one listing that a whole enumeration under a settled context left unsettled (by
+// index). While the listing is yielded again, entries are only ever settled, never unsettled, so a
+// later enumeration under the same context need look at these alone.
+struct UnsettledItems {
+  std::uint64_t generation = 0;  // of the listing; 0: none kept
+  std::uint64_t context = 0;
+  std::vector<std::uint32_t> indices;
+};
+
 class BrowserCacheSource : public UrlCacheSource {
  public:
   ~BrowserCacheSource() override;
@@ -53,5 +62,7 @@ class BrowserCacheSource : public UrlCacheSource {
   virtual_files::Registration registration_;
   WalkStatistics statistics_;
   std::shared_ptr<const std::vector<Listed>> listing_;  // the last walk's
-  std::uint64_t failuresSeen_ = 0;                      // the memo's failures when it was made
+  std::uint64_t listingGeneration_ = 0;
+  std::shared_ptr<UnsettledItems> unsettled_ = std::make_shared<UnsettledItems>();
+  std::uint64_t failuresSeen_ = 0;  // the memo's failures when it was made
 };
