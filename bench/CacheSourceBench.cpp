@@ -1,6 +1,6 @@
 // The browser cache sources over synthetic caches of 20,000 Chromium and 20,000 Firefox entries
 // in the real formats (TAVRIN_BENCH_ENTRIES sets another count; and as many entries of a Chromium
-// blockfile cache, at most 40,000, measured on their own): the first pass (nothing remembered), a steady pass
+// blockfile cache, at most 20,000, measured on their own): the first pass (nothing remembered), a steady pass
 // (nothing changed), a pass after one entry of each cache was rewritten, the harvest pass of an idle
 // tick, and, as the baselines, a bare readdir + stat walk of the same folders and a bare read of the
 // blockfile cache's files, all in one run. At the end each pass's CPU time is printed as a ratio of
@@ -50,7 +50,7 @@ int EntriesPerBrowser() {
 }
 
 // The blockfile fixture keeps each block size in one file of at most 64,896 blocks.
-int BlockfileEntries() { return std::min(EntriesPerBrowser(), 40000); }
+int BlockfileEntries() { return std::min(EntriesPerBrowser(), 20000); }
 
 // The two caches, written once for the whole run.
 struct SyntheticCaches {
