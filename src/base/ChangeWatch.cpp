@@ -188,7 +188,7 @@ class DirectoryChangesWatch : public FolderWatch {
         if (info->NextEntryOffset == 0) break;
         at += info->NextEntryOffset;
       }
-      if (!Issue()) return Relist();
+      if (!StartRead()) return Relist();
     }
     if (names.Overflowed()) return Relist();
     FolderChanges changes;
@@ -227,7 +227,7 @@ class DirectoryChangesWatch : public FolderWatch {
     if (folderHandle_ == INVALID_HANDLE_VALUE) return;
     event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!event_ || !GetFileInformationByHandle(folderHandle_, &info) || !Issue()) {
+    if (!event_ || !GetFileInformationByHandle(folderHandle_, &info) || !StartRead()) {
       Disarm();
       return;
     }
@@ -235,7 +235,7 @@ class DirectoryChangesWatch : public FolderWatch {
     index_ = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   }
 
-  bool Issue() {
+  bool StartRead() {
     overlapped_ = OVERLAPPED{};
     overlapped_.hEvent = event_;
     constexpr DWORD kFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE |
