@@ -27,7 +27,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::Finalize();
     for (const auto& [name, baseline] : ratios_) {
       if (!seconds_.count(name) || !seconds_.count(baseline)) continue;
-      std::printf("ratio %s / %s = %.2f  (%.3f ms / %.3f ms CPU)\n", name.c_str(), baseline.c_str(),
+      std::printf("ratio %s / %s = %.4f  (%.3f ms / %.3f ms CPU)\n", name.c_str(), baseline.c_str(),
                   seconds_[name] / seconds_[baseline], seconds_[name] * 1e3, seconds_[baseline] * 1e3);
     }
     std::fflush(stdout);

@@ -10,11 +10,13 @@ struct CacheEnumeration {
   std::shared_ptr<UrlCacheSource> source;
   std::unique_ptr<CacheEntryCursor> cursor;
   std::optional<CacheEntry> pending;  // met by a probe, not yet delivered
+  std::uint64_t settledContext = 0;
 };
 
 namespace {
 
 thread_local std::uint32_t t_lastError = 0;
+thread_local std::uint64_t t_settledContext = 0;
 
 std::mutex g_mutex;
 std::shared_ptr<UrlCacheSource> g_source;
@@ -55,12 +57,15 @@ bool Deliver(CacheEnumeration& enumeration, void* buffer, std::uint32_t* length)
 std::unique_ptr<CacheEnumeration> TakeParkedOrOpen() {
   std::shared_ptr<UrlCacheSource> source = GetUrlCache();
   std::unique_ptr<CacheEnumeration> parked = std::move(t_parked.enumeration);
-  if (parked && parked->source == source && std::chrono::steady_clock::now() - t_parked.at < kParkedFor) {
+  if (parked && parked->source == source && parked->settledContext == t_settledContext &&
+      std::chrono::steady_clock::now() - t_parked.at < kParkedFor) {
     return parked;
   }
   auto fresh = std::make_unique<CacheEnumeration>();
   fresh->source = source;
+  fresh->settledContext = t_settledContext;
   if (source) fresh->cursor = source->Open();
+  if (fresh->cursor && fresh->settledContext != 0) fresh->cursor->UseSettled(fresh->settledContext);
   return fresh;
 }
 
@@ -91,6 +96,13 @@ bool FindCloseUrlCache(CacheEnumHandle handle) {
 }
 
 std::uint32_t LastUrlCacheError() { return t_lastError; }
+
+void SetUrlCacheSettledContext(std::uint64_t context) { t_settledContext = context; }
+
+void SettleUrlCacheEntry(CacheEnumHandle handle) {
+  // Only the entry delivered last: one met by a probe and not yet fetched was never decided on.
+  if (handle && handle->cursor && !handle->pending && handle->settledContext != 0) handle->cursor->Settle();
+}
 
 void SetUrlCache(std::shared_ptr<UrlCacheSource> source) {
   std::lock_guard lock(g_mutex);

@@ -23,6 +23,12 @@ bool FindCloseUrlCache(CacheEnumHandle handle);
 // The error of the last failed call on this thread.
 std::uint32_t LastUrlCacheError();
 
+// Enumerations opened on this thread from now on pass over the entries settled under context
+// (0: none is passed over); see CacheEntryCursor.
+void SetUrlCacheSettledContext(std::uint64_t context);
+// Marks the entry that the handle delivered last as settled under its enumeration's context.
+void SettleUrlCacheEntry(CacheEnumHandle handle);
+
 // The URL cache that the calls above walk; none installed means an empty cache.
 void SetUrlCache(std::shared_ptr<UrlCacheSource> source);
 std::shared_ptr<UrlCacheSource> GetUrlCache();

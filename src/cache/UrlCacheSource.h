@@ -1,6 +1,7 @@
 #pragma once
 // A URL cache that yields its entries one by one. Each Open starts a new enumeration from the
 // first entry; a cursor yields each entry once.
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -11,6 +12,14 @@ class CacheEntryCursor {
   virtual ~CacheEntryCursor() = default;
   // Fills entry with the next entry; false when none is left.
   virtual bool Next(CacheEntry& entry) = 0;
+
+  // Settled entries: the caller's decision on an entry that cannot change while the entry and the
+  // context stay as they are. After UseSettled(context) with a context other than 0, Next passes
+  // over every entry that Settle marked under that context and that has not changed since. A
+  // cursor that keeps nothing across enumerations ignores both.
+  virtual void UseSettled(std::uint64_t context) { (void)context; }
+  // Marks the entry that Next yielded last as settled under the context given to UseSettled.
+  virtual void Settle() {}
 };
 
 class UrlCacheSource {

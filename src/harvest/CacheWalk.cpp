@@ -6,6 +6,7 @@
 #include "base/NumberedError.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "harvest/PassState.h"
+#include "harvest/SettledEntries.h"
 #include "harvest/cmnWinInet.h"
 
 std::unique_ptr<clsMemMgt> CacheBuffer;
@@ -47,7 +48,11 @@ void InitCacheBuffer() {
 
 void HarvestCache(const std::string& extensionList, const DateValue& captureStart, const std::string& destinationFolder,
                   std::int32_t minimumSizeKb) {
+  const bool lastPassEndedByError = LastPassStatistics().endedByError;
   PassStatistics& stats = pass_state::BeginPass();
+  // Entries whose decision cannot change are not handed over again while they stay as they are.
+  SetUrlCacheSettledContext(
+      settled_entries::ContextFor(extensionList, minimumSizeKb, captureStart, lastPassEndedByError));
   CacheEnumHandle handle = nullptr;
   try {
     FileSystemObject fso;
@@ -56,7 +61,9 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
     auto harvestFetched = [&] {
       CacheBuffer->ReadFrom(reinterpret_cast<std::uintptr_t>(&record), sizeof record);
       ++stats.entries;
+      settled_entries::TakeDecided();
       HarvestEntry(fso, record, destinationFolder, minimumSizeKb, captureStart, extensionList);
+      if (settled_entries::TakeDecided()) SettleUrlCacheEntry(handle);
       const auto now = std::chrono::steady_clock::now();
       if (now - eventsDone >= kEventsAtLeastEvery) {
         ProcessPendingEvents();
@@ -106,4 +113,5 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
     stats.error = "the pass failed";
   }
   if (handle) FindCloseUrlCache(handle);
+  SetUrlCacheSettledContext(0);
 }

@@ -9,6 +9,7 @@
 #include "base/PathText.h"
 #include "base/SafeFileName.h"
 #include "harvest/PassState.h"
+#include "harvest/SettledEntries.h"
 #include "harvest/cmnWinInet.h"
 
 std::unique_ptr<KeyedCollection> HarvestedKeys = std::make_unique<KeyedCollection>();
@@ -147,7 +148,7 @@ bool CollectionHasKey(const KeyedCollection* collection, const std::string& key)
 void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const std::string& destinationFolder,
                   std::int32_t minimumSizeKb, const DateValue& captureStart, const std::string& extensionList) {
   // 1-2. The local path and the address.
-  if (record.lpszSourceUrlName == 0) return;
+  if (record.lpszSourceUrlName == 0) return settled_entries::MarkDecided();
   const std::string localPath = EntryString(record.lpszLocalFileName);
   // The name and the extension are those of the lower-cased path; only its last component is
   // lower-cased, as nothing else of it is used. The file itself is read from the path as stored:
@@ -168,14 +169,14 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
   const bool extensionListed = Contains(extensionList, ";*." + extension + ";") || Contains(extensionList, ";*.*;");
   VideoKind video = VideoKind::None;
   if (recognizesVideo && !extensionListed) video = RecognizeVideo(Address());
-  if (!extensionListed && video == VideoKind::None) return;
+  if (!extensionListed && video == VideoKind::None) return settled_entries::MarkDecided();
 
   // 6. Size: whole kilobytes of the low size word read as signed, truncated toward zero.
   const std::int32_t kilobytes = static_cast<std::int32_t>(record.dwSizeLow) / 1024;
-  if (!(static_cast<std::int64_t>(kilobytes) + 1 > minimumSizeKb)) return;
+  if (!(static_cast<std::int64_t>(kilobytes) + 1 > minimumSizeKb)) return settled_entries::MarkDecided();
 
   // 7. Time: strictly after the capture started.
-  if (!(FileTimeToLocalDate(record.LastAccessTime) > captureStart)) return;
+  if (!(FileTimeToLocalDate(record.LastAccessTime) > captureStart)) return settled_entries::MarkDecided();
   if (recognizesVideo && extensionListed) video = RecognizeVideo(Address());
 
   // 8-9. De-dup by the normalised address.

@@ -5,13 +5,16 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <map>
 #include <set>
+#include <vector>
 
 #include "base/PathText.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "cache/chromium/ChromiumSimpleCacheSource.h"
 #include "cache/discovery/UnionCacheSource.h"
 #include "cache/firefox/FirefoxCacheSource.h"
+#include "harvest/SettledEntries.h"
 #include "harvest/cmnWinInet.h"
 #include "support/CacheFixtures.h"
 #include "support/TempDir.h"
@@ -24,6 +27,14 @@ std::set<std::string> FilesIn(const std::string& folder) {
   std::set<std::string> names;
   for (const auto& item : std::filesystem::directory_iterator(folder)) names.insert(item.path().filename().string());
   return names;
+}
+
+// Each file's name with a digest of its bytes.
+std::map<std::string, std::size_t> ContentsIn(const std::string& folder) {
+  std::map<std::string, std::size_t> contents;
+  for (const std::string& name : FilesIn(folder))
+    contents[name] = std::hash<std::string>()(ReadBytes(JoinPath(folder, name)));
+  return contents;
 }
 
 }  // namespace
@@ -112,4 +123,88 @@ TEST(HarvestPassTest, CopiesPicturesOfBothBrowsersByteForByte) {
   EXPECT_EQ(attribute("12345.gif", "user.mime_type"), "image/gif");
   EXPECT_EQ(attribute("cat_1.jpg", "user.xdg.origin.url"), "http://f/cat.jpg");
   EXPECT_EQ(attribute("cat_1.jpg", "user.mime_type"), "(errno " + std::to_string(ENODATA) + ")");
+}
+
+// The same changing caches harvested twice, once handing every entry to every pass and once
+// passing over the entries whose decision was settled: after every pass the folder holds the same
+// files and the pass ended the same way; the second way hands over fewer entries while nothing
+// changed, and the pass after one that ended by an error is complete.
+TEST(HarvestPassTest, PassingOverSettledEntriesChangesNoOutcome) {
+  struct Outcome {
+    std::map<std::string, std::size_t> folder;
+    std::uint64_t entries, copied, present;
+    bool endedByError;
+  };
+  const DateValue captureStart = DateValue::FromFields(2023, 1, 1, 0, 0, 0);
+  const std::int64_t before = 1600000000, after = 1750000000;  // Unix seconds
+  auto script = [&](bool settling) {
+    TempDir temp;
+    const std::string chromium = temp.Sub("Cache_Data"), firefox = temp.Sub("cache2"), dest = temp.Sub("dest");
+    WriteChromiumIndexMarker(chromium);
+    const UnionCacheSource::SourceList members{std::make_shared<ChromiumSimpleCacheSource>(chromium),
+                                               std::make_shared<FirefoxCacheSource>(firefox)};
+    SetUrlCache(std::make_shared<UnionCacheSource>([members] { return members; }));
+    InitCacheBuffer();
+    HarvestedKeys = std::make_unique<KeyedCollection>();
+    settled_entries::SetEnabled(settling);
+    std::vector<Outcome> outcomes;
+    auto pass = [&] {
+      HarvestCache(";*.jpg;", captureStart, dest, 25);
+      const PassStatistics& s = LastPassStatistics();
+      outcomes.push_back({ContentsIn(dest), s.entries, s.copied, s.present, s.endedByError});
+    };
+    auto chromiumEntry = [&](const std::string& url, std::size_t size, std::int64_t written, bool spoilt = false) {
+      const ChromiumEntry entry{.key = "1/0/" + url, .body = PictureBytes(size, size), .wrongBodyCrc = spoilt};
+      SetModificationTime(WriteChromiumEntry(chromium, entry), written);
+      return ChromiumHash(entry.key);
+    };
+    auto firefoxEntry = [&](const std::string& url, std::size_t size, std::int64_t fetched) {
+      WriteFirefoxEntry(
+          firefox,
+          {.key = ":" + url, .body = PictureBytes(size, size + 1), .lastFetched = static_cast<std::uint32_t>(fetched)});
+    };
+    chromiumEntry("http://s/a.jpg", 30000, after);
+    const std::uint64_t oldHash = chromiumEntry("http://s/old.jpg", 31000, before);
+    chromiumEntry("http://s/small.jpg", 1000, after);
+    chromiumEntry("http://s/style.css", 32000, after);
+    firefoxEntry("http://f/b.jpg", 33000, after);
+    firefoxEntry("http://f/old.jpg", 34000, before);
+    pass();
+    pass();
+    // A new capture with the same settings, nothing changed: what was copied is met again, present.
+    HarvestedKeys = std::make_unique<KeyedCollection>();
+    pass();
+    // Used again (only the index says so), fetched again, grown, and one new picture.
+    WriteChromiumIndex(chromium, {{oldHash, (after + 11644473600) * 1000000}});
+    firefoxEntry("http://f/old.jpg", 34000, after);
+    chromiumEntry("http://s/small.jpg", 35000, after);
+    firefoxEntry("http://f/new.jpg", 36000, after);
+    pass();
+    // A picture whose copy fails its check ends the pass; the one after it is met by the next.
+    chromiumEntry("http://s/bad.jpg", 37000, after, true);
+    firefoxEntry("http://f/more.jpg", 38000, after);
+    pass();
+    pass();
+    pass();
+    settled_entries::SetEnabled(true);
+    SetUrlCache(nullptr);
+    return outcomes;
+  };
+  const std::vector<Outcome> every = script(false), settled = script(true);
+  ASSERT_EQ(every.size(), settled.size());
+  for (std::size_t i = 0; i < every.size(); ++i) {
+    SCOPED_TRACE("pass " + std::to_string(i + 1));
+    EXPECT_EQ(settled[i].folder, every[i].folder);
+    EXPECT_EQ(settled[i].copied, every[i].copied);
+    EXPECT_EQ(settled[i].present, every[i].present);
+    EXPECT_EQ(settled[i].endedByError, every[i].endedByError);
+  }
+  EXPECT_EQ(every[0].copied, 2u);
+  EXPECT_EQ(every[2].present, 2u);
+  EXPECT_EQ(every[3].folder.size(), 6u);
+  EXPECT_TRUE(every[4].endedByError);
+  EXPECT_TRUE(every[5].folder.count("more.jpg"));
+  EXPECT_LT(settled[1].entries, every[1].entries);
+  EXPECT_EQ(settled[5].entries, every[5].entries);  // complete after the error
+  EXPECT_LT(settled[6].entries, every[6].entries);
 }

@@ -50,12 +50,29 @@ bool IsChromiumBlockfileFolder(const std::string& folder) {
   return head && ReadLe32(*head, 0, magic) && magic == kIndexMagic;
 }
 
-BlockfileCacheSource::BlockfileCacheSource(std::string folder) : BrowserCacheSource(std::move(folder)) {}
+BlockfileCacheSource::BlockfileCacheSource(std::string folder, FolderWatchOptions watch)
+    : BrowserCacheSource(std::move(folder)), files_(Folder(), watch) {}
+
+bool BlockfileCacheSource::Refresh() {
+  const bool filesChanged = files_.Refresh();
+  // The browser keeps the index mapped into memory and changes it in place, which need not be
+  // notified; its header (the entry count, the heads of the use lists) changes with every entry
+  // added, removed or used, so it is read at every pass. Records and streams are written to the
+  // block files, which is notified.
+  const auto index = FileByteSource::Open(JoinPath(Folder(), "index"));
+  auto header = index && index->Size() >= kIndexHeaderSize ? index->Read(0, kIndexHeaderSize) : std::nullopt;
+  const bool headerChanged = header != indexHeader_;
+  indexHeader_ = std::move(header);
+  return filesChanged || headerChanged;
+}
 
 void BlockfileCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
   FolderFiles files(Folder());
   Reader reader(files);
-  if (!reader.OpenIndex()) return;  // no index, or one being created: nothing to list now
+  if (!reader.OpenIndex()) {  // no index, or one being created: nothing to list now
+    ++statistics.unread;
+    return;
+  }
   // New and changed entries are read again, run by run, rather than from the walk's chunks, which
   // may have been read before the browser finished writing them.
   Reader fresh(files, false);
@@ -83,7 +100,10 @@ void BlockfileCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statis
       ++statistics.parsed;
       if (pins.empty()) pins.push_back(pin);
       parsed = Parse(fresh, entry, children, std::move(pins), stamps, id);
-      if (!parsed) return;  // could not be read as it stands now: tried again next walk
+      if (!parsed) {  // could not be read as it stands now: tried again next walk
+        ++statistics.unread;
+        return;
+      }
       Memo().Remember(id, parsed);
     }
     if (parsed && parsed->listed) {

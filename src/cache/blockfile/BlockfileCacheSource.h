@@ -12,6 +12,7 @@
 #include "cache/blockfile/BlockfileEntryCheck.h"
 #include "cache/blockfile/BlockfileReader.h"
 #include "cache/browser/BrowserCacheSource.h"
+#include "cache/browser/FolderListing.h"
 
 // True when folder holds a blockfile cache: its "index" starts with the index magic c3 ca 03 c1.
 bool IsChromiumBlockfileFolder(const std::string& folder);
@@ -21,10 +22,12 @@ extern const CacheFormat kChromiumBlockfileFormat;
 
 class BlockfileCacheSource : public BrowserCacheSource {
  public:
-  explicit BlockfileCacheSource(std::string folder);
+  explicit BlockfileCacheSource(std::string folder, FolderWatchOptions watch = {});
+  const FolderListing& Files() const { return files_; }
 
  protected:
   void Walk(std::vector<Listed>& out, WalkStatistics& statistics) override;
+  bool Refresh() override;
 
  private:
   using Children = std::vector<std::optional<blockfile::EntryView>>;
@@ -42,4 +45,7 @@ class BlockfileCacheSource : public BrowserCacheSource {
   // Adds a piece of length bytes from the start of place; false when a separate file is gone.
   bool AddPiece(const blockfile::StreamPlace& place, std::uint64_t length, ParsedEntry& parsed,
                 std::vector<std::pair<std::string, FileStamp>>& separateFiles);
+
+  FolderListing files_;  // the index, the block files and the separate files
+  std::optional<std::vector<std::uint8_t>> indexHeader_;
 };

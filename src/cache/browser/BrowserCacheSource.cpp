@@ -52,21 +52,73 @@ class EntryFiles : public VirtualFileProvider {
   std::shared_ptr<EntryMemo> memo_;
 };
 
+template <typename Listing>
 class ListedCursor : public CacheEntryCursor {
  public:
-  using Listing = std::vector<std::pair<std::shared_ptr<const ParsedEntry>, std::uint64_t>>;
-  explicit ListedCursor(Listing listing) : listing_(std::move(listing)) {}
+  ListedCursor(std::shared_ptr<const Listing> listing, std::uint64_t generation, std::string folder,
+               std::shared_ptr<UnsettledItems> unsettled)
+      : listing_(std::move(listing)),
+        generation_(generation),
+        folder_(std::move(folder) + kPathSeparator),
+        unsettled_(std::move(unsettled)) {}
+
   bool Next(CacheEntry& entry) override {
-    if (next_ >= listing_.size()) return false;
-    const auto& [parsed, lastAccess] = listing_[next_++];
-    entry = parsed->entry;
-    entry.lastAccess = CacheFileTime::FromValue(lastAccess);
-    return true;
+    while (next_ < (only_ ? only_->size() : listing_->size())) {
+      const std::size_t index = only_ ? (*only_)[next_] : next_;
+      ++next_;
+      const auto& item = (*listing_)[index];
+      const ParsedEntry& parsed = *item.parsed;
+      if (settledContext_ != 0 && parsed.settledContext == settledContext_ &&
+          parsed.settledLastAccess == item.lastAccess) {
+        continue;
+      }
+      last_ = &item;
+      if (settledContext_ != 0) yielded_.push_back(static_cast<std::uint32_t>(index));
+      entry = parsed.entry;
+      entry.localPath.insert(0, folder_);
+      entry.lastAccess = CacheFileTime::FromValue(item.lastAccess);
+      return true;
+    }
+    last_ = nullptr;
+    if (settledContext_ != 0 && !finished_) {
+      // A whole enumeration: what it yielded and was not settled is all a later one over the same
+      // listing under the same context need look at.
+      *unsettled_ = {generation_, settledContext_, std::move(yielded_)};
+    }
+    finished_ = true;
+    return false;
+  }
+
+  void UseSettled(std::uint64_t context) override {
+    settledContext_ = context;
+    if (context == 0) return;
+    if (unsettled_->generation == generation_ && unsettled_->context == context) {
+      only_ = std::make_unique<std::vector<std::uint32_t>>(unsettled_->indices);
+    } else {
+      // Entries settled under another context from now on would no longer be settled under the
+      // one kept: forget it.
+      *unsettled_ = {};
+    }
+  }
+
+  void Settle() override {
+    if (!last_ || settledContext_ == 0) return;
+    last_->parsed->settledContext = settledContext_;
+    last_->parsed->settledLastAccess = last_->lastAccess;
+    if (!yielded_.empty()) yielded_.pop_back();  // the entry yielded last
   }
 
  private:
-  Listing listing_;
+  std::shared_ptr<const Listing> listing_;
+  std::uint64_t generation_;
+  std::string folder_;  // with a separator after it
+  std::shared_ptr<UnsettledItems> unsettled_;
+  std::unique_ptr<std::vector<std::uint32_t>> only_;  // the indices to look at; null: all
   std::size_t next_ = 0;
+  const typename Listing::value_type* last_ = nullptr;
+  std::uint64_t settledContext_ = 0;
+  std::vector<std::uint32_t> yielded_;  // yielded and not settled, in order
+  bool finished_ = false;
 };
 
 }  // namespace
@@ -78,22 +130,30 @@ BrowserCacheSource::BrowserCacheSource(std::string folder)
 
 BrowserCacheSource::~BrowserCacheSource() = default;
 
-std::string BrowserCacheSource::VirtualPath(const std::string& id, const std::string& name) const {
-  std::string path = JoinPath(folder_, id);
+std::string BrowserCacheSource::VirtualPath(const std::string& id, const std::string& name) {
+  std::string path = id;
   path += kPathSeparator;
   return path + name;
 }
 
 std::unique_ptr<CacheEntryCursor> BrowserCacheSource::Open() {
-  std::vector<Listed> listed;
-  WalkStatistics statistics;
-  memo_->BeginWalk();
-  Walk(listed, statistics);
-  memo_->EndWalk();
-  statistics.listed = listed.size();
-  statistics_ = statistics;
-  ListedCursor::Listing listing;
-  listing.reserve(listed.size());
-  for (Listed& item : listed) listing.emplace_back(std::move(item.parsed), item.lastAccess);
-  return std::make_unique<ListedCursor>(std::move(listing));
+  const bool changed = Refresh();
+  // An entry that failed a check at copy time leaves the listing, as a walk would leave it out.
+  const std::uint64_t failures = memo_->Failures();
+  if (changed || !listing_ || failures != failuresSeen_ || statistics_.unread > 0) {
+    auto listed = std::make_shared<std::vector<Listed>>();
+    WalkStatistics statistics;
+    memo_->BeginWalk();
+    Walk(*listed, statistics);
+    memo_->EndWalk();
+    statistics.listed = listed->size();
+    statistics_ = statistics;
+    listing_ = std::move(listed);
+    ++listingGeneration_;
+    failuresSeen_ = failures;
+  } else {
+    statistics_.parsed = 0;
+    statistics_.reused = true;
+  }
+  return std::make_unique<ListedCursor<std::vector<Listed>>>(listing_, listingGeneration_, folder_, unsettled_);
 }

@@ -16,12 +16,24 @@ struct WalkStatistics {
   std::uint64_t files = 0;   // entry files met
   std::uint64_t parsed = 0;  // of them, read because they were new or changed
   std::uint64_t listed = 0;  // entries yielded
+  std::uint64_t unread = 0;  // entries that could not be read now: the next walk tries them again
+  bool reused = false;       // nothing had changed: the last walk's listing was yielded again
+};
+
+// The entries of one listing that a whole enumeration under a settled context left unsettled (by
+// index). While the listing is yielded again, entries are only ever settled, never unsettled, so a
+// later enumeration under the same context need look at these alone.
+struct UnsettledItems {
+  std::uint64_t generation = 0;  // of the listing; 0: none kept
+  std::uint64_t context = 0;
+  std::vector<std::uint32_t> indices;
 };
 
 class BrowserCacheSource : public UrlCacheSource {
  public:
   ~BrowserCacheSource() override;
-  // Walks the cache folder as it is now and yields its listed entries.
+  // Yields the listed entries of the cache folder as it is now: walks it when anything it depends
+  // on may have changed since the last walk, and yields the last walk's listing again otherwise.
   std::unique_ptr<CacheEntryCursor> Open() final;
   const std::string& Folder() const { return folder_; }
   const WalkStatistics& LastWalk() const { return statistics_; }
@@ -35,14 +47,22 @@ class BrowserCacheSource : public UrlCacheSource {
   };
   // Lists the entries of the folder, parsing what the memo does not hold, into out.
   virtual void Walk(std::vector<Listed>& out, WalkStatistics& statistics) = 0;
+  // Brings what the source keeps of its folder up to date before a walk; false only when nothing
+  // that Walk reads changed since the last call, so that its listing would come out the same.
+  virtual bool Refresh() { return true; }
 
   EntryMemo& Memo() { return *memo_; }
-  // folder + separator + id + separator + name.
-  std::string VirtualPath(const std::string& id, const std::string& name) const;
+  // id + separator + name: the entry's virtual path below the folder, which is what a parsed entry
+  // keeps as its local path (the cursor puts the folder in front), so that the folder is held once.
+  static std::string VirtualPath(const std::string& id, const std::string& name);
 
  private:
   std::string folder_;
   std::shared_ptr<EntryMemo> memo_;
   virtual_files::Registration registration_;
   WalkStatistics statistics_;
+  std::shared_ptr<const std::vector<Listed>> listing_;  // the last walk's
+  std::uint64_t listingGeneration_ = 0;
+  std::shared_ptr<UnsettledItems> unsettled_ = std::make_shared<UnsettledItems>();
+  std::uint64_t failuresSeen_ = 0;  // the memo's failures when it was made
 };

@@ -10,7 +10,6 @@ void FinishEntry(ParsedEntry& parsed, const std::string& url, const HttpResponse
   const std::string* contentType = response.Find("Content-Type");
   parsed.name = EntryFileName(url, contentType ? *contentType : std::string());
   parsed.entry.url = url;
-  parsed.entry.headers = response.HeaderText();
   parsed.entry.type = 1;  // an ordinary cache entry
   const std::size_t dot = parsed.name.rfind('.');
   parsed.entry.extension = dot == std::string::npos ? std::string() : parsed.name.substr(dot + 1);

@@ -34,10 +34,18 @@ std::shared_ptr<const ParsedEntry> EntryMemo::Listed(const std::string& id) {
 void EntryMemo::MarkFailed(const std::string& id, const ParsedEntry* parsed) {
   std::lock_guard lock(mutex_);
   const auto found = slots_.find(id);
-  if (found != slots_.end() && found->second.parsed.get() == parsed) found->second.failed = true;
+  if (found != slots_.end() && found->second.parsed.get() == parsed && !found->second.failed) {
+    found->second.failed = true;
+    ++failures_;
+  }
 }
 
 std::size_t EntryMemo::Size() {
   std::lock_guard lock(mutex_);
   return slots_.size();
+}
+
+std::uint64_t EntryMemo::Failures() {
+  std::lock_guard lock(mutex_);
+  return failures_;
 }

@@ -27,6 +27,8 @@ class EntryMemo {
   void MarkFailed(const std::string& id, const ParsedEntry* parsed);
 
   std::size_t Size();
+  // How many entries MarkFailed has kept out so far.
+  std::uint64_t Failures();
 
  private:
   struct Slot {
@@ -37,4 +39,5 @@ class EntryMemo {
   std::mutex mutex_;
   std::unordered_map<std::string, Slot> slots_;
   std::uint64_t walk_ = 0;
+  std::uint64_t failures_ = 0;
 };

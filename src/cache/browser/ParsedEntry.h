@@ -56,8 +56,10 @@ class EntryCheck {
 
 struct ParsedEntry {
   bool listed = false;  // a complete entry with a body: it appears in the enumeration
-  CacheEntry entry;     // as listed; lastAccess as the entry files give it
-  std::string name;     // the file name of its virtual path
+  // As listed, except that localPath is below the cache folder, and without the response headers
+  // (nothing reads them, and they would be most of what is kept); lastAccess as the files give it.
+  CacheEntry entry;
+  std::string name;  // the file name of its virtual path
 
   // The files it was read from, and the one holding the body. The first stamps.count of them
   // carry the stamps in stamps.stamps; any others are covered by check.
@@ -67,4 +69,10 @@ struct ParsedEntry {
   std::vector<BodyPiece> pieces;  // in body order
   std::vector<ContentCoding> codings;
   std::shared_ptr<const EntryCheck> check;  // null: the stamps alone decide
+
+  // The context under which the harvest's decision on this entry was settled, and the last-use
+  // time it was settled with (which may change without the entry's files changing); kept here so
+  // that it goes with the entry as long as the entry's files stay as parsed.
+  mutable std::uint64_t settledContext = 0;
+  mutable std::uint64_t settledLastAccess = 0;
 };

@@ -46,20 +46,28 @@ bool IsChromiumSimpleCacheFolder(const std::string& folder) {
   return entryFound;
 }
 
-ChromiumSimpleCacheSource::ChromiumSimpleCacheSource(std::string folder) : BrowserCacheSource(std::move(folder)) {}
+ChromiumSimpleCacheSource::ChromiumSimpleCacheSource(std::string folder, FolderWatchOptions watch)
+    : BrowserCacheSource(std::move(folder)), files_(Folder(), watch) {}
 
-void ChromiumSimpleCacheSource::RefreshIndex() {
+bool ChromiumSimpleCacheSource::Refresh() {
+  const bool filesChanged = files_.Refresh();
+  const bool indexChanged = RefreshIndex();
+  return filesChanged || indexChanged;
+}
+
+bool ChromiumSimpleCacheSource::RefreshIndex() {
   const std::string path = JoinPath(JoinPath(Folder(), "index-dir"), "the-real-index");
   const auto stamp = StampOfPath(path);
-  if (stamp == indexStamp_) return;
+  if (stamp == indexStamp_) return false;
   indexStamp_ = stamp;
   lastUsed_.clear();
-  if (!stamp) return;
+  if (!stamp) return true;
   const auto file = FileByteSource::Open(path);
   const auto bytes = file ? file->Read(0, file->Size()) : std::nullopt;
   if (file) indexStamp_ = file->Stamp();
   // An index being rewritten fails its checksum; the entries' own times serve until it is whole.
   if (auto parsed = bytes ? ParseSimpleIndex(*bytes) : std::nullopt) lastUsed_ = std::move(*parsed);
+  return true;
 }
 
 std::uint64_t ChromiumSimpleCacheSource::IndexLastUsed(std::uint64_t hash) const {
@@ -71,14 +79,13 @@ void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& s
   if (HasBlockfileIndex(Folder())) return;
   std::vector<std::pair<std::string, FileStamp>> entries;
   std::unordered_map<std::uint64_t, FileStamp> sparse;
-  ListFolderFiles(Folder(), [&](std::string_view name, const FileStamp& stamp) {
+  files_.ForEach([&](std::string_view name, const FileStamp& stamp) {
     if (name.size() != kEntryNameLength || name[16] != '_') return;
     const auto hash = EntryHashOfFileName(name);
     if (!hash) return;
     if (name[17] == '0') entries.emplace_back(std::string(name), stamp);
     if (name[17] == 's') sparse.emplace(*hash, stamp);
   });
-  RefreshIndex();
 
   out.reserve(entries.size());
   for (const auto& [name, stamp] : entries) {
@@ -93,7 +100,10 @@ void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& s
     if (!Memo().Recall(name, stamps, parsed)) {
       ++statistics.parsed;
       parsed = Parse(name, sparseStamp != sparse.end());
-      if (!parsed) continue;  // gone while it was read: met again next walk if it comes back
+      if (!parsed) {  // gone while it was read: met again next walk if it comes back
+        ++statistics.unread;
+        continue;
+      }
       Memo().Remember(name, parsed);
     }
     if (parsed && parsed->listed) {

@@ -8,6 +8,7 @@
 
 #include "cache/CacheFormat.h"
 #include "cache/browser/BrowserCacheSource.h"
+#include "cache/browser/FolderListing.h"
 
 // True when folder holds a simple cache: its "index" starts with the simple-cache magic, or it has
 // "index-dir" or entry files "hhhhhhhhhhhhhhhh_0". False for a blockfile folder.
@@ -18,16 +19,20 @@ extern const CacheFormat kChromiumSimpleCacheFormat;
 
 class ChromiumSimpleCacheSource : public BrowserCacheSource {
  public:
-  explicit ChromiumSimpleCacheSource(std::string folder);
+  explicit ChromiumSimpleCacheSource(std::string folder, FolderWatchOptions watch = {});
+  const FolderListing& Files() const { return files_; }
 
  protected:
   void Walk(std::vector<Listed>& out, WalkStatistics& statistics) override;
+  bool Refresh() override;
 
  private:
   std::shared_ptr<const ParsedEntry> Parse(const std::string& name, bool hasSparse);
-  void RefreshIndex();
+  // Reads the index again when its file changed; true when it did.
+  bool RefreshIndex();
   std::uint64_t IndexLastUsed(std::uint64_t hash) const;
 
+  FolderListing files_;
   std::optional<FileStamp> indexStamp_;
   std::unordered_map<std::uint64_t, std::int64_t> lastUsed_;  // from the index, microseconds since 1601
 };

@@ -14,14 +14,21 @@ class UnionCursor : public CacheEntryCursor {
         if (members_[next_]) current_ = members_[next_]->Open();
         ++next_;
         if (!current_) continue;
+        if (settledContext_ != 0) current_->UseSettled(settledContext_);
       }
       if (current_->Next(entry)) return true;
       current_.reset();
     }
     return false;
   }
+  void UseSettled(std::uint64_t context) override { settledContext_ = context; }
+  // The member that yielded the last entry is still the current one.
+  void Settle() override {
+    if (current_) current_->Settle();
+  }
 
  private:
+  std::uint64_t settledContext_ = 0;
   UnionCacheSource::SourceList members_;
   std::size_t next_ = 0;
   std::unique_ptr<CacheEntryCursor> current_;

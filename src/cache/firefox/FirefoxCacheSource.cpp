@@ -40,13 +40,14 @@ std::vector<BodyPiece> ChunkPieces(std::uint64_t bodyLength, std::uint32_t dataS
 
 bool IsFirefoxCacheFolder(const std::string& folder) { return IsFolder(JoinPath(folder, "entries")); }
 
-FirefoxCacheSource::FirefoxCacheSource(std::string folder) : BrowserCacheSource(std::move(folder)) {}
+FirefoxCacheSource::FirefoxCacheSource(std::string folder, FolderWatchOptions watch)
+    : BrowserCacheSource(std::move(folder)), files_(JoinPath(Folder(), "entries"), watch) {}
 
 void FirefoxCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
   const std::string entries = JoinPath(Folder(), "entries");
   std::string id = std::string("entries") + kPathSeparator;
   const std::size_t idPrefix = id.size();
-  ListFolderFiles(entries, [&](std::string_view name, const FileStamp& stamp) {
+  files_.ForEach([&](std::string_view name, const FileStamp& stamp) {
     if (!IsEntryName(name)) return;
     ++statistics.files;
     id.resize(idPrefix);
@@ -57,7 +58,10 @@ void FirefoxCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statisti
     if (!Memo().Recall(id, stamps, parsed)) {
       ++statistics.parsed;
       parsed = Parse(id, JoinPath(entries, name));
-      if (!parsed) return;  // gone while it was read
+      if (!parsed) {  // gone while it was read
+        ++statistics.unread;
+        return;
+      }
       Memo().Remember(id, parsed);
     }
     if (parsed && parsed->listed) out.push_back({parsed, parsed->entry.lastAccess.Value()});

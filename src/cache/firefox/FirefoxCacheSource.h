@@ -5,6 +5,7 @@
 
 #include "cache/CacheFormat.h"
 #include "cache/browser/BrowserCacheSource.h"
+#include "cache/browser/FolderListing.h"
 
 // True when folder is a cache2 folder (it has an "entries" folder).
 bool IsFirefoxCacheFolder(const std::string& folder);
@@ -14,11 +15,15 @@ extern const CacheFormat kFirefoxCacheFormat;
 
 class FirefoxCacheSource : public BrowserCacheSource {
  public:
-  explicit FirefoxCacheSource(std::string folder);
+  explicit FirefoxCacheSource(std::string folder, FolderWatchOptions watch = {});
+  const FolderListing& Files() const { return files_; }
 
  protected:
   void Walk(std::vector<Listed>& out, WalkStatistics& statistics) override;
+  bool Refresh() override { return files_.Refresh(); }
 
  private:
   std::shared_ptr<const ParsedEntry> Parse(const std::string& id, const std::string& path);
+
+  FolderListing files_;  // of "entries"
 };

@@ -40,7 +40,7 @@ class CacheBackend {
   // state) under the file stamps the last Write left, so that only the copy can tell.
   virtual void Spoil(const StoredResponse& response) = 0;
   virtual void Evict(const std::string& url) = 0;
-  virtual std::unique_ptr<BrowserCacheSource> Open() const = 0;
+  virtual std::unique_ptr<BrowserCacheSource> Open(FolderWatchOptions watch = {}) const = 0;
 };
 
 // The formats with a file per entry. Every write leaves the file a modification time of its own.
@@ -81,8 +81,8 @@ class ChromiumSimpleBackend : public FilePerEntryBackend {
   explicit ChromiumSimpleBackend(const TempDir& temp) : folder_(temp.Sub("Cache_Data")) {
     fixtures::WriteChromiumIndexMarker(folder_);
   }
-  std::unique_ptr<BrowserCacheSource> Open() const override {
-    return std::make_unique<ChromiumSimpleCacheSource>(folder_);
+  std::unique_ptr<BrowserCacheSource> Open(FolderWatchOptions watch = {}) const override {
+    return std::make_unique<ChromiumSimpleCacheSource>(folder_, watch);
   }
 
  protected:
@@ -113,7 +113,9 @@ class ChromiumSimpleBackend : public FilePerEntryBackend {
 class FirefoxBackend : public FilePerEntryBackend {
  public:
   explicit FirefoxBackend(const TempDir& temp) : folder_(temp.Sub("cache2")) { temp.Sub("cache2/entries"); }
-  std::unique_ptr<BrowserCacheSource> Open() const override { return std::make_unique<FirefoxCacheSource>(folder_); }
+  std::unique_ptr<BrowserCacheSource> Open(FolderWatchOptions watch = {}) const override {
+    return std::make_unique<FirefoxCacheSource>(folder_, watch);
+  }
 
  protected:
   // Firefox keeps no mark of a cut response: it is a body shorter than its Content-Length.
@@ -177,7 +179,9 @@ class BlockfileBackend : public CacheBackend {
     std::erase_if(entries_, [&](const fixtures::BlockfileEntry& entry) { return entry.key.ends_with(" " + url); });
     WriteAll();
   }
-  std::unique_ptr<BrowserCacheSource> Open() const override { return std::make_unique<BlockfileCacheSource>(folder_); }
+  std::unique_ptr<BrowserCacheSource> Open(FolderWatchOptions watch = {}) const override {
+    return std::make_unique<BlockfileCacheSource>(folder_, watch);
+  }
 
  private:
   fixtures::BlockfileEntry& Put(const StoredResponse& response) {

@@ -1,0 +1,45 @@
+#pragma once
+// Synthetic Chromium simple and Firefox cache2 caches in the real formats, count entries each:
+// mostly pictures of a few KiB, every third without an extension, every 50th an error page, as
+// real caches hold. Shared by the cache benchmark and the tool that writes them for a whole-program
+// measurement.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/CacheFixtures.h"
+
+namespace synthetic {
+
+inline fixtures::ChromiumEntry ChromiumAt(int i, std::uint32_t version = 0) {
+  const std::string name = "/pictures/" + std::to_string(i) + (i % 3 ? ".jpg" : "");
+  const std::size_t size = 1500 + static_cast<std::size_t>(i % 7) * 700;
+  fixtures::ChromiumEntry c{.key = "1/0/_dk_https://site.test https://site.test https://cdn.test" + name,
+                            .body = fixtures::PictureBytes(size, static_cast<std::uint32_t>(i) + version * 7919)};
+  if (i % 50 == 0) c.headers = {"HTTP/1.1 404 Not Found", "Content-Type: text/html"};
+  return c;
+}
+
+inline fixtures::FirefoxEntry FirefoxAt(int i, std::uint32_t version = 0) {
+  const std::string name = "/pictures/" + std::to_string(i) + (i % 3 ? ".jpg" : "");
+  const std::size_t size = 1500 + static_cast<std::size_t>(i % 7) * 700;
+  fixtures::FirefoxEntry f{.key = "O^partitionKey=%28https%2Csite.test%29,:https://cdn.test" + name,
+                           .body = fixtures::PictureBytes(size, static_cast<std::uint32_t>(i) + 1 + version * 7919)};
+  if (i % 50 == 0) f.responseHead = "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n";
+  return f;
+}
+
+// Writes count entries into the simple cache folder chromium and the cache2 folder firefox.
+inline void WriteCaches(const std::string& chromium, const std::string& firefox, int count) {
+  fixtures::WriteChromiumIndexMarker(chromium);
+  std::vector<std::pair<std::uint64_t, std::int64_t>> lastUsed;
+  for (int i = 0; i < count; ++i) {
+    const auto c = ChromiumAt(i);
+    fixtures::WriteChromiumEntry(chromium, c);
+    lastUsed.emplace_back(fixtures::ChromiumHash(c.key), 13300000000000000 + i);
+    fixtures::WriteFirefoxEntry(firefox, FirefoxAt(i));
+  }
+  fixtures::WriteChromiumIndex(chromium, lastUsed);
+}
+
+}  // namespace synthetic
