@@ -395,6 +395,7 @@ def main(argv: list[str]) -> int:
 
     def live_harvest(cache: Path) -> dict:
         dest = workdir / "harvest-blockfile-while-running"
+        shutil.rmtree(dest, ignore_errors=True)  # the browser's first run may have been cut short
         result = harvest_all(harvest, str(cache), dest, browser_cache.HARVEST_EXT_LIST)
         return {"exit": result.returncode, "stdout": text(result.stdout), "stderr": text(result.stderr), "dest": str(dest)}
 
