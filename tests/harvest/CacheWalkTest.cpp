@@ -98,7 +98,9 @@ TEST_F(CacheWalk, StopOrRestartDuringAPassEndsItWithoutTouchingTheKeys) {
     EXPECT_TRUE(LastPassStatistics().endedByStop);
     EXPECT_FALSE(LastPassStatistics().endedByError);
     EXPECT_EQ(HarvestedKeys != nullptr, restart);
-    if (restart) EXPECT_EQ(HarvestedKeys->Count(), 0u);
+    if (restart) {
+      EXPECT_EQ(HarvestedKeys->Count(), 0u);
+    }
   }
 }
 
