@@ -172,7 +172,8 @@ void FileWriter::Create(NameFor nameFor, bool locked) {
     // Hidden while it is being written; the mark goes when the file takes its name.
     // Opened without sharing: no other process can delete it while it is written.
     (void)locked;
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    // Readable too, so that a copy can be compared with a file already there before it is placed.
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       handle_ = handle;
@@ -442,8 +443,35 @@ FileWriter::Placement FileWriter::PlaceIfNameFree(const std::string& target) {
 
 bool FileWriter::LinkNewFile(const std::string&) { return false; }
 
-// The file is closed by the first PlaceIfNameFree; before it, the unshared file matches nothing.
-bool FileWriter::SameContentsAs(const std::string& path) { return !handle_ && SameContents(tempPath_, path); }
+// Before its first placing the copy is still open without sharing: it is compared through its own
+// handle, with reads at given offsets; no write follows a comparison.
+bool FileWriter::SameContentsAs(const std::string& path) {
+  if (!handle_) return SameContents(tempPath_, path);
+  const HANDLE theirs = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (theirs == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size{};
+  bool same = GetFileType(theirs) == FILE_TYPE_DISK && GetFileSizeEx(theirs, &size) &&
+              static_cast<std::uint64_t>(size.QuadPart) == written_;
+  constexpr DWORD kChunk = 64 * 1024;
+  std::vector<char> ours(kChunk), other(kChunk);
+  for (std::uint64_t at = 0; same && at < written_;) {
+    const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(kChunk, written_ - at));
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD a = 0, b = 0;
+    const BOOL readOurs = ReadFile(static_cast<HANDLE>(handle_), ours.data(), want, &a, &where);
+    where = OVERLAPPED{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const BOOL readTheirs = ReadFile(theirs, other.data(), want, &b, &where);
+    same = readOurs && readTheirs && a > 0 && a == b && std::memcmp(ours.data(), other.data(), a) == 0;
+    at += a;
+  }
+  CloseHandle(theirs);
+  return same;
+}
 
 void FileWriter::MarkOrigin(const std::string& url, const std::string&) { originUrl_ = url; }
 
