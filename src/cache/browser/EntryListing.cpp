@@ -10,6 +10,9 @@ void FinishEntry(ParsedEntry& parsed, const std::string& url, const HttpResponse
   const std::string* contentType = response.Find("Content-Type");
   parsed.name = EntryFileName(url, contentType ? *contentType : std::string());
   parsed.entry.url = url;
+  // Of the response headers only the media type is kept: a copy is marked with it, and the rest
+  // would be most of what is kept per entry.
+  if (contentType) parsed.entry.headers = "Content-Type: " + *contentType + "\r\n";
   parsed.entry.type = 1;  // an ordinary cache entry
   const std::size_t dot = parsed.name.rfind('.');
   parsed.entry.extension = dot == std::string::npos ? std::string() : parsed.name.substr(dot + 1);

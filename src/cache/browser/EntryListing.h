@@ -8,6 +8,6 @@
 #include "cache/browser/ParsedEntry.h"
 
 // parsed.files, stamps, bodyFile and pieces must be set; storedLength is the body length the
-// pieces hold. Sets listed, name, codings and the entry's url, extension and size. An
+// pieces hold. Sets listed, name, codings and the entry's url, Content-Type header, extension and size. An
 // encoded body is decoded once here to learn its size (and whether it decodes at all).
 void FinishEntry(ParsedEntry& parsed, const std::string& url, const HttpResponse& response, std::uint64_t storedLength);

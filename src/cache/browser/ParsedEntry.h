@@ -56,8 +56,8 @@ class EntryCheck {
 
 struct ParsedEntry {
   bool listed = false;  // a complete entry with a body: it appears in the enumeration
-  // As listed, except that localPath is below the cache folder, and without the response headers
-  // (nothing reads them, and they would be most of what is kept); lastAccess as the files give it.
+  // As listed, except that localPath is below the cache folder, and with only the Content-Type of
+  // the response headers (the rest would be most of what is kept); lastAccess as the files give it.
   CacheEntry entry;
   std::string name;  // the file name of its virtual path
 
