@@ -19,9 +19,10 @@ function(gtest_discover_tests target)
 endfunction()
 
 # The suites built and run under Wine: those written for Windows, the platform-neutral core
-# suites, whose page helpers and paths have Windows counterparts, and with the window the suites of
+# suites (the browser cache sources' with change notifications by ReadDirectoryChangesW), whose
+# page helpers and paths have Windows counterparts, and with the window the suites of
 # the window and its folder dialog on the offscreen platform.
-set(TAVRIN_WINDOWS_TEST_DIRS windows memory harvest)
+set(TAVRIN_WINDOWS_TEST_DIRS windows memory harvest cache)
 if(TAVRIN_BUILD_GUI)
   list(APPEND TAVRIN_WINDOWS_TEST_DIRS main dialogs)
 endif()
