@@ -134,7 +134,11 @@ TEST_F(Capture, ATickCopiesWhatTheListSelectsIntoTheFolderAndShowsThumbnails) {
   })) << "the copied pictures were not shown as thumbnails";
   EXPECT_TRUE(WaitUntil([&] { return thumbnails->DecodesPending() == 0; }));
   EXPECT_FALSE(thumbnails->HasThumbnail(QString::fromStdString(destination + "/clip.flv")));
-  EXPECT_EQ(pane->FolderView()->model()->rowCount(pane->FolderView()->rootIndex()), 3);
+  // Where a copy's temporary file can be seen while it is written (under Wine its hidden mark does
+  // not always show yet), the listing may hold it for a moment; it settles on the three copies.
+  const auto rows = [&] { return pane->FolderView()->model()->rowCount(pane->FolderView()->rootIndex()); };
+  WaitUntil([&] { return rows() == 3; });
+  EXPECT_EQ(rows(), 3);
 }
 
 TEST_F(Capture, TheStatusLineTellsWhatTheCaptureTookAndWhyAPassFailedWithoutADialog) {
