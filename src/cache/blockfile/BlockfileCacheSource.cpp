@@ -140,7 +140,7 @@ bool BlockfileCacheSource::AddPiece(const StreamPlace& place, std::uint64_t leng
   piece.offset = place.offset;
   piece.length = length;
   piece.file = parsed.files.size();
-  parsed.files.push_back(path);
+  parsed.files.push_back(place.file);
   parsed.pieces.push_back(piece);
   return true;
 }
@@ -194,10 +194,10 @@ std::shared_ptr<const ParsedEntry> BlockfileCacheSource::Parse(Reader& reader, c
   // From here on the entry's own records decide: what is learned holds until they change.
   auto parsed = std::make_shared<ParsedEntry>();
   parsed->stamps = stamps;  // the digest of the records: what the memo compares
-  parsed->entry.lastModified = CacheFileTime::FromValue(
+  parsed->lastModified = CacheFileTime::FromValue(
       WindowsEpochMicrosecondsToFileTime(static_cast<std::int64_t>(entry.record.creationTime)));
   if (info->truncated) return parsed;
-  parsed->entry.lastSync = CacheFileTime::FromValue(WindowsEpochMicrosecondsToFileTime(info->responseTime));
+  parsed->lastSync = CacheFileTime::FromValue(WindowsEpochMicrosecondsToFileTime(info->responseTime));
 
   std::vector<std::pair<std::string, FileStamp>> separateFiles;
   std::uint64_t storedLength = 0;
@@ -215,7 +215,6 @@ std::shared_ptr<const ParsedEntry> BlockfileCacheSource::Parse(Reader& reader, c
     return parsed;
   }
   parsed->check = std::make_shared<PinnedEntryCheck>(Folder(), std::move(pins), std::move(separateFiles));
-  FinishEntry(*parsed, UrlFromSimpleKey(*key), *response, storedLength);
-  if (parsed->listed) parsed->entry.localPath = VirtualPath(id, parsed->name);
+  FinishEntry(*parsed, Folder(), id, UrlFromSimpleKey(*key), *response, storedLength);
   return parsed;
 }

@@ -20,15 +20,15 @@ class EntryFiles : public VirtualFileProvider {
     std::string id;
     const auto parsed = Resolve(path, id);
     if (!parsed) return std::nullopt;
-    if (!EntryStillHolds(*parsed)) return std::nullopt;
-    return parsed->entry.size;
+    if (!EntryStillHolds(*parsed, folder_)) return std::nullopt;
+    return parsed->size;
   }
 
   bool CopyTo(const std::string& path, const ByteSink& sink) override {
     std::string id;
     const auto parsed = Resolve(path, id);
     if (!parsed) return false;
-    const BodyResult result = StreamEntryBody(*parsed, sink, &parsed->entry.size);
+    const BodyResult result = StreamEntryBody(*parsed, folder_, sink, &parsed->size);
     if (result.outcome == BodyOutcome::CheckFailed) memo_->MarkFailed(id, parsed.get());
     return result.outcome == BodyOutcome::Written;
   }
@@ -44,7 +44,7 @@ class EntryFiles : public VirtualFileProvider {
     if (last == std::string::npos) return nullptr;
     id = rest.substr(0, last);
     auto parsed = memo_->Listed(id);
-    if (!parsed || parsed->name != std::string_view(rest).substr(last + 1)) return nullptr;
+    if (!parsed || parsed->Name() != std::string_view(rest).substr(last + 1)) return nullptr;
     return parsed;
   }
 
@@ -74,9 +74,7 @@ class ListedCursor : public CacheEntryCursor {
       }
       last_ = &item;
       if (settledContext_ != 0) yielded_.push_back(static_cast<std::uint32_t>(index));
-      entry = parsed.entry;
-      entry.localPath.insert(0, folder_);
-      entry.lastAccess = CacheFileTime::FromValue(item.lastAccess);
+      FillEntry(parsed, item.lastAccess, entry);
       return true;
     }
     last_ = nullptr;
@@ -87,6 +85,30 @@ class ListedCursor : public CacheEntryCursor {
     }
     finished_ = true;
     return false;
+  }
+
+  // The entry as the enumeration yields it, made from what the parsed entry keeps.
+  void FillEntry(const ParsedEntry& parsed, std::uint64_t lastAccess, CacheEntry& entry) const {
+    entry.url = parsed.url;
+    entry.localPath = folder_;
+    entry.localPath += parsed.localPath;
+    entry.headers.clear();
+    if (!parsed.contentType.empty()) {
+      entry.headers = "Content-Type: ";
+      entry.headers += parsed.contentType;
+      entry.headers += "\r\n";
+    }
+    const std::string_view name = parsed.Name();
+    const std::size_t dot = name.rfind('.');
+    entry.extension = dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+    entry.type = 1;  // an ordinary cache entry
+    entry.useCount = parsed.useCount;
+    entry.hitRate = 0;
+    entry.size = parsed.size;
+    entry.lastModified = parsed.lastModified;
+    entry.expire = parsed.expire;
+    entry.lastAccess = CacheFileTime::FromValue(lastAccess);
+    entry.lastSync = parsed.lastSync;
   }
 
   void UseSettled(std::uint64_t context) override {
@@ -129,12 +151,6 @@ BrowserCacheSource::BrowserCacheSource(std::string folder)
 }
 
 BrowserCacheSource::~BrowserCacheSource() = default;
-
-std::string BrowserCacheSource::VirtualPath(const std::string& id, const std::string& name) {
-  std::string path = id;
-  path += kPathSeparator;
-  return path + name;
-}
 
 std::unique_ptr<CacheEntryCursor> BrowserCacheSource::Open() {
   const bool changed = Refresh();

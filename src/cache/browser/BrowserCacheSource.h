@@ -52,9 +52,6 @@ class BrowserCacheSource : public UrlCacheSource {
   virtual bool Refresh() { return true; }
 
   EntryMemo& Memo() { return *memo_; }
-  // id + separator + name: the entry's virtual path below the folder, which is what a parsed entry
-  // keeps as its local path (the cursor puts the folder in front), so that the folder is held once.
-  static std::string VirtualPath(const std::string& id, const std::string& name);
 
  private:
   std::string folder_;

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "base/PathText.h"
 #include "cache/browser/ByteSource.h"
 
 namespace {
@@ -97,24 +98,25 @@ std::uint32_t Lookup2Hash(const std::uint8_t* k, std::size_t length, std::uint32
   return c;
 }
 
-bool EntryStillHolds(const ParsedEntry& parsed) {
+bool EntryStillHolds(const ParsedEntry& parsed, const std::string& folder) {
   for (std::uint8_t i = 0; i < parsed.stamps.count && i < parsed.files.size(); ++i) {
-    const auto now = StampOfPath(parsed.files[i]);
+    const auto now = StampOfPath(JoinPath(folder, parsed.files[i]));
     if (!now || !(*now == parsed.stamps.stamps[i])) return false;
   }
   return !parsed.check || parsed.check->StillHolds();
 }
 
-BodyResult StreamEntryBody(const ParsedEntry& parsed, const ByteSink& sink, const std::uint64_t* expectedSize) {
+BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder, const ByteSink& sink,
+                           const std::uint64_t* expectedSize) {
   BodyResult result;
-  if (parsed.stamps.count > parsed.files.size() || !EntryStillHolds(parsed)) return result;
+  if (parsed.stamps.count > parsed.files.size() || !EntryStillHolds(parsed, folder)) return result;
   // Each file is opened once, when the first piece in it is read, and must then be the one parsed.
   std::vector<std::unique_ptr<FileByteSource>> open(parsed.files.size());
   auto fileOf = [&](const BodyPiece& piece) -> FileByteSource* {
     const std::size_t index = piece.file == kEntryBodyFile ? parsed.bodyFile : piece.file;
     if (index >= open.size()) return nullptr;
     if (!open[index]) {
-      open[index] = FileByteSource::Open(parsed.files[index]);
+      open[index] = FileByteSource::Open(JoinPath(folder, parsed.files[index]));
       if (open[index] && index < parsed.stamps.count && !(open[index]->Stamp() == parsed.stamps.stamps[index])) {
         open[index].reset();
       }
@@ -160,7 +162,7 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const ByteSink& sink, cons
     const auto after = open[i]->CurrentStamp();
     if (!after || !(*after == parsed.stamps.stamps[i])) return {BodyOutcome::EntryChanged, decoder.Written()};
   }
-  if (!EntryStillHolds(parsed)) return {BodyOutcome::EntryChanged, decoder.Written()};
+  if (!EntryStillHolds(parsed, folder)) return {BodyOutcome::EntryChanged, decoder.Written()};
   if (expectedSize && decoder.Written() != *expectedSize) return {BodyOutcome::CheckFailed, decoder.Written()};
   return {BodyOutcome::Written, decoder.Written()};
 }

@@ -2,6 +2,7 @@
 // Streaming an entry's body out of its cache file: every piece read and checked, the content
 // coding undone, and the file checked to be the one that was parsed, before and after.
 #include <cstdint>
+#include <string>
 
 #include "base/VirtualFiles.h"
 #include "cache/browser/ParsedEntry.h"
@@ -18,12 +19,14 @@ struct BodyResult {
   std::uint64_t written = 0;  // decoded bytes delivered
 };
 
-// True when the stamped files of parsed still carry their stamps and its check, if any, holds.
-bool EntryStillHolds(const ParsedEntry& parsed);
+// True when the stamped files of parsed (below folder) still carry their stamps and its check, if
+// any, holds.
+bool EntryStillHolds(const ParsedEntry& parsed, const std::string& folder);
 
-// Writes the body of parsed to sink. With expectedSize, anything but exactly that many decoded
-// bytes is a failed check.
-BodyResult StreamEntryBody(const ParsedEntry& parsed, const ByteSink& sink, const std::uint64_t* expectedSize);
+// Writes the body of parsed, whose files lie below folder, to sink. With expectedSize, anything
+// but exactly that many decoded bytes is a failed check.
+BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder, const ByteSink& sink,
+                           const std::uint64_t* expectedSize);
 
 // Bob Jenkins' lookup2 hash (initial value 0), the checksum of Firefox cache entries.
 std::uint32_t Lookup2Hash(const std::uint8_t* data, std::size_t length, std::uint32_t initial = 0);

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "cache/CacheEntry.h"
+#include "base/CacheTime.h"
+#include "base/PathText.h"
 #include "cache/browser/BodyDecoder.h"
 #include "cache/browser/FileStamp.h"
 
@@ -56,13 +58,24 @@ class EntryCheck {
 
 struct ParsedEntry {
   bool listed = false;  // a complete entry with a body: it appears in the enumeration
-  // As listed, except that localPath is below the cache folder, and with only the Content-Type of
-  // the response headers (the rest would be most of what is kept); lastAccess as the files give it.
-  CacheEntry entry;
-  std::string name;  // the file name of its virtual path
+  // What the listing yields of it. Only what the harvest reads is kept, each text once: the
+  // extension is the name's, and the name is the local path's last part. Times are FILETIME values;
+  // lastAccess as the files give it.
+  std::uint32_t useCount = 0;
+  std::string url;
+  std::string localPath;    // id + separator + name, below the cache folder (the cursor puts it in front)
+  std::string contentType;  // the Content-Type header's value; empty when there is none
+  std::uint64_t size = 0;   // bytes a copy writes
+  CacheFileTime lastModified;
+  CacheFileTime expire;
+  CacheFileTime lastAccess;
+  CacheFileTime lastSync;
 
-  // The files it was read from, and the one holding the body. The first stamps.count of them
-  // carry the stamps in stamps.stamps; any others are covered by check.
+  // The file name of its virtual path; empty while it is not listed.
+  std::string_view Name() const;
+
+  // The files it was read from (below the cache folder), and the one holding the body. The first
+  // stamps.count of them carry the stamps in stamps.stamps; any others are covered by check.
   std::vector<std::string> files;
   StampSet stamps;
   std::size_t bodyFile = 0;
@@ -76,3 +89,8 @@ struct ParsedEntry {
   mutable std::uint64_t settledContext = 0;
   mutable std::uint64_t settledLastAccess = 0;
 };
+
+inline std::string_view ParsedEntry::Name() const {
+  const std::size_t last = localPath.find_last_of(kPathSeparator);
+  return last == std::string::npos ? std::string_view() : std::string_view(localPath).substr(last + 1);
+}

@@ -107,7 +107,7 @@ void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& s
       Memo().Remember(name, parsed);
     }
     if (parsed && parsed->listed) {
-      out.push_back({parsed, std::max(parsed->entry.lastAccess.Value(), IndexLastUsed(hash))});
+      out.push_back({parsed, std::max(parsed->lastAccess.Value(), IndexLastUsed(hash))});
     }
   }
 }
@@ -117,19 +117,19 @@ std::shared_ptr<const ParsedEntry> ChromiumSimpleCacheSource::Parse(const std::s
   const std::string entryPath = JoinPath(Folder(), name);
   const auto file = FileByteSource::Open(entryPath);
   if (!file) return nullptr;
-  parsed->files.push_back(entryPath);
+  parsed->files.push_back(name);
   parsed->stamps.Add(file->Stamp());
   std::unique_ptr<FileByteSource> sparseFile;
   if (hasSparse) {
-    const std::string sparsePath = JoinPath(Folder(), name.substr(0, 16) + "_s");
-    sparseFile = FileByteSource::Open(sparsePath);
+    const std::string sparseName = name.substr(0, 16) + "_s";
+    sparseFile = FileByteSource::Open(JoinPath(Folder(), sparseName));
     if (!sparseFile) return nullptr;
-    parsed->files.push_back(sparsePath);
+    parsed->files.push_back(sparseName);
     parsed->stamps.Add(sparseFile->Stamp());
   }
   const CacheFileTime written = CacheFileTime::FromValue(StampFileTime(file->Stamp()));
-  parsed->entry.lastModified = written;
-  parsed->entry.lastAccess = written;
+  parsed->lastModified = written;
+  parsed->lastAccess = written;
 
   const auto layout = ReadSimpleEntry(*file);
   if (!layout) return parsed;  // in progress, corrupt or not an entry: not listed while it stays so
@@ -137,7 +137,7 @@ std::shared_ptr<const ParsedEntry> ChromiumSimpleCacheSource::Parse(const std::s
   if (!info || info->truncated) return parsed;
   const auto response = ParseNulSeparatedHeaders(info->headerBlock);
   if (!response) return parsed;
-  parsed->entry.lastSync = CacheFileTime::FromValue(WindowsEpochMicrosecondsToFileTime(info->responseTime));
+  parsed->lastSync = CacheFileTime::FromValue(WindowsEpochMicrosecondsToFileTime(info->responseTime));
 
   std::uint64_t storedLength = 0;
   if (layout->bodyLength > 0) {
@@ -162,7 +162,6 @@ std::shared_ptr<const ParsedEntry> ChromiumSimpleCacheSource::Parse(const std::s
     return parsed;
   }
 
-  FinishEntry(*parsed, UrlFromSimpleKey(layout->key), *response, storedLength);
-  if (parsed->listed) parsed->entry.localPath = VirtualPath(name, parsed->name);
+  FinishEntry(*parsed, Folder(), name, UrlFromSimpleKey(layout->key), *response, storedLength);
   return parsed;
 }

@@ -64,7 +64,7 @@ void FirefoxCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statisti
       }
       Memo().Remember(id, parsed);
     }
-    if (parsed && parsed->listed) out.push_back({parsed, parsed->entry.lastAccess.Value()});
+    if (parsed && parsed->listed) out.push_back({parsed, parsed->lastAccess.Value()});
   });
 }
 
@@ -72,21 +72,21 @@ std::shared_ptr<const ParsedEntry> FirefoxCacheSource::Parse(const std::string& 
   const auto file = FileByteSource::Open(path);
   if (!file) return nullptr;
   auto parsed = std::make_shared<ParsedEntry>();
-  parsed->files.push_back(path);
+  parsed->files.push_back(id);
   parsed->stamps.Add(file->Stamp());
   const CacheFileTime written = CacheFileTime::FromValue(StampFileTime(file->Stamp()));
-  parsed->entry.lastModified = written;
-  parsed->entry.lastAccess = written;
+  parsed->lastModified = written;
+  parsed->lastAccess = written;
 
   const auto layout = ReadCache2Entry(*file);
   if (!layout) return parsed;  // being written, encrypted or corrupt: not listed while it stays so
   const Cache2Metadata& metadata = layout->metadata;
-  parsed->entry.lastAccess = CacheFileTime::FromValue(UnixSecondsToFileTime(metadata.lastFetched));
-  parsed->entry.lastModified = CacheFileTime::FromValue(UnixSecondsToFileTime(metadata.lastModified));
+  parsed->lastAccess = CacheFileTime::FromValue(UnixSecondsToFileTime(metadata.lastFetched));
+  parsed->lastModified = CacheFileTime::FromValue(UnixSecondsToFileTime(metadata.lastModified));
   if (metadata.expiration != kCache2NoExpiration) {
-    parsed->entry.expire = CacheFileTime::FromValue(UnixSecondsToFileTime(metadata.expiration));
+    parsed->expire = CacheFileTime::FromValue(UnixSecondsToFileTime(metadata.expiration));
   }
-  parsed->entry.useCount = metadata.fetchCount;
+  parsed->useCount = metadata.fetchCount;
 
   const std::string* head = metadata.Element("response-head");
   const auto response = head ? ParseCrlfHeaders(*head) : std::nullopt;
@@ -101,7 +101,6 @@ std::shared_ptr<const ParsedEntry> FirefoxCacheSource::Parse(const std::string& 
   parsed->pieces = ChunkPieces(bodyLength, layout->dataSize, metadata.chunkHashes);
   parsed->bodyFile = 0;
 
-  FinishEntry(*parsed, UrlFromCache2Key(metadata.key), *response, bodyLength);
-  if (parsed->listed) parsed->entry.localPath = VirtualPath(id, parsed->name);
+  FinishEntry(*parsed, Folder(), id, UrlFromCache2Key(metadata.key), *response, bodyLength);
   return parsed;
 }
