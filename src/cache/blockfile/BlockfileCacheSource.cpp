@@ -139,7 +139,7 @@ bool BlockfileCacheSource::AddPiece(const StreamPlace& place, std::uint64_t leng
   BodyPiece piece;
   piece.offset = place.offset;
   piece.length = length;
-  piece.file = parsed.files.size();
+  piece.file = parsed.FileCount();
   parsed.files.push_back(place.file);
   parsed.pieces.push_back(piece);
   return true;
@@ -193,6 +193,7 @@ std::shared_ptr<const ParsedEntry> BlockfileCacheSource::Parse(Reader& reader, c
 
   // From here on the entry's own records decide: what is learned holds until they change.
   auto parsed = std::make_shared<ParsedEntry>();
+  parsed->SetId(id);
   parsed->stamps = stamps;  // the digest of the records: what the memo compares
   parsed->lastModified = CacheFileTime::FromValue(
       WindowsEpochMicrosecondsToFileTime(static_cast<std::int64_t>(entry.record.creationTime)));
@@ -215,6 +216,6 @@ std::shared_ptr<const ParsedEntry> BlockfileCacheSource::Parse(Reader& reader, c
     return parsed;
   }
   parsed->check = std::make_shared<PinnedEntryCheck>(Folder(), std::move(pins), std::move(separateFiles));
-  FinishEntry(*parsed, Folder(), id, UrlFromSimpleKey(*key), *response, storedLength);
+  FinishEntry(*parsed, Folder(), UrlFromSimpleKey(*key), *response, storedLength);
   return parsed;
 }

@@ -99,8 +99,8 @@ std::uint32_t Lookup2Hash(const std::uint8_t* k, std::size_t length, std::uint32
 }
 
 bool EntryStillHolds(const ParsedEntry& parsed, const std::string& folder) {
-  for (std::uint8_t i = 0; i < parsed.stamps.count && i < parsed.files.size(); ++i) {
-    const auto now = StampOfPath(JoinPath(folder, parsed.files[i]));
+  for (std::uint8_t i = 0; i < parsed.stamps.count && i < parsed.FileCount(); ++i) {
+    const auto now = StampOfPath(JoinPath(folder, parsed.File(i)));
     if (!now || !(*now == parsed.stamps.stamps[i])) return false;
   }
   return !parsed.check || parsed.check->StillHolds();
@@ -109,14 +109,14 @@ bool EntryStillHolds(const ParsedEntry& parsed, const std::string& folder) {
 BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder, const ByteSink& sink,
                            const std::uint64_t* expectedSize) {
   BodyResult result;
-  if (parsed.stamps.count > parsed.files.size() || !EntryStillHolds(parsed, folder)) return result;
+  if (parsed.stamps.count > parsed.FileCount() || !EntryStillHolds(parsed, folder)) return result;
   // Each file is opened once, when the first piece in it is read, and must then be the one parsed.
-  std::vector<std::unique_ptr<FileByteSource>> open(parsed.files.size());
+  std::vector<std::unique_ptr<FileByteSource>> open(parsed.FileCount());
   auto fileOf = [&](const BodyPiece& piece) -> FileByteSource* {
     const std::size_t index = piece.file == kEntryBodyFile ? parsed.bodyFile : piece.file;
     if (index >= open.size()) return nullptr;
     if (!open[index]) {
-      open[index] = FileByteSource::Open(JoinPath(folder, parsed.files[index]));
+      open[index] = FileByteSource::Open(JoinPath(folder, parsed.File(index)));
       if (open[index] && index < parsed.stamps.count && !(open[index]->Stamp() == parsed.stamps.stamps[index])) {
         open[index].reset();
       }

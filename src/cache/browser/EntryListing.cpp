@@ -1,12 +1,13 @@
 #include "cache/browser/EntryListing.h"
 
+#include "base/PathText.h"
 #include "cache/browser/EntryBody.h"
 #include "cache/browser/EntryFileName.h"
 
-void FinishEntry(ParsedEntry& parsed, const std::string& folder, const std::string& id, const std::string& url,
-                 const HttpResponse& response, std::uint64_t storedLength) {
+void FinishEntry(ParsedEntry& parsed, const std::string& folder, const std::string& url, const HttpResponse& response,
+                 std::uint64_t storedLength) {
   parsed.listed = false;
-  parsed.localPath.clear();
+  parsed.localPath.resize(parsed.idLength);
   if (!IsWebUrl(url) || storedLength == 0) return;
   const std::string* contentType = response.Find("Content-Type");
   const std::string name = EntryFileName(url, contentType ? *contentType : std::string());
@@ -27,8 +28,7 @@ void FinishEntry(ParsedEntry& parsed, const std::string& folder, const std::stri
     if (decoded.outcome != BodyOutcome::Written || decoded.written == 0) return;
     parsed.size = decoded.written;
   }
-  parsed.localPath.reserve(id.size() + 1 + name.size());
-  parsed.localPath = id;
+  parsed.localPath.reserve(parsed.idLength + 1 + name.size());
   parsed.localPath += kPathSeparator;
   parsed.localPath += name;
   parsed.listed = true;

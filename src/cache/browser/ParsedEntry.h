@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "base/CacheTime.h"
-#include "base/PathText.h"
 #include "cache/browser/BodyDecoder.h"
 #include "cache/browser/FileStamp.h"
 
@@ -58,12 +57,18 @@ class EntryCheck {
 
 struct ParsedEntry {
   bool listed = false;  // a complete entry with a body: it appears in the enumeration
+  // True when the entry's first file is the one its id names (a file per entry); its other files
+  // are then in files.
+  bool idIsFile = false;
+  std::uint32_t idLength = 0;
   // What the listing yields of it. Only what the harvest reads is kept, each text once: the
-  // extension is the name's, and the name is the local path's last part. Times are FILETIME values;
-  // lastAccess as the files give it.
+  // extension is the name's, and the name follows the id in the local path. Times are FILETIME
+  // values; lastAccess as the files give it.
   std::uint32_t useCount = 0;
   std::string url;
-  std::string localPath;    // id + separator + name, below the cache folder (the cursor puts it in front)
+  // The entry's id (its path below the cache folder), and for a listed entry a separator and its
+  // name after it: the local path below the cache folder (the cursor puts the folder in front).
+  std::string localPath;
   std::string contentType;  // the Content-Type header's value; empty when there is none
   std::uint64_t size = 0;   // bytes a copy writes
   CacheFileTime lastModified;
@@ -71,11 +76,27 @@ struct ParsedEntry {
   CacheFileTime lastAccess;
   CacheFileTime lastSync;
 
+  void SetId(const std::string& id) {
+    localPath = id;
+    idLength = static_cast<std::uint32_t>(id.size());
+  }
+  std::string_view Id() const { return std::string_view(localPath).substr(0, idLength); }
   // The file name of its virtual path; empty while it is not listed.
-  std::string_view Name() const;
+  std::string_view Name() const {
+    return localPath.size() > idLength ? std::string_view(localPath).substr(idLength + 1) : std::string_view();
+  }
 
-  // The files it was read from (below the cache folder), and the one holding the body. The first
-  // stamps.count of them carry the stamps in stamps.stamps; any others are covered by check.
+  // The files it was read from, below the cache folder: the id's file first when idIsFile, then
+  // those in files. The first stamps.count of them carry the stamps in stamps.stamps; any others
+  // are covered by check. bodyFile is the one holding the body.
+  std::size_t FileCount() const { return (idIsFile ? 1 : 0) + files.size(); }
+  std::string_view File(std::size_t index) const {
+    if (idIsFile) {
+      if (index == 0) return Id();
+      --index;
+    }
+    return files[index];
+  }
   std::vector<std::string> files;
   StampSet stamps;
   std::size_t bodyFile = 0;
@@ -89,8 +110,3 @@ struct ParsedEntry {
   mutable std::uint64_t settledContext = 0;
   mutable std::uint64_t settledLastAccess = 0;
 };
-
-inline std::string_view ParsedEntry::Name() const {
-  const std::size_t last = localPath.find_last_of(kPathSeparator);
-  return last == std::string::npos ? std::string_view() : std::string_view(localPath).substr(last + 1);
-}

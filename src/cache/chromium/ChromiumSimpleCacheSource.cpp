@@ -117,7 +117,8 @@ std::shared_ptr<const ParsedEntry> ChromiumSimpleCacheSource::Parse(const std::s
   const std::string entryPath = JoinPath(Folder(), name);
   const auto file = FileByteSource::Open(entryPath);
   if (!file) return nullptr;
-  parsed->files.push_back(name);
+  parsed->SetId(name);
+  parsed->idIsFile = true;
   parsed->stamps.Add(file->Stamp());
   std::unique_ptr<FileByteSource> sparseFile;
   if (hasSparse) {
@@ -162,6 +163,6 @@ std::shared_ptr<const ParsedEntry> ChromiumSimpleCacheSource::Parse(const std::s
     return parsed;
   }
 
-  FinishEntry(*parsed, Folder(), name, UrlFromSimpleKey(layout->key), *response, storedLength);
+  FinishEntry(*parsed, Folder(), UrlFromSimpleKey(layout->key), *response, storedLength);
   return parsed;
 }

@@ -72,7 +72,8 @@ std::shared_ptr<const ParsedEntry> FirefoxCacheSource::Parse(const std::string& 
   const auto file = FileByteSource::Open(path);
   if (!file) return nullptr;
   auto parsed = std::make_shared<ParsedEntry>();
-  parsed->files.push_back(id);
+  parsed->SetId(id);  // the entry file's path below the cache folder
+  parsed->idIsFile = true;
   parsed->stamps.Add(file->Stamp());
   const CacheFileTime written = CacheFileTime::FromValue(StampFileTime(file->Stamp()));
   parsed->lastModified = written;
@@ -101,6 +102,6 @@ std::shared_ptr<const ParsedEntry> FirefoxCacheSource::Parse(const std::string& 
   parsed->pieces = ChunkPieces(bodyLength, layout->dataSize, metadata.chunkHashes);
   parsed->bodyFile = 0;
 
-  FinishEntry(*parsed, Folder(), id, UrlFromCache2Key(metadata.key), *response, bodyLength);
+  FinishEntry(*parsed, Folder(), UrlFromCache2Key(metadata.key), *response, bodyLength);
   return parsed;
 }
