@@ -104,7 +104,7 @@ void BlockfileCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statis
         ++statistics.unread;
         return;
       }
-      Memo().Remember(id, parsed);
+      Memo().Remember(parsed);
     }
     if (parsed && parsed->listed) {
       const std::uint64_t used = entry.rankings.lastUsed ? entry.rankings.lastUsed : entry.record.creationTime;

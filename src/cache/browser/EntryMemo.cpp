@@ -19,9 +19,12 @@ bool EntryMemo::Recall(const std::string& id, const StampSet& stamps, std::share
   return true;
 }
 
-void EntryMemo::Remember(const std::string& id, std::shared_ptr<const ParsedEntry> parsed) {
+void EntryMemo::Remember(std::shared_ptr<const ParsedEntry> parsed) {
   std::lock_guard lock(mutex_);
-  slots_[id] = Slot{std::move(parsed), walk_, false};
+  // The key views the id inside the entry it was made for; it is made anew with the entry.
+  slots_.erase(parsed->Id());
+  const std::string_view id = parsed->Id();
+  slots_.emplace(id, Slot{std::move(parsed), walk_, false});
 }
 
 std::shared_ptr<const ParsedEntry> EntryMemo::Listed(const std::string& id) {

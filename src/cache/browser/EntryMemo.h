@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "cache/browser/ParsedEntry.h"
@@ -19,7 +20,8 @@ class EntryMemo {
   // True when id was parsed from exactly these stamps; parsed is then what was learned, or null
   // when the entry failed a check at copy time (it stays out until its files change).
   bool Recall(const std::string& id, const StampSet& stamps, std::shared_ptr<const ParsedEntry>& parsed);
-  void Remember(const std::string& id, std::shared_ptr<const ParsedEntry> parsed);
+  // Keeps parsed under its id (parsed->Id(), which the memo's key views: parsed must not change).
+  void Remember(std::shared_ptr<const ParsedEntry> parsed);
 
   // The listed entry behind id, or null (unknown, not listed, or failed a check).
   std::shared_ptr<const ParsedEntry> Listed(const std::string& id);
@@ -33,11 +35,12 @@ class EntryMemo {
  private:
   struct Slot {
     std::shared_ptr<const ParsedEntry> parsed;
-    std::uint64_t walk = 0;
+    std::uint32_t walk = 0;
     bool failed = false;
   };
   std::mutex mutex_;
-  std::unordered_map<std::string, Slot> slots_;
-  std::uint64_t walk_ = 0;
+  // Keyed by views of the ids the entries themselves hold, so that an id is not kept twice.
+  std::unordered_map<std::string_view, Slot> slots_;
+  std::uint32_t walk_ = 0;
   std::uint64_t failures_ = 0;
 };

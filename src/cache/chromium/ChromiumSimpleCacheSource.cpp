@@ -104,7 +104,7 @@ void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& s
         ++statistics.unread;
         continue;
       }
-      Memo().Remember(name, parsed);
+      Memo().Remember(parsed);
     }
     if (parsed && parsed->listed) {
       out.push_back({parsed, std::max(parsed->lastAccess.Value(), IndexLastUsed(hash))});

@@ -62,7 +62,7 @@ void FirefoxCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statisti
         ++statistics.unread;
         return;
       }
-      Memo().Remember(id, parsed);
+      Memo().Remember(parsed);
     }
     if (parsed && parsed->listed) out.push_back({parsed, parsed->lastAccess.Value()});
   });
