@@ -124,7 +124,8 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder,
     return open[index].get();
   };
 
-  BodyDecoder decoder(parsed.codings, sink);
+  static const std::vector<ContentCoding> kNoCodings;
+  BodyDecoder decoder(parsed.codings ? *parsed.codings : kNoCodings, sink);
   std::vector<std::uint8_t> buffer;
   for (const BodyPiece& piece : parsed.pieces) {
     FileByteSource* file = fileOf(piece);

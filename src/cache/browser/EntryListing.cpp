@@ -19,10 +19,11 @@ void FinishEntry(ParsedEntry& parsed, const std::string& folder, const std::stri
   const std::string* encoding = response.Find("Content-Encoding");
   const auto codings = ParseContentEncoding(encoding ? *encoding : std::string());
   if (!codings) return;  // a coding we cannot undo: the stored bytes are not the file
-  parsed.codings = *codings;
-  if (parsed.codings.empty()) {
+  parsed.codings.reset();
+  if (codings->empty()) {
     parsed.size = storedLength;
   } else {
+    parsed.codings = std::make_unique<const std::vector<ContentCoding>>(*codings);
     const BodyResult decoded = StreamEntryBody(
         parsed, folder, [](const char*, std::size_t) { return true; }, nullptr);
     if (decoded.outcome != BodyOutcome::Written || decoded.written == 0) return;

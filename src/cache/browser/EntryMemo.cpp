@@ -10,7 +10,7 @@ void EntryMemo::EndWalk() {
   std::erase_if(slots_, [this](const auto& item) { return item.second.walk != walk_; });
 }
 
-bool EntryMemo::Recall(const std::string& id, const StampSet& stamps, std::shared_ptr<const ParsedEntry>& parsed) {
+bool EntryMemo::Recall(std::string_view id, const StampSet& stamps, std::shared_ptr<const ParsedEntry>& parsed) {
   std::lock_guard lock(mutex_);
   const auto found = slots_.find(id);
   if (found == slots_.end() || !(found->second.parsed->stamps == stamps)) return false;

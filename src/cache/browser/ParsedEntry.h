@@ -61,6 +61,7 @@ struct ParsedEntry {
   // are then in files.
   bool idIsFile = false;
   std::uint32_t idLength = 0;
+  std::uint32_t bodyFile = 0;  // the index of the file holding the body (see File)
   // What the listing yields of it. Only what the harvest reads is kept, each text once: the
   // extension is the name's, and the name follows the id in the local path. Times are FILETIME
   // values; lastAccess as the files give it.
@@ -88,7 +89,7 @@ struct ParsedEntry {
 
   // The files it was read from, below the cache folder: the id's file first when idIsFile, then
   // those in files. The first stamps.count of them carry the stamps in stamps.stamps; any others
-  // are covered by check. bodyFile is the one holding the body.
+  // are covered by check.
   std::size_t FileCount() const { return (idIsFile ? 1 : 0) + files.size(); }
   std::string_view File(std::size_t index) const {
     if (idIsFile) {
@@ -99,9 +100,10 @@ struct ParsedEntry {
   }
   std::vector<std::string> files;
   StampSet stamps;
-  std::size_t bodyFile = 0;
   std::vector<BodyPiece> pieces;  // in body order
-  std::vector<ContentCoding> codings;
+  // The content codings to undo, in the order the server applied them; null for none (nearly
+  // every entry), so that an entry does not carry an empty vector.
+  std::unique_ptr<const std::vector<ContentCoding>> codings;
   std::shared_ptr<const EntryCheck> check;  // null: the stamps alone decide
 
   // The context under which the harvest's decision on this entry was settled, and the last-use

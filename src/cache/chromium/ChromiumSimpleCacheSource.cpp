@@ -77,13 +77,14 @@ std::uint64_t ChromiumSimpleCacheSource::IndexLastUsed(std::uint64_t hash) const
 
 void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
   if (HasBlockfileIndex(Folder())) return;
-  std::vector<std::pair<std::string, FileStamp>> entries;
+  // Views of the listing's names, which stay put until its next Refresh.
+  std::vector<std::pair<std::string_view, FileStamp>> entries;
   std::unordered_map<std::uint64_t, FileStamp> sparse;
   files_.ForEach([&](std::string_view name, const FileStamp& stamp) {
     if (name.size() != kEntryNameLength || name[16] != '_') return;
     const auto hash = EntryHashOfFileName(name);
     if (!hash) return;
-    if (name[17] == '0') entries.emplace_back(std::string(name), stamp);
+    if (name[17] == '0') entries.emplace_back(name, stamp);
     if (name[17] == 's') sparse.emplace(*hash, stamp);
   });
 
@@ -99,7 +100,7 @@ void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& s
     std::shared_ptr<const ParsedEntry> parsed;
     if (!Memo().Recall(name, stamps, parsed)) {
       ++statistics.parsed;
-      parsed = Parse(name, sparseStamp != sparse.end());
+      parsed = Parse(std::string(name), sparseStamp != sparse.end());
       if (!parsed) {  // gone while it was read: met again next walk if it comes back
         ++statistics.unread;
         continue;
