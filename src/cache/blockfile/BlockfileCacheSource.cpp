@@ -193,7 +193,7 @@ std::shared_ptr<const ParsedEntry> BlockfileCacheSource::Parse(Reader& reader, c
 
   // From here on the entry's own records decide: what is learned holds until they change.
   auto parsed = std::make_shared<ParsedEntry>();
-  parsed->SetId(id);
+  parsed->id = id;
   parsed->stamps = stamps;  // the digest of the records: what the memo compares
   parsed->lastModified = CacheFileTime::FromValue(
       WindowsEpochMicrosecondsToFileTime(static_cast<std::int64_t>(entry.record.creationTime)));

@@ -90,17 +90,19 @@ class ListedCursor : public CacheEntryCursor {
   // The entry as the enumeration yields it, made from what the parsed entry keeps.
   void FillEntry(const ParsedEntry& parsed, std::uint64_t lastAccess, CacheEntry& entry) const {
     entry.url = parsed.url;
+    const std::string name = parsed.Name();
     entry.localPath = folder_;
-    entry.localPath += parsed.localPath;
+    entry.localPath += parsed.id;
+    entry.localPath += kPathSeparator;
+    entry.localPath += name;
     entry.headers.clear();
     if (!parsed.contentType.empty()) {
       entry.headers = "Content-Type: ";
       entry.headers += parsed.contentType;
       entry.headers += "\r\n";
     }
-    const std::string_view name = parsed.Name();
     const std::size_t dot = name.rfind('.');
-    entry.extension = dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+    entry.extension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
     entry.type = 1;  // an ordinary cache entry
     entry.useCount = parsed.useCount;
     entry.hitRate = 0;

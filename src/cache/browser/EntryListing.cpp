@@ -7,10 +7,8 @@
 void FinishEntry(ParsedEntry& parsed, const std::string& folder, const std::string& url, const HttpResponse& response,
                  std::uint64_t storedLength) {
   parsed.listed = false;
-  parsed.localPath.resize(parsed.idLength);
   if (!IsWebUrl(url) || storedLength == 0) return;
   const std::string* contentType = response.Find("Content-Type");
-  const std::string name = EntryFileName(url, contentType ? *contentType : std::string());
   parsed.url = url;
   // Of the response headers only the media type is kept: a copy is marked with it, and the rest
   // would be most of what is kept per entry.
@@ -29,8 +27,7 @@ void FinishEntry(ParsedEntry& parsed, const std::string& folder, const std::stri
     if (decoded.outcome != BodyOutcome::Written || decoded.written == 0) return;
     parsed.size = decoded.written;
   }
-  parsed.localPath.reserve(parsed.idLength + 1 + name.size());
-  parsed.localPath += kPathSeparator;
-  parsed.localPath += name;
   parsed.listed = true;
 }
+
+std::string ParsedEntry::Name() const { return listed ? EntryFileName(url, contentType) : std::string(); }

@@ -8,8 +8,7 @@
 #include "cache/browser/ParsedEntry.h"
 
 // parsed's id, files (below folder), stamps, bodyFile and pieces must be set; storedLength is the
-// body length the pieces hold. Sets listed, codings, url, contentType, size and, for a listed
-// entry, the name after the id in the local path. An encoded body is decoded once here to learn
-// its size (and whether it decodes at all).
+// body length the pieces hold. Sets listed, codings, url, contentType and size. An encoded body is
+// decoded once here to learn its size (and whether it decodes at all).
 void FinishEntry(ParsedEntry& parsed, const std::string& folder, const std::string& url, const HttpResponse& response,
                  std::uint64_t storedLength);

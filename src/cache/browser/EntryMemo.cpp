@@ -22,8 +22,8 @@ bool EntryMemo::Recall(std::string_view id, const StampSet& stamps, std::shared_
 void EntryMemo::Remember(std::shared_ptr<const ParsedEntry> parsed) {
   std::lock_guard lock(mutex_);
   // The key views the id inside the entry it was made for; it is made anew with the entry.
-  slots_.erase(parsed->Id());
-  const std::string_view id = parsed->Id();
+  slots_.erase(parsed->id);
+  const std::string_view id = parsed->id;
   slots_.emplace(id, Slot{std::move(parsed), walk_, false});
 }
 

@@ -20,7 +20,7 @@ class EntryMemo {
   // True when id was parsed from exactly these stamps; parsed is then what was learned, or null
   // when the entry failed a check at copy time (it stays out until its files change).
   bool Recall(std::string_view id, const StampSet& stamps, std::shared_ptr<const ParsedEntry>& parsed);
-  // Keeps parsed under its id (parsed->Id(), which the memo's key views: parsed must not change).
+  // Keeps parsed under its id (parsed->id, which the memo's key views: parsed must not change).
   void Remember(std::shared_ptr<const ParsedEntry> parsed);
 
   // The listed entry behind id, or null (unknown, not listed, or failed a check).

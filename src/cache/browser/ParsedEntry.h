@@ -60,16 +60,15 @@ struct ParsedEntry {
   // True when the entry's first file is the one its id names (a file per entry); its other files
   // are then in files.
   bool idIsFile = false;
-  std::uint32_t idLength = 0;
   std::uint32_t bodyFile = 0;  // the index of the file holding the body (see File)
-  // What the listing yields of it. Only what the harvest reads is kept, each text once: the
-  // extension is the name's, and the name follows the id in the local path. Times are FILETIME
-  // values; lastAccess as the files give it.
+  // What the listing yields of it. Only what the harvest reads is kept, and no text twice: the
+  // name is made again from the URL and the Content-Type when it is asked for, and the extension
+  // is the name's. Times are FILETIME values; lastAccess as the files give it.
   std::uint32_t useCount = 0;
   std::string url;
-  // The entry's id (its path below the cache folder), and for a listed entry a separator and its
-  // name after it: the local path below the cache folder (the cursor puts the folder in front).
-  std::string localPath;
+  // The entry's id: its path below the cache folder. Its local path is the id, a separator and its
+  // name, below the cache folder (the cursor puts the folder in front).
+  std::string id;
   std::string contentType;  // the Content-Type header's value; empty when there is none
   std::uint64_t size = 0;   // bytes a copy writes
   CacheFileTime lastModified;
@@ -77,15 +76,8 @@ struct ParsedEntry {
   CacheFileTime lastAccess;
   CacheFileTime lastSync;
 
-  void SetId(const std::string& id) {
-    localPath = id;
-    idLength = static_cast<std::uint32_t>(id.size());
-  }
-  std::string_view Id() const { return std::string_view(localPath).substr(0, idLength); }
   // The file name of its virtual path; empty while it is not listed.
-  std::string_view Name() const {
-    return localPath.size() > idLength ? std::string_view(localPath).substr(idLength + 1) : std::string_view();
-  }
+  std::string Name() const;
 
   // The files it was read from, below the cache folder: the id's file first when idIsFile, then
   // those in files. The first stamps.count of them carry the stamps in stamps.stamps; any others
@@ -93,7 +85,7 @@ struct ParsedEntry {
   std::size_t FileCount() const { return (idIsFile ? 1 : 0) + files.size(); }
   std::string_view File(std::size_t index) const {
     if (idIsFile) {
-      if (index == 0) return Id();
+      if (index == 0) return id;
       --index;
     }
     return files[index];

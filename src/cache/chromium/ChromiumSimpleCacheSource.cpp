@@ -118,7 +118,7 @@ std::shared_ptr<const ParsedEntry> ChromiumSimpleCacheSource::Parse(const std::s
   const std::string entryPath = JoinPath(Folder(), name);
   const auto file = FileByteSource::Open(entryPath);
   if (!file) return nullptr;
-  parsed->SetId(name);
+  parsed->id = name;
   parsed->idIsFile = true;
   parsed->stamps.Add(file->Stamp());
   std::unique_ptr<FileByteSource> sparseFile;

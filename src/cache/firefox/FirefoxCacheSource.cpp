@@ -72,7 +72,7 @@ std::shared_ptr<const ParsedEntry> FirefoxCacheSource::Parse(const std::string& 
   const auto file = FileByteSource::Open(path);
   if (!file) return nullptr;
   auto parsed = std::make_shared<ParsedEntry>();
-  parsed->SetId(id);  // the entry file's path below the cache folder
+  parsed->id = id;  // the entry file's path below the cache folder
   parsed->idIsFile = true;
   parsed->stamps.Add(file->Stamp());
   const CacheFileTime written = CacheFileTime::FromValue(StampFileTime(file->Stamp()));
