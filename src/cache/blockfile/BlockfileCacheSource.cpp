@@ -140,7 +140,7 @@ bool BlockfileCacheSource::AddPiece(const StreamPlace& place, std::uint64_t leng
   piece.offset = place.offset;
   piece.length = length;
   piece.file = parsed.FileCount();
-  parsed.files.push_back(place.file);
+  parsed.AddFile(place.file);
   parsed.pieces.push_back(piece);
   return true;
 }

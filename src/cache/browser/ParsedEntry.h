@@ -82,15 +82,19 @@ struct ParsedEntry {
   // The files it was read from, below the cache folder: the id's file first when idIsFile, then
   // those in files. The first stamps.count of them carry the stamps in stamps.stamps; any others
   // are covered by check.
-  std::size_t FileCount() const { return (idIsFile ? 1 : 0) + files.size(); }
+  std::size_t FileCount() const { return (idIsFile ? 1 : 0) + (files ? files->size() : 0); }
   std::string_view File(std::size_t index) const {
     if (idIsFile) {
       if (index == 0) return id;
       --index;
     }
-    return files[index];
+    return (*files)[index];
   }
-  std::vector<std::string> files;
+  void AddFile(std::string file) {
+    if (!files) files = std::make_unique<std::vector<std::string>>();
+    files->push_back(std::move(file));
+  }
+  std::unique_ptr<std::vector<std::string>> files;  // null while there are none (most entries)
   StampSet stamps;
   std::vector<BodyPiece> pieces;  // in body order
   // The content codings to undo, in the order the server applied them; null for none (nearly

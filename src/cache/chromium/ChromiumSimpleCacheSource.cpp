@@ -126,7 +126,7 @@ std::shared_ptr<const ParsedEntry> ChromiumSimpleCacheSource::Parse(const std::s
     const std::string sparseName = name.substr(0, 16) + "_s";
     sparseFile = FileByteSource::Open(JoinPath(Folder(), sparseName));
     if (!sparseFile) return nullptr;
-    parsed->files.push_back(sparseName);
+    parsed->AddFile(sparseName);
     parsed->stamps.Add(sparseFile->Stamp());
   }
   const CacheFileTime written = CacheFileTime::FromValue(StampFileTime(file->Stamp()));
