@@ -31,8 +31,12 @@ class NameSet {
     return !overflowed_;
   }
   bool Overflowed() const { return overflowed_; }
-  std::vector<std::string> Take() {
-    return {std::make_move_iterator(names_.begin()), std::make_move_iterator(names_.end())};
+  // The names gathered, as the changes of one call.
+  FolderChanges Take() {
+    FolderChanges changes;
+    changes.relist = false;
+    changes.names.assign(std::make_move_iterator(names_.begin()), std::make_move_iterator(names_.end()));
+    return changes;
   }
 
  private:
@@ -103,10 +107,7 @@ class InotifyWatch : public FolderWatch {
       }
     }
     if (lost || names.Overflowed()) return Relist();
-    FolderChanges changes;
-    changes.relist = false;
-    changes.names = names.Take();
-    return changes;
+    return names.Take();
   }
 
  private:
@@ -191,10 +192,7 @@ class DirectoryChangesWatch : public FolderWatch {
       if (!StartRead()) return Relist();
     }
     if (names.Overflowed()) return Relist();
-    FolderChanges changes;
-    changes.relist = false;
-    changes.names = names.Take();
-    return changes;
+    return names.Take();
   }
 
  private:

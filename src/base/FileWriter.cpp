@@ -38,10 +38,8 @@ constexpr unsigned kCreationAttempts = 100;
 std::atomic<unsigned> g_sequence{0};
 
 #ifdef _WIN32
-int LastSystemError() { return static_cast<int>(GetLastError()); }
 unsigned long ProcessId() { return GetCurrentProcessId(); }
 #else
-int LastSystemError() { return errno; }
 unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
 #endif
 

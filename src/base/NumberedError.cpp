@@ -14,6 +14,7 @@ NumberedError MappedSystemError(int code) {
     case ERROR_FILE_NOT_FOUND:
       return NumberedError(NumberedError::kFileNotFound, "File not found");
     case ERROR_PATH_NOT_FOUND:
+    case ERROR_DIRECTORY:  // a part of the path is no folder, as ENOTDIR
     case ERROR_INVALID_DRIVE:
     case ERROR_BAD_NETPATH:
       return NumberedError(NumberedError::kPathNotFound, "Path not found");
@@ -58,6 +59,14 @@ NumberedError NumberedError::FromSystemError(int code) {
   NumberedError error = MappedSystemError(code);
   error.systemError_ = code;
   return error;
+}
+
+int LastSystemError() {
+#ifdef _WIN32
+  return static_cast<int>(GetLastError());
+#else
+  return errno;
+#endif
 }
 
 std::string SystemErrorText(int code) {

@@ -39,6 +39,10 @@ class NumberedError : public std::runtime_error {
 // The system's own words for an errno (POSIX) or GetLastError (Windows) value, as one line.
 std::string SystemErrorText(int code);
 
+// The system's last error code (errno, or GetLastError on Windows), read at once after the
+// failing call.
+int LastSystemError();
+
 // What a report says about an error: the system's words when it came from a system call,
 // otherwise its description.
 std::string ErrorReason(const std::exception& error);

@@ -3,9 +3,5 @@
 // describes file-system errors.
 #include "base/NumberedError.h"
 
-// The system's last error code (errno, or GetLastError on Windows), read at once after the
-// failing call.
-int LastSystemError();
-
 // The report's error for a folder creation that failed with the given system error code.
 NumberedError FolderCreationError(int systemError);

@@ -61,25 +61,6 @@ TEST(FileWriterReplacing, WritesBesideTheTargetAndKeepsItsPermissions) {
   EXPECT_EQ(Permissions(fresh), NewFilePermissions());
 }
 
-TEST(FileWriterReplacing, AFailedWriteRaisesAndKeepsTheOldFile) {
-  TempDir dir;
-  const std::string target = dir / "Folders.txt";
-  WriteFile(target, "/pics/a\r\n");
-  {
-    FileSizeLimit limit(1024);
-    FileWriter writer = FileWriter::Replacing(target);
-    try {
-      writer.Write(std::string(4096, 'x'));
-      FAIL() << "the write did not report its failure";
-    } catch (const NumberedError& error) {
-      EXPECT_EQ(error.Number(), NumberedError::kDiskFull);
-    }
-    EXPECT_THROW(writer.ReplaceTarget(), NumberedError);
-  }
-  EXPECT_EQ(ReadFile(target), "/pics/a\r\n");
-  EXPECT_EQ(Names(dir), std::set<std::string>{"Folders.txt"});
-}
-
 TEST(FileWriterNewFile, TakesANameOnlyWhileItIsFree) {
   TempDir dir;
   WriteFile(dir / "pic.jpg", "theirs");
