@@ -195,8 +195,12 @@ int main(int argc, char** argv) {
     lastEndedByError = s.endedByError && !g_interrupted;
     if (!lastEndedByError) continue;
     ++failedPasses;
-    std::fprintf(stderr, "tavrin-harvest: pass %lld ended by an error: %s\n", static_cast<long long>(pass),
-                 s.error.c_str());
+    // A one-shot run's retry follows a failed pass; the same failure again was already said.
+    const bool alreadySaid = oneShot && pass > 1 && s.error == previousError;
+    if (!alreadySaid) {
+      std::fprintf(stderr, "tavrin-harvest: pass %lld ended by an error: %s\n", static_cast<long long>(pass),
+                   s.error.c_str());
+    }
     const bool progressed = s.copied > 0 || s.error != previousError;
     previousError = s.error;
     if (oneShot && progressed && pass <= kRetriesOfAOneShotRun) ++passes;
