@@ -106,6 +106,20 @@ bool EntryStillHolds(const ParsedEntry& parsed, const std::string& folder) {
   return !parsed.check || parsed.check->StillHolds();
 }
 
+std::optional<std::uint32_t> ReadBodyTail(const ParsedEntry& parsed, const std::string& folder) {
+  if (parsed.pieces.empty()) return std::nullopt;
+  const BodyPiece& last = parsed.pieces.back();
+  if (last.length < last.skip + 4) return std::nullopt;  // the bytes lie in more than one piece
+  const std::size_t index = last.file == kEntryBodyFile ? parsed.bodyFile : last.file;
+  if (index >= parsed.FileCount()) return std::nullopt;
+  const auto file = FileByteSource::Open(JoinPath(folder, parsed.File(index)));
+  if (!file || (index < parsed.stamps.count && !(file->Stamp() == parsed.stamps.stamps[index]))) return std::nullopt;
+  std::uint8_t tail[4];
+  if (!file->ReadAt(last.offset + last.length - 4, tail)) return std::nullopt;
+  return std::uint32_t{tail[0]} | (std::uint32_t{tail[1]} << 8) | (std::uint32_t{tail[2]} << 16) |
+         (std::uint32_t{tail[3]} << 24);
+}
+
 BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder, const ByteSink& sink,
                            const std::uint64_t* expectedSize) {
   BodyResult result;
@@ -164,6 +178,9 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder,
     if (!after || !(*after == parsed.stamps.stamps[i])) return {BodyOutcome::EntryChanged, decoder.Written()};
   }
   if (!EntryStillHolds(parsed, folder)) return {BodyOutcome::EntryChanged, decoder.Written()};
-  if (expectedSize && decoder.Written() != *expectedSize) return {BodyOutcome::CheckFailed, decoder.Written()};
+  if (expectedSize && decoder.Written() != *expectedSize) {
+    const bool coded = parsed.codings && !parsed.codings->empty();
+    return {coded ? BodyOutcome::SizeDiffers : BodyOutcome::CheckFailed, decoder.Written()};
+  }
   return {BodyOutcome::Written, decoder.Written()};
 }

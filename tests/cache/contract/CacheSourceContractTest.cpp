@@ -147,24 +147,46 @@ TYPED_TEST(CacheSourceContract, CodedBodiesAreSizedAndCopiedDecoded) {
     const char* coding;
     std::string stored;
   };
-  const std::vector<Coded> coded{{"g.bmp", "gzip", fixtures::Gzip(picture)},
+  const std::string gz = fixtures::Gzip(picture);
+  const std::string head(1000, 'h');
+  const std::vector<Coded> coded{{"g.bmp", "gzip", gz},
                                  {"d.bmp", "deflate", fixtures::Deflate(picture, true)},
                                  {"b.bmp", "br", fixtures::Brotli(picture)},
-                                 {"broken.bmp", "gzip", fixtures::Gzip(picture).substr(0, 500)}};
+                                 {"broken.bmp", "gzip", gz.substr(0, 500)},
+                                 // Two members: the trailer states only the second one's size.
+                                 {"members.bmp", "gzip", fixtures::Gzip(head) + gz},
+                                 // Cut off, with a trailer that states a size it could well have.
+                                 {"cut.bmp", "gzip", gz.substr(0, gz.size() / 2) + gz.substr(gz.size() - 8)}};
   for (const Coded& c : coded) {
     StoredResponse response = this->Picture(std::string("http://h/") + c.name, 0, 0);
     response.body = c.stored;
     response.headers = {"HTTP/1.1 200 OK", "Content-Type: image/bmp", std::string("Content-Encoding: ") + c.coding};
     this->backend_.Write(response);
   }
-  const auto listed = this->List();
-  ASSERT_EQ(listed.size(), 3u);  // the body that does not decode whole is left out
+  auto listed = this->List();
+  ASSERT_EQ(listed.size(), 5u);  // the body that plainly does not decode whole is left out
   for (const char* name : {"g.bmp", "d.bmp", "b.bmp"}) {
     const CacheEntry& entry = listed.at(std::string("http://h/") + name);
     EXPECT_EQ(entry.size, picture.size()) << name;
     EXPECT_EQ(FileSystemObject().GetFile(entry.localPath).Size, picture.size()) << name;
     EXPECT_EQ(CopyOut(entry.localPath), picture) << name;
   }
+
+  // Sized by their trailers, these two are found out by the copy, which decodes them: no copy of
+  // a size that does not hold is made. The one that decodes whole is listed again with the size
+  // it decoded to and copies then; the cut one stays out, as a body that fails a check does.
+  const CacheEntry members = listed.at("http://h/members.bmp");
+  EXPECT_EQ(members.size, picture.size());
+  EXPECT_FALSE(CopyOut(members.localPath));
+  EXPECT_FALSE(CopyOut(listed.at("http://h/cut.bmp").localPath));
+  listed = this->List();
+  EXPECT_EQ(listed.count("http://h/cut.bmp"), 0u);
+  ASSERT_EQ(listed.count("http://h/members.bmp"), 1u);
+  const CacheEntry& resized = listed.at("http://h/members.bmp");
+  EXPECT_EQ(resized.size, head.size() + picture.size());
+  EXPECT_EQ(FileSystemObject().GetFile(resized.localPath).Size, head.size() + picture.size());
+  EXPECT_EQ(CopyOut(resized.localPath), head + picture);
+  EXPECT_EQ(this->List().at("http://h/members.bmp").size, head.size() + picture.size());
 }
 
 TYPED_TEST(CacheSourceContract, MemoRereadsOnlyChangedEntriesAndForgetsGoneOnes) {
