@@ -60,6 +60,20 @@ TEST_F(CopyUnique, NumbersClashesAndSkipsTheSameFile) {
   CopyFileUnique(Source("abcde"), dst / "pic.jpg", true);
   EXPECT_THAT(Names(), ElementsAre("pic.jpg", "pic_2.jpg"));
   EXPECT_EQ(ReadFile(dst / "pic.jpg"), "abcd");
+
+  // Numbered copies that another program put there between two copies, under names never seen
+  // before (one made from a name that ends in a number itself), are found too; so are those in a
+  // folder removed and made again.
+  WriteFile(dst / "other_3.jpg", "xyz");
+  WriteFile(dst / "shot_2_1.jpg", "uvw");
+  CopyFileUnique(Source("xyz"), dst / "other.jpg", true);
+  CopyFileUnique(Source("uvw"), dst / "shot_2.jpg", true);
+  EXPECT_THAT(Names(), ElementsAre("other_3.jpg", "pic.jpg", "pic_2.jpg", "shot_2_1.jpg"));
+  fs::remove_all(dst.Path());
+  fs::create_directory(dst.Path());
+  WriteFile(dst / "other_5.jpg", "xyz");
+  CopyFileUnique(Source("xyz"), dst / "other.jpg", true);
+  EXPECT_THAT(Names(), ElementsAre("other_5.jpg"));
 }
 
 TEST_F(CopyUnique, ADifferentPictureOfTheSameSizeIsKept) {

@@ -123,7 +123,9 @@ std::optional<std::uint32_t> ReadBodyTail(const ParsedEntry& parsed, const std::
 BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder, const ByteSink& sink,
                            const std::uint64_t* expectedSize) {
   BodyResult result;
-  if (parsed.stamps.count > parsed.FileCount() || !EntryStillHolds(parsed, folder)) return result;
+  // Whether the files are still the ones parsed is told by each file's stamp when it is opened and
+  // by all of them once the body is through, before anything counts as written.
+  if (parsed.stamps.count > parsed.FileCount()) return result;
   // Each file is opened once, when the first piece in it is read, and must then be the one parsed.
   std::vector<std::unique_ptr<FileByteSource>> open(parsed.FileCount());
   auto fileOf = [&](const BodyPiece& piece) -> FileByteSource* {
@@ -140,17 +142,19 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder,
 
   static const std::vector<ContentCoding> kNoCodings;
   BodyDecoder decoder(parsed.codings ? *parsed.codings : kNoCodings, sink);
-  std::vector<std::uint8_t> buffer;
+  // Kept from copy to copy: a buffer this large comes from the system afresh each time it is
+  // allocated, and its pages would be faulted in again for every copy.
+  thread_local std::vector<std::uint8_t> buffer;
   for (const BodyPiece& piece : parsed.pieces) {
     FileByteSource* file = fileOf(piece);
     if (!file) return {BodyOutcome::EntryChanged, decoder.Written()};
     std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
     const bool wholeRead = piece.check == BodyPiece::Check::Lookup2Low16;
-    buffer.resize(wholeRead ? static_cast<std::size_t>(piece.length)
-                            : std::min<std::uint64_t>(piece.length, kReadChunk));
     if (wholeRead && piece.length > kReadChunk) return {BodyOutcome::CheckFailed, 0};
+    const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(piece.length, kReadChunk));
+    if (buffer.size() < chunk) buffer.resize(chunk);
     for (std::uint64_t done = 0; done < piece.length;) {
-      const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(piece.length - done, buffer.size()));
+      const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(piece.length - done, chunk));
       if (!file->ReadAt(piece.offset + done, std::span(buffer.data(), step)))
         return {BodyOutcome::EntryChanged, decoder.Written()};
       if (piece.check == BodyPiece::Check::Crc32)
