@@ -143,14 +143,21 @@ std::string MediaTypeOf(std::string_view headers) {
 
 #ifdef __linux__
 // A name without the "_<digits>" in front of its extension: what every numbered copy of a name
-// has in common with it.
+// has in common with it. Letters are folded to lower case and every other byte beyond ASCII to
+// one value, so that names a file system without case (a FAT or NTFS drive) takes for one also
+// share their stem.
 std::string StemOf(std::string_view name) {
   const std::size_t dot = name.rfind('.');
   const std::size_t end = dot == std::string_view::npos ? name.size() : dot;
   std::size_t digits = end;
   while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
-  if (digits == end || digits == 0 || name[digits - 1] != '_') return std::string(name);
-  return std::string(name.substr(0, digits - 1)) + std::string(name.substr(end));
+  std::string stem(name);
+  if (digits < end && digits > 0 && name[digits - 1] == '_') stem.erase(digits - 1, end - digits + 1);
+  for (char& c : stem) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (static_cast<unsigned char>(c) >= 0x80) c = static_cast<char>(0x80);
+  }
+  return stem;
 }
 
 // The names in a destination folder, kept current by the system's change notifications, so that

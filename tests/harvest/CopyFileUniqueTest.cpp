@@ -66,9 +66,11 @@ TEST_F(CopyUnique, NumbersClashesAndSkipsTheSameFile) {
   // folder removed and made again.
   WriteFile(dst / "other_3.jpg", "xyz");
   WriteFile(dst / "shot_2_1.jpg", "uvw");
+  WriteFile(dst / "x_10", "rst");
   CopyFileUnique(Source("xyz"), dst / "other.jpg", true);
   CopyFileUnique(Source("uvw"), dst / "shot_2.jpg", true);
-  EXPECT_THAT(Names(), ElementsAre("other_3.jpg", "pic.jpg", "pic_2.jpg", "shot_2_1.jpg"));
+  CopyFileUnique(Source("rst"), dst / "x", true);
+  EXPECT_THAT(Names(), ElementsAre("other_3.jpg", "pic.jpg", "pic_2.jpg", "shot_2_1.jpg", "x_10"));
   fs::remove_all(dst.Path());
   fs::create_directory(dst.Path());
   WriteFile(dst / "other_5.jpg", "xyz");
