@@ -6,6 +6,23 @@
 
 namespace {
 
+// True for the media types of scripts, styles, pages and data: what most gzip-coded bodies are,
+// and what no one collects as pictures. Only their sizes are taken from the trailer: a body of
+// several members whose earlier ones are small looks like one member and states too small a size,
+// which could make the entry fail a minimum size before any copy decodes it.
+bool IsTextLike(const std::string& contentType) {
+  std::string type = LowerCaseAscii(contentType.substr(0, contentType.find(';')));
+  while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.pop_back();
+  while (!type.empty() && (type.front() == ' ' || type.front() == '\t')) type.erase(0, 1);
+  if (type.starts_with("text/")) return true;
+  for (const char* known :
+       {"application/javascript", "application/x-javascript", "application/ecmascript", "application/json",
+        "application/manifest+json", "application/xml", "application/xhtml+xml", "application/wasm"}) {
+    if (type == known) return true;
+  }
+  return false;
+}
+
 // The size a body coded with gzip alone states in its trailer (the decoded length modulo 2^32),
 // when that can be read without decoding and is plausible for one gzip member of storedLength
 // bytes. Several members state only the last one's length, so a body larger than one member of
@@ -13,7 +30,8 @@ namespace {
 // most about 1032 times) or a size past the cap, which decoding refuses.
 std::optional<std::uint64_t> SizeStatedByTrailer(const ParsedEntry& parsed, const std::string& folder,
                                                  std::uint64_t storedLength) {
-  if (!parsed.codings || parsed.codings->size() != 1 || parsed.codings->front() != ContentCoding::Gzip) {
+  if (!parsed.codings || parsed.codings->size() != 1 || parsed.codings->front() != ContentCoding::Gzip ||
+      !IsTextLike(parsed.contentType)) {
     return std::nullopt;
   }
   constexpr std::uint64_t kGzipFraming = 18;  // the smallest header and the trailer
