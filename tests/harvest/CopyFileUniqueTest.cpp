@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "HarvestFixture.h"
+#include "base/ChangeWatch.h"
 #include "base/NumberedError.h"
 
 #ifdef _WIN32
@@ -36,7 +37,16 @@ class CopyUnique : public ::testing::Test {
   int counter_ = 0;
 };
 
-TEST_F(CopyUnique, NumbersClashesAndSkipsTheSameFile) {
+// The same with the destination's names known from change notifications, and without them.
+class CopyUniqueNotified : public CopyUnique, public ::testing::WithParamInterface<bool> {
+ protected:
+  CopyUniqueNotified() { SetFolderWatchesEnabled(GetParam()); }
+  ~CopyUniqueNotified() override { SetFolderWatchesEnabled(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Watched, CopyUniqueNotified, ::testing::Bool());
+
+TEST_P(CopyUniqueNotified, NumbersClashesAndSkipsTheSameFile) {
   CopyFileUnique(Source("abc"), dst / "pic.jpg", true);
   CopyFileUnique(Source("abc"), dst / "pic.jpg", true);  // same contents: already present
   CopyFileUnique(Source("abcd"), dst / "pic.jpg", true);

@@ -160,7 +160,9 @@ TYPED_TEST(CacheSourceContract, CodedBodiesAreSizedAndCopiedDecoded) {
                                  {"members.bmp", "gzip", members},
                                  {"cut.bmp", "gzip", cut},
                                  {"members.js", "gzip", members, "text/javascript; charset=utf-8"},
-                                 {"cut.js", "gzip", cut, "application/javascript"}};
+                                 {"cut.js", "gzip", cut, "application/javascript"},
+                                 // More stored than one member of the stated size could take.
+                                 {"large.css", "gzip", gz + fixtures::Gzip(head), "Text/CSS"}};
   for (const Coded& c : coded) {
     StoredResponse response = this->Picture(std::string("http://h/") + c.name, 0, 0);
     response.body = c.stored;
@@ -170,7 +172,8 @@ TYPED_TEST(CacheSourceContract, CodedBodiesAreSizedAndCopiedDecoded) {
   }
   // A picture is decoded to learn its size: what does not decode whole is left out.
   auto listed = this->List();
-  ASSERT_EQ(listed.size(), 6u);
+  ASSERT_EQ(listed.size(), 7u);
+  EXPECT_EQ(listed.at("http://h/large.css").size, picture.size() + head.size());
   for (const char* name : {"g.bmp", "d.bmp", "b.bmp"}) {
     const CacheEntry& entry = listed.at(std::string("http://h/") + name);
     EXPECT_EQ(entry.size, picture.size()) << name;
