@@ -1,8 +1,8 @@
 #pragma once
 // Synthetic Chromium simple and Firefox cache2 caches in the real formats, count entries each:
-// mostly pictures of a few KiB, every third without an extension, every 50th an error page, as
-// real caches hold. Shared by the cache benchmark and the tool that writes them for a whole-program
-// measurement.
+// mostly pictures of a few KiB, every third without an extension, every 50th an error page, and
+// every fourth a gzip-encoded script of about 20 KiB, as real caches hold. Shared by the cache benchmark and the tool
+// that writes them for a whole-program measurement.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,12 +11,29 @@
 
 namespace synthetic {
 
+// A script of about 20 KiB that compresses about as well as real ones do.
+inline std::string ScriptText(int i) {
+  std::string text;
+  for (int k = 0; k < 300; ++k) {
+    text += "function f" + std::to_string(i) + "_" + std::to_string(k) + "(a, b) { return a * " +
+            std::to_string(k * 7919 % 1009) + " + b - " + std::to_string((i + k) % 97) + "; }\n";
+  }
+  return text;
+}
+
+inline bool IsScript(int i) { return i % 4 == 1; }
+
 inline fixtures::ChromiumEntry ChromiumAt(int i, std::uint32_t version = 0) {
   const std::string name = "/pictures/" + std::to_string(i) + (i % 3 ? ".jpg" : "");
   const std::size_t size = 1500 + static_cast<std::size_t>(i % 7) * 700;
   fixtures::ChromiumEntry c{.key = "1/0/_dk_https://site.test https://site.test https://cdn.test" + name,
                             .body = fixtures::PictureBytes(size, static_cast<std::uint32_t>(i) + version * 7919)};
   if (i % 50 == 0) c.headers = {"HTTP/1.1 404 Not Found", "Content-Type: text/html"};
+  if (IsScript(i)) {
+    c.key = "1/0/_dk_https://site.test https://site.test https://cdn.test/scripts/" + std::to_string(i) + ".js";
+    c.body = fixtures::Gzip(ScriptText(i + static_cast<int>(version)));
+    c.headers = {"HTTP/1.1 200 OK", "Content-Type: application/javascript", "Content-Encoding: gzip"};
+  }
   return c;
 }
 
@@ -26,6 +43,11 @@ inline fixtures::FirefoxEntry FirefoxAt(int i, std::uint32_t version = 0) {
   fixtures::FirefoxEntry f{.key = "O^partitionKey=%28https%2Csite.test%29,:https://cdn.test" + name,
                            .body = fixtures::PictureBytes(size, static_cast<std::uint32_t>(i) + 1 + version * 7919)};
   if (i % 50 == 0) f.responseHead = "HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n";
+  if (IsScript(i)) {
+    f.key = "O^partitionKey=%28https%2Csite.test%29,:https://cdn.test/scripts/" + std::to_string(i) + ".js";
+    f.body = fixtures::Gzip(ScriptText(i + 1 + static_cast<int>(version)));
+    f.responseHead = "HTTP/1.1 200 OK\r\nContent-Type: application/javascript\r\nContent-Encoding: gzip\r\n";
+  }
   return f;
 }
 

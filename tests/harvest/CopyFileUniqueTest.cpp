@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "HarvestFixture.h"
+#include "base/ChangeWatch.h"
 #include "base/NumberedError.h"
 
 #ifdef _WIN32
@@ -36,7 +37,16 @@ class CopyUnique : public ::testing::Test {
   int counter_ = 0;
 };
 
-TEST_F(CopyUnique, NumbersClashesAndSkipsTheSameFile) {
+// The same with the destination's names known from change notifications, and without them.
+class CopyUniqueNotified : public CopyUnique, public ::testing::WithParamInterface<bool> {
+ protected:
+  CopyUniqueNotified() { SetFolderWatchesEnabled(GetParam()); }
+  ~CopyUniqueNotified() override { SetFolderWatchesEnabled(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Watched, CopyUniqueNotified, ::testing::Bool());
+
+TEST_P(CopyUniqueNotified, NumbersClashesAndSkipsTheSameFile) {
   CopyFileUnique(Source("abc"), dst / "pic.jpg", true);
   CopyFileUnique(Source("abc"), dst / "pic.jpg", true);  // same contents: already present
   CopyFileUnique(Source("abcd"), dst / "pic.jpg", true);
@@ -60,6 +70,22 @@ TEST_F(CopyUnique, NumbersClashesAndSkipsTheSameFile) {
   CopyFileUnique(Source("abcde"), dst / "pic.jpg", true);
   EXPECT_THAT(Names(), ElementsAre("pic.jpg", "pic_2.jpg"));
   EXPECT_EQ(ReadFile(dst / "pic.jpg"), "abcd");
+
+  // Numbered copies that another program put there between two copies, under names never seen
+  // before (one made from a name that ends in a number itself), are found too; so are those in a
+  // folder removed and made again.
+  WriteFile(dst / "other_3.jpg", "xyz");
+  WriteFile(dst / "shot_2_1.jpg", "uvw");
+  WriteFile(dst / "x_10", "rst");
+  CopyFileUnique(Source("xyz"), dst / "other.jpg", true);
+  CopyFileUnique(Source("uvw"), dst / "shot_2.jpg", true);
+  CopyFileUnique(Source("rst"), dst / "x", true);
+  EXPECT_THAT(Names(), ElementsAre("other_3.jpg", "pic.jpg", "pic_2.jpg", "shot_2_1.jpg", "x_10"));
+  fs::remove_all(dst.Path());
+  fs::create_directory(dst.Path());
+  WriteFile(dst / "other_5.jpg", "xyz");
+  CopyFileUnique(Source("xyz"), dst / "other.jpg", true);
+  EXPECT_THAT(Names(), ElementsAre("other_5.jpg"));
 }
 
 TEST_F(CopyUnique, ADifferentPictureOfTheSameSizeIsKept) {

@@ -2,6 +2,7 @@
 
 #include "base/PathText.h"
 #include "cache/browser/EntryBody.h"
+#include "cache/browser/EntryListing.h"
 
 namespace {
 
@@ -29,7 +30,13 @@ class EntryFiles : public VirtualFileProvider {
     const auto parsed = Resolve(path, id);
     if (!parsed) return false;
     const BodyResult result = StreamEntryBody(*parsed, folder_, sink, &parsed->size);
-    if (result.outcome == BodyOutcome::CheckFailed) memo_->MarkFailed(id, parsed.get());
+    if (result.outcome == BodyOutcome::SizeDiffers && parsed->sizeFromTrailer) {
+      // The trailer did not state the decoded size (several gzip members, or 4 GiB or more): the copy
+      // of the wrong size is refused, and the next walk lists the entry with the size it decoded to.
+      memo_->Replace(id, parsed.get(), WithDecodedSize(*parsed, result.written));
+    } else if (result.outcome == BodyOutcome::CheckFailed || result.outcome == BodyOutcome::SizeDiffers) {
+      memo_->MarkFailed(id, parsed.get());
+    }
     return result.outcome == BodyOutcome::Written;
   }
 

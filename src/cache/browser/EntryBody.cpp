@@ -106,10 +106,26 @@ bool EntryStillHolds(const ParsedEntry& parsed, const std::string& folder) {
   return !parsed.check || parsed.check->StillHolds();
 }
 
+std::optional<std::uint32_t> ReadBodyTail(const ParsedEntry& parsed, const std::string& folder) {
+  if (parsed.pieces.empty()) return std::nullopt;
+  const BodyPiece& last = parsed.pieces.back();
+  if (last.length < last.skip + 4) return std::nullopt;  // the bytes lie in more than one piece
+  const std::size_t index = last.file == kEntryBodyFile ? parsed.bodyFile : last.file;
+  if (index >= parsed.FileCount()) return std::nullopt;
+  const auto file = FileByteSource::Open(JoinPath(folder, parsed.File(index)));
+  if (!file || (index < parsed.stamps.count && !(file->Stamp() == parsed.stamps.stamps[index]))) return std::nullopt;
+  std::uint8_t tail[4];
+  if (!file->ReadAt(last.offset + last.length - 4, tail)) return std::nullopt;
+  return std::uint32_t{tail[0]} | (std::uint32_t{tail[1]} << 8) | (std::uint32_t{tail[2]} << 16) |
+         (std::uint32_t{tail[3]} << 24);
+}
+
 BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder, const ByteSink& sink,
                            const std::uint64_t* expectedSize) {
   BodyResult result;
-  if (parsed.stamps.count > parsed.FileCount() || !EntryStillHolds(parsed, folder)) return result;
+  // Whether the files are still the ones parsed is told by each file's stamp when it is opened and
+  // by all of them once the body is through, before anything counts as written.
+  if (parsed.stamps.count > parsed.FileCount()) return result;
   // Each file is opened once, when the first piece in it is read, and must then be the one parsed.
   std::vector<std::unique_ptr<FileByteSource>> open(parsed.FileCount());
   auto fileOf = [&](const BodyPiece& piece) -> FileByteSource* {
@@ -126,17 +142,19 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder,
 
   static const std::vector<ContentCoding> kNoCodings;
   BodyDecoder decoder(parsed.codings ? *parsed.codings : kNoCodings, sink);
-  std::vector<std::uint8_t> buffer;
+  // Kept from copy to copy: a buffer this large comes from the system afresh each time it is
+  // allocated, and its pages would be faulted in again for every copy.
+  thread_local std::vector<std::uint8_t> buffer;
   for (const BodyPiece& piece : parsed.pieces) {
     FileByteSource* file = fileOf(piece);
     if (!file) return {BodyOutcome::EntryChanged, decoder.Written()};
     std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
     const bool wholeRead = piece.check == BodyPiece::Check::Lookup2Low16;
-    buffer.resize(wholeRead ? static_cast<std::size_t>(piece.length)
-                            : std::min<std::uint64_t>(piece.length, kReadChunk));
     if (wholeRead && piece.length > kReadChunk) return {BodyOutcome::CheckFailed, 0};
+    const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(piece.length, kReadChunk));
+    if (buffer.size() < chunk) buffer.resize(chunk);
     for (std::uint64_t done = 0; done < piece.length;) {
-      const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(piece.length - done, buffer.size()));
+      const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(piece.length - done, chunk));
       if (!file->ReadAt(piece.offset + done, std::span(buffer.data(), step)))
         return {BodyOutcome::EntryChanged, decoder.Written()};
       if (piece.check == BodyPiece::Check::Crc32)
@@ -164,6 +182,9 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder,
     if (!after || !(*after == parsed.stamps.stamps[i])) return {BodyOutcome::EntryChanged, decoder.Written()};
   }
   if (!EntryStillHolds(parsed, folder)) return {BodyOutcome::EntryChanged, decoder.Written()};
-  if (expectedSize && decoder.Written() != *expectedSize) return {BodyOutcome::CheckFailed, decoder.Written()};
+  if (expectedSize && decoder.Written() != *expectedSize) {
+    const bool coded = parsed.codings && !parsed.codings->empty();
+    return {coded ? BodyOutcome::SizeDiffers : BodyOutcome::CheckFailed, decoder.Written()};
+  }
   return {BodyOutcome::Written, decoder.Written()};
 }

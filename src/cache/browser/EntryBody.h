@@ -2,6 +2,7 @@
 // Streaming an entry's body out of its cache file: every piece read and checked, the content
 // coding undone, and the file checked to be the one that was parsed, before and after.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/VirtualFiles.h"
@@ -11,6 +12,7 @@ enum class BodyOutcome {
   Written,       // the whole body went to the sink
   EntryChanged,  // a file is gone or no longer the one that was parsed: parse it again
   CheckFailed,   // a checksum, the decoding or the size did not hold: the entry is corrupt
+  SizeDiffers,   // the body decoded whole, but not to the expected size: written is its size
   SinkRefused,   // the receiver stopped the copy
 };
 
@@ -23,10 +25,14 @@ struct BodyResult {
 // any, holds.
 bool EntryStillHolds(const ParsedEntry& parsed, const std::string& folder);
 
-// Writes the body of parsed, whose files lie below folder, to sink. With expectedSize, anything
-// but exactly that many decoded bytes is a failed check.
+// Writes the body of parsed, whose files lie below folder, to sink. With expectedSize, a body that
+// decodes whole to another size is SizeDiffers (CheckFailed when it has no coding to undo).
 BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder, const ByteSink& sink,
                            const std::uint64_t* expectedSize);
+
+// The last four stored bytes of the body of parsed as a little-endian number, read from the file
+// that holds them (which must still carry its stamp); empty when they cannot be read so.
+std::optional<std::uint32_t> ReadBodyTail(const ParsedEntry& parsed, const std::string& folder);
 
 // Bob Jenkins' lookup2 hash (initial value 0), the checksum of Firefox cache entries.
 std::uint32_t Lookup2Hash(const std::uint8_t* data, std::size_t length, std::uint32_t initial = 0);

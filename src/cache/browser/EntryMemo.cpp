@@ -43,6 +43,19 @@ void EntryMemo::MarkFailed(const std::string& id, const ParsedEntry* parsed) {
   }
 }
 
+void EntryMemo::Replace(const std::string& id, const ParsedEntry* parsed,
+                        std::shared_ptr<const ParsedEntry> replacement) {
+  std::lock_guard lock(mutex_);
+  const auto found = slots_.find(id);
+  if (found == slots_.end() || found->second.parsed.get() != parsed || found->second.failed) return;
+  const Slot slot{std::move(replacement), found->second.walk, false};
+  slots_.erase(found);
+  // The key views the id inside the entry it was made for.
+  const std::string_view key = slot.parsed->id;
+  slots_.emplace(key, slot);
+  ++failures_;
+}
+
 std::size_t EntryMemo::Size() {
   std::lock_guard lock(mutex_);
   return slots_.size();

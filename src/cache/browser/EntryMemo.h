@@ -28,8 +28,12 @@ class EntryMemo {
   // Keeps id out of the listing until its files change; ignored when id was parsed anew meanwhile.
   void MarkFailed(const std::string& id, const ParsedEntry* parsed);
 
+  // Puts replacement (the same entry, learned better at copy time) in the place of parsed; ignored
+  // when id was parsed anew meanwhile.
+  void Replace(const std::string& id, const ParsedEntry* parsed, std::shared_ptr<const ParsedEntry> replacement);
+
   std::size_t Size();
-  // How many entries MarkFailed has kept out so far.
+  // How many times MarkFailed or Replace changed what a walk lists, so far.
   std::uint64_t Failures();
 
  private:

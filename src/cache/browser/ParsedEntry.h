@@ -60,6 +60,9 @@ struct ParsedEntry {
   // True when the entry's first file is the one its id names (a file per entry); its other files
   // are then in files.
   bool idIsFile = false;
+  // True when size is what a gzip body's trailer states rather than what decoding it gave; the
+  // copy, which decodes it, finds out whether it holds.
+  bool sizeFromTrailer = false;
   std::uint32_t bodyFile = 0;  // the index of the file holding the body (see File)
   // What the listing yields of it. Only what the harvest reads is kept, and no text twice: the
   // name is made again from the URL and the Content-Type when it is asked for, and the extension

@@ -146,25 +146,58 @@ TYPED_TEST(CacheSourceContract, CodedBodiesAreSizedAndCopiedDecoded) {
     const char* name;
     const char* coding;
     std::string stored;
+    const char* type = "image/bmp";
   };
-  const std::vector<Coded> coded{{"g.bmp", "gzip", fixtures::Gzip(picture)},
+  const std::string gz = fixtures::Gzip(picture);
+  const std::string head(1000, 'h');
+  // Two members: the trailer states only the second one's size. Cut off: a trailer that states a
+  // size the body could well have.
+  const std::string members = fixtures::Gzip(head) + gz, cut = gz.substr(0, gz.size() / 2) + gz.substr(gz.size() - 8);
+  const std::vector<Coded> coded{{"g.bmp", "gzip", gz},
                                  {"d.bmp", "deflate", fixtures::Deflate(picture, true)},
                                  {"b.bmp", "br", fixtures::Brotli(picture)},
-                                 {"broken.bmp", "gzip", fixtures::Gzip(picture).substr(0, 500)}};
+                                 {"broken.bmp", "gzip", gz.substr(0, 500)},
+                                 {"members.bmp", "gzip", members},
+                                 {"cut.bmp", "gzip", cut},
+                                 {"members.js", "gzip", members, "text/javascript; charset=utf-8"},
+                                 {"cut.js", "gzip", cut, "application/javascript"},
+                                 // More stored than one member of the stated size could take.
+                                 {"large.css", "gzip", gz + fixtures::Gzip(head), "Text/CSS"}};
   for (const Coded& c : coded) {
     StoredResponse response = this->Picture(std::string("http://h/") + c.name, 0, 0);
     response.body = c.stored;
-    response.headers = {"HTTP/1.1 200 OK", "Content-Type: image/bmp", std::string("Content-Encoding: ") + c.coding};
+    response.headers = {"HTTP/1.1 200 OK", std::string("Content-Type: ") + c.type,
+                        std::string("Content-Encoding: ") + c.coding};
     this->backend_.Write(response);
   }
-  const auto listed = this->List();
-  ASSERT_EQ(listed.size(), 3u);  // the body that does not decode whole is left out
+  // A picture is decoded to learn its size: what does not decode whole is left out.
+  auto listed = this->List();
+  ASSERT_EQ(listed.size(), 7u);
+  EXPECT_EQ(listed.at("http://h/large.css").size, picture.size() + head.size());
   for (const char* name : {"g.bmp", "d.bmp", "b.bmp"}) {
     const CacheEntry& entry = listed.at(std::string("http://h/") + name);
     EXPECT_EQ(entry.size, picture.size()) << name;
     EXPECT_EQ(FileSystemObject().GetFile(entry.localPath).Size, picture.size()) << name;
     EXPECT_EQ(CopyOut(entry.localPath), picture) << name;
   }
+  EXPECT_EQ(listed.at("http://h/members.bmp").size, head.size() + picture.size());
+  EXPECT_EQ(CopyOut(listed.at("http://h/members.bmp").localPath), head + picture);
+
+  // A script is sized by its trailer, and found out by the copy, which decodes it: no copy of a
+  // size that does not hold is made. The one that decodes whole is listed again with the size it
+  // decoded to and copies then; the cut one stays out, as a body that fails a check does.
+  const CacheEntry script = listed.at("http://h/members.js");
+  EXPECT_EQ(script.size, picture.size());
+  EXPECT_FALSE(CopyOut(script.localPath));
+  EXPECT_FALSE(CopyOut(listed.at("http://h/cut.js").localPath));
+  listed = this->List();
+  EXPECT_EQ(listed.count("http://h/cut.js"), 0u);
+  ASSERT_EQ(listed.count("http://h/members.js"), 1u);
+  const CacheEntry& resized = listed.at("http://h/members.js");
+  EXPECT_EQ(resized.size, head.size() + picture.size());
+  EXPECT_EQ(FileSystemObject().GetFile(resized.localPath).Size, head.size() + picture.size());
+  EXPECT_EQ(CopyOut(resized.localPath), head + picture);
+  EXPECT_EQ(this->List().at("http://h/members.js").size, head.size() + picture.size());
 }
 
 TYPED_TEST(CacheSourceContract, MemoRereadsOnlyChangedEntriesAndForgetsGoneOnes) {

@@ -1,0 +1,187 @@
+// Copies into the destination folder against a plain POSIX copy of the same files (open, read,
+// write, close: what cp does) into the same folder, in one run. Pictures of about 130 KiB as a
+// capture meets them (TAVRIN_BENCH_COPIES of them, 400 unless set), copied once from ordinary
+// files and once from a Chromium simple cache through its virtual files. over_cp, the ratio of the
+// two halves' wall times within the same iterations, is the figure to read on a shared machine;
+// at the end the CPU and wall times are printed as ratios of the baselines' too.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "RatioReporter.h"
+#include "base/PathText.h"
+#include "cache/UrlCacheSource.h"
+#include "cache/chromium/ChromiumSimpleCacheSource.h"
+#include "harvest/cmnWinInet.h"
+#include "support/CacheFixtures.h"
+#include "support/TempDir.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+int Copies() {
+  static const int count = [] {
+    const char* text = std::getenv("TAVRIN_BENCH_COPIES");
+    const int value = text ? std::atoi(text) : 0;
+    return value > 0 ? value : 400;
+  }();
+  return count;
+}
+
+struct Pictures {
+  TempDir temp;
+  std::string files = temp.Sub("files");
+  std::string cache = temp.Sub("cache");
+  std::vector<std::string> sources;     // the ordinary files
+  std::vector<std::string> cacheFiles;  // the cache's entry files, for the plain copy
+  std::vector<std::string> names;       // the name each copy takes
+  std::vector<std::string> cachePaths;  // the cache's virtual paths, in the order of names
+  std::vector<std::string> urls;
+  std::unique_ptr<ChromiumSimpleCacheSource> source;
+  std::uint64_t bytes = 0;
+
+  Pictures() {
+    fixtures::WriteChromiumIndexMarker(cache);
+    for (int i = 0; i < Copies(); ++i) {
+      const std::string name = "picture" + std::to_string(i) + ".jpg";
+      const std::string body =
+          fixtures::PictureBytes(60000 + static_cast<std::size_t>(i * 7919 % 150000), static_cast<std::uint32_t>(i));
+      bytes += body.size();
+      names.push_back(name);
+      urls.push_back("https://cdn.test/p/" + name);
+      sources.push_back(JoinPath(files, name));
+      fixtures::WriteBytes(sources.back(), body);
+      cacheFiles.push_back(fixtures::WriteChromiumEntry(
+          cache, {.key = "1/0/_dk_https://site.test https://site.test " + urls.back(), .body = body}));
+    }
+    source = std::make_unique<ChromiumSimpleCacheSource>(cache);
+    auto cursor = source->Open();
+    CacheEntry entry;
+    std::vector<std::string> byUrl(names.size());
+    while (cursor->Next(entry)) {
+      for (std::size_t i = 0; i < urls.size(); ++i) {
+        if (urls[i] == entry.url) byUrl[i] = entry.localPath;
+      }
+    }
+    cachePaths = std::move(byUrl);
+  }
+};
+
+Pictures& Sources() {
+  static Pictures pictures;
+  return pictures;
+}
+
+// A new, empty folder below the run's temporary folder, in place of the last one made: what the
+// run writes stays within one iteration's worth. Both halves of an iteration write into the same
+// folder, so that whatever removing the last one costs the next creations (ext4 without a journal
+// passes over recently deleted inodes when it allocates one) is paid by both alike.
+std::string EmptyFolder(const std::string& name) {
+  static int made = 0;
+  if (made > 0) std::filesystem::remove_all(Sources().temp.Path(name + std::to_string(made)));
+  return Sources().temp.Sub(name + std::to_string(++made));
+}
+
+// The baseline: each file opened, read and written into a new file of the folder, and closed.
+// Its names start with "cp-", so that they never meet the names the copies take in the same folder.
+void PlainCopy(const std::vector<std::string>& from, const std::string& folder) {
+#ifndef _WIN32
+  static char buffer[128 * 1024];
+  for (std::size_t i = 0; i < from.size(); ++i) {
+    const int in = ::open(from[i].c_str(), O_RDONLY | O_CLOEXEC);
+    const int out =
+        ::open(JoinPath(folder, "cp-" + Sources().names[i]).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    for (ssize_t got; (got = ::read(in, buffer, sizeof buffer)) > 0;) {
+      if (::write(out, buffer, static_cast<std::size_t>(got)) != got) break;
+    }
+    ::close(in);
+    ::close(out);
+  }
+#else
+  for (std::size_t i = 0; i < from.size(); ++i) {
+    std::filesystem::copy_file(from[i], JoinPath(folder, "cp-" + Sources().names[i]));
+  }
+#endif
+}
+
+double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+template <typename F>
+double Timed(F&& f) {
+  const auto start = std::chrono::steady_clock::now();
+  f();
+  return Seconds(std::chrono::steady_clock::now() - start);
+}
+
+// Every picture copied into an empty destination folder, as a first pass does, and the plain copy
+// of the same files into the same folder (so onto the same part of the disk) right before. Both
+// halves run in every iteration; timeCopies says which one the benchmark reports, so that a copy
+// benchmark and its baseline measure the same work. over_cp is the ratio of their wall times.
+void Interleaved(benchmark::State& state, const std::vector<std::string>& from, const std::vector<std::string>& plain,
+                 bool timeCopies) {
+  double copying = 0, baseline = 0;
+  std::string last;
+  bool copiesFirst = false;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::string folder = last = EmptyFolder("destination");
+#ifndef _WIN32
+    // Each iteration starts with nothing waiting to be written back, so that neither half is the
+    // one held up when earlier writes pass the kernel's limit of dirty pages.
+    ::sync();
+#endif
+    const auto copies = [&] {
+      copying += Timed([&] {
+        for (std::size_t i = 0; i < from.size(); ++i) {
+          CopyFileUnique(from[i], JoinPath(folder, Sources().names[i]), true, {Sources().urls[i], "image/jpeg"});
+        }
+      });
+    };
+    const auto baselineCopies = [&] { baseline += Timed([&] { PlainCopy(plain, folder); }); };
+    // Which half comes first alternates: the second one meets a fuller folder.
+    copiesFirst = !copiesFirst;
+    for (const bool copiesNow : {copiesFirst, !copiesFirst}) {
+      if (copiesNow == timeCopies) state.ResumeTiming();
+      if (copiesNow) {
+        copies();
+      } else {
+        baselineCopies();
+      }
+      if (copiesNow == timeCopies) state.PauseTiming();
+    }
+    state.ResumeTiming();
+  }
+  if (std::distance(std::filesystem::directory_iterator(last), std::filesystem::directory_iterator()) !=
+      2 * static_cast<std::ptrdiff_t>(from.size())) {
+    state.SkipWithError("not every picture was copied");
+  }
+  state.counters["over_cp"] = copying / baseline;
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * Sources().bytes));
+}
+
+void BM_PlainCopy(benchmark::State& state) { Interleaved(state, Sources().sources, Sources().sources, false); }
+void BM_CopyFiles(benchmark::State& state) { Interleaved(state, Sources().sources, Sources().sources, true); }
+void BM_PlainCopyOfCacheFiles(benchmark::State& state) {
+  Interleaved(state, Sources().cachePaths, Sources().cacheFiles, false);
+}
+void BM_CopyFromCache(benchmark::State& state) { Interleaved(state, Sources().cachePaths, Sources().cacheFiles, true); }
+
+BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->Iterations(8);
+BENCHMARK(BM_CopyFiles)->Unit(benchmark::kMillisecond)->Iterations(8);
+BENCHMARK(BM_PlainCopyOfCacheFiles)->Unit(benchmark::kMillisecond)->Iterations(8);
+BENCHMARK(BM_CopyFromCache)->Unit(benchmark::kMillisecond)->Iterations(8);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return RunWithRatios(argc, argv,
+                       {{"BM_CopyFiles", "BM_PlainCopy"}, {"BM_CopyFromCache", "BM_PlainCopyOfCacheFiles"}});
+}
