@@ -1,24 +1,17 @@
 // The entry harvest: the tests that decide whether a cache entry is wanted, its name in the
 // destination folder, and the copy that never overwrites.
 #include <algorithm>
-#include <list>
-#include <mutex>
 #include <optional>
 #include <string_view>
-#include <unordered_set>
 
-#include "base/ChangeWatch.h"
 #include "base/FileWriter.h"
 #include "base/NumberedError.h"
 #include "base/PathText.h"
 #include "base/SafeFileName.h"
+#include "harvest/DestinationNames.h"
 #include "harvest/PassState.h"
 #include "harvest/SettledEntries.h"
 #include "harvest/cmnWinInet.h"
-
-#ifdef __linux__
-#include <dirent.h>
-#endif
 
 std::unique_ptr<KeyedCollection> HarvestedKeys = std::make_unique<KeyedCollection>();
 
@@ -141,98 +134,6 @@ std::string MediaTypeOf(std::string_view headers) {
   return {};
 }
 
-#ifdef __linux__
-// A name without the "_<digits>" in front of its extension: what every numbered copy of a name
-// has in common with it. Letters are folded to lower case and every other byte beyond ASCII to
-// one value, so that names a file system without case (a FAT or NTFS drive) takes for one also
-// share their stem.
-std::string StemOf(std::string_view name) {
-  const std::size_t dot = name.rfind('.');
-  const std::size_t end = dot == std::string_view::npos ? name.size() : dot;
-  std::size_t digits = end;
-  while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
-  std::string stem(name);
-  if (digits < end && digits > 0 && name[digits - 1] == '_') stem.erase(digits - 1, end - digits + 1);
-  for (char& c : stem) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (static_cast<unsigned char>(c) >= 0x80) c = static_cast<char>(0x80);
-  }
-  return stem;
-}
-
-// The names in a destination folder, kept current by the system's change notifications, so that
-// the search for a free number asks the disk only about names that may be taken. The set holds
-// the stem of every name the folder had when it was listed and of every name a notification named
-// since (some may be gone again): a name whose stem is outside it is free; any other is looked
-// at. inotify queues an event before the call that made the change returns, so a change made
-// before Update is known to it. Where the folder is not watched (no notifications, a network file
-// system), nothing is known.
-class FolderNames {
- public:
-  explicit FolderNames(std::string folder) : folder_(std::move(folder)), watch_(WatchFolder(folder_)) {}
-
-  // Brings the names up to date; false when they are not known now.
-  bool Update() {
-    FolderChanges changes = watch_->TakeChanges();
-    if (!watch_->Watching()) {
-      listed_ = false;
-      return false;
-    }
-    if (changes.relist || !listed_) return listed_ = List();
-    for (const std::string& name : changes.names) stems_.insert(StemOf(name));
-    return true;
-  }
-
-  // False when no name of this stem is in the folder.
-  bool MayHaveStem(const std::string& stem) const { return stems_.count(stem) != 0; }
-
- private:
-  // Lists the folder after the watch was armed, so that no later change is missed.
-  bool List() {
-    stems_.clear();
-    DIR* dir = opendir(folder_.c_str());
-    if (!dir) return false;
-    while (const dirent* item = readdir(dir)) stems_.insert(StemOf(item->d_name));
-    closedir(dir);
-    return true;
-  }
-
-  std::string folder_;
-  std::unique_ptr<FolderWatch> watch_;
-  std::unordered_set<std::string> stems_;
-  bool listed_ = false;
-};
-
-// The destination folders copied into lately, each with its names; a few, as a capture copies into
-// one folder.
-class DestinationFolders {
- public:
-  // The names of folder, up to date; null when they are not known.
-  FolderNames* NamesOf(const std::string& folder) {
-    auto found = std::find_if(folders_.begin(), folders_.end(), [&](const auto& item) { return item.first == folder; });
-    if (found == folders_.end()) {
-      if (folders_.size() >= kFolders) folders_.pop_back();
-      folders_.emplace_front(folder, std::make_unique<FolderNames>(folder));
-    } else if (found != folders_.begin()) {
-      folders_.splice(folders_.begin(), folders_, found);
-    }
-    FolderNames& names = *folders_.front().second;
-    return names.Update() ? &names : nullptr;
-  }
-
-  std::mutex mutex;
-
- private:
-  static constexpr std::size_t kFolders = 4;
-  std::list<std::pair<std::string, std::unique_ptr<FolderNames>>> folders_;
-};
-
-DestinationFolders& Destinations() {
-  static DestinationFolders* const folders = new DestinationFolders;  // used until the very end
-  return *folders;
-}
-#endif
-
 }  // namespace
 
 bool CollectionHasKey(const KeyedCollection* collection, const std::string& key) {
@@ -349,20 +250,8 @@ void CopyFileUnique(const std::string& source, const std::string& target, bool s
   // Where the folder's names are known, a name outside them is free without a look at the disk: a
   // first pass into a folder of thousands of pictures would otherwise look up some 17 names for
   // every copy.
-#ifdef __linux__
-  std::unique_lock namesLock(Destinations().mutex);
-  const FolderNames* known = Destinations().NamesOf(folder);
-#endif
-#ifdef __linux__
-  // Every numbered name has the same stem.
-  const std::string targetStem = StemOf(leafOf(0)), numberedStem = StemOf(leafOf(1));
-#endif
-  const auto exists = [&](std::uint64_t n) {
-#ifdef __linux__
-    if (known && !known->MayHaveStem(n == 0 ? targetStem : numberedStem)) return false;
-#endif
-    return fso.FileExists(numbered(n));
-  };
+  std::optional<KnownDestinationNames> known(std::in_place, folder);
+  const auto exists = [&](std::uint64_t n) { return known->MayBeTaken(leafOf(n)) && fso.FileExists(numbered(n)); };
   const auto holdsTheSameBytes = [&](const std::string& name) {
     return fso.FileExists(name) && fso.GetFile(name).Size == copy.Size() && copy.SameContentsAs(name);
   };
@@ -396,9 +285,7 @@ void CopyFileUnique(const std::string& source, const std::string& target, bool s
   } catch (const NumberedError& error) {
     throw CopyFailure(error, KindOfWriteError(error), "cannot write", candidate);
   }
-#ifdef __linux__
-  namesLock.unlock();
-#endif
+  known.reset();
   if (present) return pass_state::Notify({source, *present, true});
   pass_state::Notify({source, candidate, false});
   ProcessPendingEvents();
