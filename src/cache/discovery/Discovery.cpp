@@ -194,8 +194,12 @@ std::shared_ptr<UrlCacheSource> MakeUrlCacheOf(const std::vector<DiscoveredCache
 }
 
 std::shared_ptr<UrlCacheSource> MakeDiscoveredUrlCache(CacheReading reading) {
+  return MakeDiscoveredUrlCache(reading, [] { return DiscoverCaches(); });
+}
+
+std::shared_ptr<UrlCacheSource> MakeDiscoveredUrlCache(CacheReading reading,
+                                                       std::function<std::vector<DiscoveredCache>()> discover) {
   // Sources are kept from one round of discovery to the next for as long as their cache is found,
   // so that what each has parsed is not parsed again.
-  return std::make_shared<MembersCache>(
-      std::make_shared<Members>(), [] { return DiscoverCaches(); }, reading);
+  return std::make_shared<MembersCache>(std::make_shared<Members>(), std::move(discover), reading);
 }

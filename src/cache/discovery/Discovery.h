@@ -1,5 +1,6 @@
 #pragma once
 // Finding the current user's browser caches, and the URL cache that unites them.
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,9 @@ enum class CacheReading {
 // other in a stable order. Discovery runs again at every Open (OnOpen) or every few seconds
 // (InBackground), so a browser started during a capture is picked up.
 std::shared_ptr<UrlCacheSource> MakeDiscoveredUrlCache(CacheReading reading = CacheReading::OnOpen);
+// The same, with the caches that discover finds instead of DiscoverCaches's.
+std::shared_ptr<UrlCacheSource> MakeDiscoveredUrlCache(CacheReading reading,
+                                                       std::function<std::vector<DiscoveredCache>()> discover);
 
 // What a folder holds: the first format of CacheFormats() that recognises it, or empty when none
 // does.
