@@ -54,7 +54,8 @@ void BackgroundWorker::Run() {
       continue;
     }
     if (next->due > Clock::now()) {
-      changed_.wait_until(lock, next->due);
+      const Clock::time_point due = next->due;  // entries_ may move while the lock is released
+      changed_.wait_until(lock, due);
       continue;
     }
     next->running = true;

@@ -61,7 +61,6 @@ TEST(BackgroundWorker, RunsEachJobAloneAgainWhenAskedAndNotOnceDone) {
     worker.RunSoon(doneId);  // dropped: nothing runs
     worker.RunSoon(id);
     kept.WaitForRuns(3);
-
   }
   EXPECT_EQ(kept.runs, 3);
   EXPECT_EQ(kept.mostAtOnce, 1);
