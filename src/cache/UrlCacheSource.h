@@ -26,4 +26,8 @@ class UrlCacheSource {
  public:
   virtual ~UrlCacheSource() = default;
   virtual std::unique_ptr<CacheEntryCursor> Open() = 0;
+  // For a source whose listing is kept current in the background: returns once the listing holds
+  // what the cache held when it was called, so that the next Open yields it. Others are always
+  // current.
+  virtual void WaitUntilCurrent() {}
 };

@@ -131,7 +131,10 @@ int main(int argc, char** argv) {
 
   InitCacheBuffer();
   HarvestedKeys = std::make_unique<KeyedCollection>();
-  SetUrlCache(options.caches.empty() ? MakeDiscoveredUrlCache() : MakeUrlCacheOf(chosen));
+  // The caches are read on background threads (both cores during a first pass); each pass waits
+  // until they are current, so that it meets the caches as they are when it starts.
+  SetUrlCache(options.caches.empty() ? MakeDiscoveredUrlCache(CacheReading::InBackground)
+                                     : MakeUrlCacheOf(chosen, CacheReading::InBackground));
   // A run that can copy nothing says why, as --list-caches does; a watch goes on, for a browser
   // started later.
   if (options.caches.empty() && DiscoverCaches().empty())
@@ -176,6 +179,7 @@ int main(int argc, char** argv) {
     if (g_interrupted) break;
     copiedThisPass = 0;
     const auto began = std::chrono::steady_clock::now();
+    if (const auto cache = GetUrlCache()) cache->WaitUntilCurrent();
     HarvestCache(extensionList, captureStart, options.destination, options.minimumKb);
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
     if (terminal && copiedThisPass > 0) std::fputs("\r\033[K", stderr);
@@ -210,5 +214,7 @@ int main(int argc, char** argv) {
                  static_cast<unsigned long long>(totalCopied), static_cast<unsigned long long>(totalPresent),
                  static_cast<unsigned long long>(failedPasses), failedPasses == 1 ? "pass" : "passes");
   }
+  // The background threads end here, before anything they use is torn down at exit.
+  SetUrlCache(nullptr);
   return lastEndedByError ? 3 : 0;
 }

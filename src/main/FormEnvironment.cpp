@@ -20,6 +20,7 @@ FormEnvironment FormEnvironment::FromApplication() {
   environment.author = QStringLiteral(TAVRIN_AUTHOR);
   environment.authorAddress = QStringLiteral(TAVRIN_AUTHOR_ADDRESS);
   environment.discoverCaches = [] { return DiscoverCaches(); };
-  environment.makeUrlCache = [] { return MakeDiscoveredUrlCache(); };
+  // Read in the background: a tick yields what was read and touches the disk only to copy.
+  environment.makeUrlCache = [] { return MakeDiscoveredUrlCache(CacheReading::InBackground); };
   return environment;
 }

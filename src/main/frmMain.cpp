@@ -69,6 +69,8 @@ frmMain::frmMain(FormEnvironment environment, QWidget* parent) : QWidget(parent)
 frmMain::~frmMain() {
   SetHarvestObserver({});
   SetPendingEventsHook({});
+  // The URL cache installed by the load ends with the window, and its background threads with it.
+  if (environment_.makeUrlCache) SetUrlCache(nullptr);
 }
 
 void frmMain::CreateControls() {

@@ -2,6 +2,8 @@
 // formats, and read through the source discovery makes for them.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "cache/discovery/CacheLocations.h"
 #include "cache/discovery/Discovery.h"
 #include "support/BlockfileFixtures.h"
@@ -47,10 +49,14 @@ TEST(BlockfileDiscoveryTest, FindsBlockfileCachesInTheWindowsLocations) {
   }
   UserRoots roots;
   roots.localAppData = local;
-  std::vector<DiscoveredCache> caches;
-  for (const CandidateFolder& candidate : CandidateCacheFolders(roots)) {
-    if (auto cache = ClassifyCacheFolder(candidate.folder)) caches.push_back(*cache);
-  }
+  const auto discover = [roots] {
+    std::vector<DiscoveredCache> caches;
+    for (const CandidateFolder& candidate : CandidateCacheFolders(roots)) {
+      if (auto cache = ClassifyCacheFolder(candidate.folder)) caches.push_back(*cache);
+    }
+    return caches;
+  };
+  const std::vector<DiscoveredCache> caches = discover();
   ASSERT_EQ(caches.size(), 2u);
   EXPECT_EQ(caches[0].folder, chrome);
   EXPECT_EQ(caches[1].folder, edge);
@@ -58,4 +64,22 @@ TEST(BlockfileDiscoveryTest, FindsBlockfileCachesInTheWindowsLocations) {
   EXPECT_EQ(listed.size(), 2u);
   EXPECT_TRUE(listed.count("http://h/chrome.jpg"));
   EXPECT_TRUE(listed.count("http://h/edge.jpg"));
+
+  // Discovered and read in the background: a profile whose browser is first started meanwhile is
+  // found, a removed one dropped, and the cache kept current while it stays.
+  const auto background = MakeDiscoveredUrlCache(CacheReading::InBackground, discover);
+  background->WaitUntilCurrent();
+  EXPECT_EQ(ListByUrl(*background).size(), 2u);
+  const std::string started = temp.Sub("AppData/Local/Microsoft/Edge/User Data/Profile 2/Cache/Cache_Data");
+  WriteChromiumEntry(started, {.key = "1/0/http://h/started.jpg", .body = PictureBytes(30000, 3)});
+  std::filesystem::remove_all(edge);
+  background->WaitUntilCurrent();
+  auto found = ListByUrl(*background);
+  EXPECT_EQ(found.size(), 2u);
+  EXPECT_TRUE(found.count("http://h/chrome.jpg"));
+  ASSERT_TRUE(found.count("http://h/started.jpg"));
+  EXPECT_EQ(CopyOut(found.at("http://h/started.jpg").localPath), PictureBytes(30000, 3));
+  WriteChromiumEntry(started, {.key = "1/0/http://h/later.jpg", .body = PictureBytes(30000, 4)});
+  background->WaitUntilCurrent();
+  EXPECT_EQ(ListByUrl(*background).size(), 3u);
 }

@@ -12,6 +12,7 @@
 #include "base/PathText.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "cache/chromium/ChromiumSimpleCacheSource.h"
+#include "cache/discovery/Discovery.h"
 #include "cache/discovery/UnionCacheSource.h"
 #include "cache/firefox/FirefoxCacheSource.h"
 #include "harvest/SettledEntries.h"
@@ -125,10 +126,11 @@ TEST(HarvestPassTest, CopiesPicturesOfBothBrowsersByteForByte) {
   EXPECT_EQ(attribute("cat_1.jpg", "user.mime_type"), "(errno " + std::to_string(ENODATA) + ")");
 }
 
-// The same changing caches harvested twice, once handing every entry to every pass and once
-// passing over the entries whose decision was settled: after every pass the folder holds the same
-// files and the pass ended the same way; the second way hands over fewer entries while nothing
-// changed, and the pass after one that ended by an error is complete.
+// The same changing caches harvested three times: handing every entry to every pass; passing over
+// the entries whose decision was settled; and that, with the caches read on background threads
+// (each pass waits until they are current). After every pass the folder holds the same files and
+// the pass ended the same way; the settling ways hand over fewer entries while nothing changed, and
+// the pass after one that ended by an error is complete.
 TEST(HarvestPassTest, PassingOverSettledEntriesChangesNoOutcome) {
   struct Outcome {
     std::map<std::string, std::size_t> folder;
@@ -137,18 +139,24 @@ TEST(HarvestPassTest, PassingOverSettledEntriesChangesNoOutcome) {
   };
   const DateValue captureStart = DateValue::FromFields(2023, 1, 1, 0, 0, 0);
   const std::int64_t before = 1600000000, after = 1750000000;  // Unix seconds
-  auto script = [&](bool settling) {
+  auto script = [&](bool settling, bool background) {
     TempDir temp;
     const std::string chromium = temp.Sub("Cache_Data"), firefox = temp.Sub("cache2"), dest = temp.Sub("dest");
     WriteChromiumIndexMarker(chromium);
-    const UnionCacheSource::SourceList members{std::make_shared<ChromiumSimpleCacheSource>(chromium),
-                                               std::make_shared<FirefoxCacheSource>(firefox)};
-    SetUrlCache(std::make_shared<UnionCacheSource>([members] { return members; }));
+    if (background) {
+      SetUrlCache(MakeUrlCacheOf({{CacheKind::ChromiumSimple, chromium}, {CacheKind::Firefox, firefox}},
+                                 CacheReading::InBackground));
+    } else {
+      const UnionCacheSource::SourceList members{std::make_shared<ChromiumSimpleCacheSource>(chromium),
+                                                 std::make_shared<FirefoxCacheSource>(firefox)};
+      SetUrlCache(std::make_shared<UnionCacheSource>([members] { return members; }));
+    }
     InitCacheBuffer();
     HarvestedKeys = std::make_unique<KeyedCollection>();
     settled_entries::SetEnabled(settling);
     std::vector<Outcome> outcomes;
     auto pass = [&] {
+      GetUrlCache()->WaitUntilCurrent();
       HarvestCache(";*.jpg;", captureStart, dest, 25);
       const PassStatistics& s = LastPassStatistics();
       outcomes.push_back({ContentsIn(dest), s.entries, s.copied, s.present, s.endedByError});
@@ -190,14 +198,19 @@ TEST(HarvestPassTest, PassingOverSettledEntriesChangesNoOutcome) {
     SetUrlCache(nullptr);
     return outcomes;
   };
-  const std::vector<Outcome> every = script(false), settled = script(true);
+  const std::vector<Outcome> every = script(false, false), settled = script(true, false);
+  const std::vector<Outcome> inBackground = script(true, true);
   ASSERT_EQ(every.size(), settled.size());
+  ASSERT_EQ(every.size(), inBackground.size());
   for (std::size_t i = 0; i < every.size(); ++i) {
     SCOPED_TRACE("pass " + std::to_string(i + 1));
-    EXPECT_EQ(settled[i].folder, every[i].folder);
-    EXPECT_EQ(settled[i].copied, every[i].copied);
-    EXPECT_EQ(settled[i].present, every[i].present);
-    EXPECT_EQ(settled[i].endedByError, every[i].endedByError);
+    for (const std::vector<Outcome>* other : {&settled, &inBackground}) {
+      EXPECT_EQ((*other)[i].folder, every[i].folder);
+      EXPECT_EQ((*other)[i].copied, every[i].copied);
+      EXPECT_EQ((*other)[i].present, every[i].present);
+      EXPECT_EQ((*other)[i].endedByError, every[i].endedByError);
+    }
+    EXPECT_EQ(inBackground[i].entries, settled[i].entries);
   }
   EXPECT_EQ(every[0].copied, 2u);
   EXPECT_EQ(every[2].present, 2u);

@@ -1,5 +1,8 @@
 #include "cache/browser/BrowserCacheSource.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "base/PathText.h"
 #include "cache/browser/EntryBody.h"
 #include "cache/browser/EntryListing.h"
@@ -14,8 +17,8 @@ std::string WithoutTrailingSeparators(std::string folder) {
 // The files behind the virtual paths folder/id/name: sized and copied from the memo's entries.
 class EntryFiles : public VirtualFileProvider {
  public:
-  EntryFiles(std::string folder, std::shared_ptr<EntryMemo> memo)
-      : folder_(std::move(folder)), memo_(std::move(memo)) {}
+  EntryFiles(std::string folder, std::shared_ptr<EntryMemo> memo, std::shared_ptr<FailedSinceWalk> failed)
+      : folder_(std::move(folder)), memo_(std::move(memo)), failed_(std::move(failed)) {}
 
   std::optional<std::uint64_t> SizeOf(const std::string& path) override {
     std::string id;
@@ -30,14 +33,21 @@ class EntryFiles : public VirtualFileProvider {
     const auto parsed = Resolve(path, id);
     if (!parsed) return false;
     const BodyResult result = StreamEntryBody(*parsed, folder_, sink, &parsed->size);
+    if (result.outcome != BodyOutcome::CheckFailed && result.outcome != BodyOutcome::SizeDiffers) {
+      return result.outcome == BodyOutcome::Written;
+    }
     if (result.outcome == BodyOutcome::SizeDiffers && parsed->sizeFromTrailer) {
       // The trailer did not state the decoded size (several gzip members, or 4 GiB or more): the copy
       // of the wrong size is refused, and the next walk lists the entry with the size it decoded to.
       memo_->Replace(id, parsed.get(), WithDecodedSize(*parsed, result.written));
-    } else if (result.outcome == BodyOutcome::CheckFailed || result.outcome == BodyOutcome::SizeDiffers) {
+    } else {
       memo_->MarkFailed(id, parsed.get());
     }
-    return result.outcome == BodyOutcome::Written;
+    // Marked in the memo first: a walk that counts this one as before it sees the mark. Until that
+    // walk, the listings already made leave the entry out.
+    std::lock_guard lock(failed_->mutex);
+    failed_->entries.push_back(parsed);
+    return false;
   }
 
  private:
@@ -57,17 +67,21 @@ class EntryFiles : public VirtualFileProvider {
 
   std::string folder_;
   std::shared_ptr<EntryMemo> memo_;
+  std::shared_ptr<FailedSinceWalk> failed_;
 };
 
 template <typename Listing>
 class ListedCursor : public CacheEntryCursor {
  public:
   ListedCursor(std::shared_ptr<const Listing> listing, std::uint64_t generation, std::string folder,
-               std::shared_ptr<UnsettledItems> unsettled)
+               std::shared_ptr<UnsettledItems> unsettled, std::vector<const ParsedEntry*> failed)
       : listing_(std::move(listing)),
         generation_(generation),
         folder_(std::move(folder) + kPathSeparator),
-        unsettled_(std::move(unsettled)) {}
+        unsettled_(std::move(unsettled)),
+        failed_(std::move(failed)) {
+    std::sort(failed_.begin(), failed_.end());
+  }
 
   bool Next(CacheEntry& entry) override {
     while (next_ < (only_ ? only_->size() : listing_->size())) {
@@ -75,6 +89,7 @@ class ListedCursor : public CacheEntryCursor {
       ++next_;
       const auto& item = (*listing_)[index];
       const ParsedEntry& parsed = *item.parsed;
+      if (!failed_.empty() && std::binary_search(failed_.begin(), failed_.end(), &parsed)) continue;
       if (settledContext_ != 0 && parsed.settledContext == settledContext_ &&
           parsed.settledLastAccess == item.lastAccess) {
         continue;
@@ -149,36 +164,140 @@ class ListedCursor : public CacheEntryCursor {
   const typename Listing::value_type* last_ = nullptr;
   std::uint64_t settledContext_ = 0;
   std::vector<std::uint32_t> yielded_;  // yielded and not settled, in order
+  // Entries of the listing that failed a check at copy time since it was made (sorted); the
+  // listing holds them, so they stay alive while the cursor does.
+  std::vector<const ParsedEntry*> failed_;
   bool finished_ = false;
 };
+
+// While a walk keeps finding changes, the next one waits this many times as long as the last one
+// took (at most kMostWalkSpacing), so that a cache changing all the time costs a bounded share of a
+// core; an entry that could not be read, or a failure at copy time, is tried again after
+// kRetrySpacing.
+constexpr int kWalkSpacingFactor = 4;
+constexpr auto kMostWalkSpacing = std::chrono::seconds(1);
+constexpr auto kRetrySpacing = std::chrono::seconds(3);
 
 }  // namespace
 
 BrowserCacheSource::BrowserCacheSource(std::string folder)
     : folder_(WithoutTrailingSeparators(std::move(folder))), memo_(std::make_shared<EntryMemo>()) {
-  registration_ = virtual_files::Register(folder_, std::make_shared<EntryFiles>(folder_, memo_));
+  registration_ = virtual_files::Register(folder_, std::make_shared<EntryFiles>(folder_, memo_, failed_));
 }
 
 BrowserCacheSource::~BrowserCacheSource() = default;
 
-std::unique_ptr<CacheEntryCursor> BrowserCacheSource::Open() {
+void BrowserCacheSource::KeepCurrentOn(const std::shared_ptr<BrowserCacheSource>& source,
+                                       const std::shared_ptr<BackgroundWorker>& worker,
+                                       std::chrono::milliseconds interval) {
+  std::lock_guard lock(source->published_);
+  source->worker_ = worker;
+  source->job_ = worker->Add(
+      [weak = std::weak_ptr<BrowserCacheSource>(source)] {
+        const auto kept = weak.lock();
+        if (!kept) return false;
+        kept->Update();
+        return true;
+      },
+      interval);
+}
+
+void BrowserCacheSource::Update() {
+  std::lock_guard updating(updating_);
+  std::uint64_t ticket = 0;
+  bool background = false, listed = false, forced = false;
+  {
+    std::lock_guard lock(published_);
+    ticket = ++updatesBegun_;
+    background = !worker_.expired();
+    listed = listing_ != nullptr;
+    forced = std::exchange(forceWalk_, false);
+  }
   const bool changed = Refresh();
-  // An entry that failed a check at copy time leaves the listing, as a walk would leave it out.
+  // Counted before the memo's failures are read: every failure among them is in the memo by then,
+  // so the walk below leaves it out.
+  std::size_t failedBefore = 0;
+  {
+    std::lock_guard lock(failed_->mutex);
+    failedBefore = failed_->entries.size();
+  }
   const std::uint64_t failures = memo_->Failures();
-  if (changed || !listing_ || failures != failuresSeen_ || statistics_.unread > 0) {
-    auto listed = std::make_shared<std::vector<Listed>>();
+  const bool retry = failures != failuresSeen_ || unread_ > 0;
+  const auto now = std::chrono::steady_clock::now();
+  // Kept in the background, a walk waits for its spacing after the last one; the changes are
+  // still there at the next update.
+  const bool pending = changed || pendingChange_;
+  bool walk = !listed || ((!background || forced) && (pending || retry));
+  if (background && listed && !forced) {
+    const auto spacing =
+        std::min<std::chrono::steady_clock::duration>(kMostWalkSpacing, walkedFor_ * kWalkSpacingFactor);
+    walk = (pending && now - walked_ >= spacing) || (retry && now - walked_ >= kRetrySpacing);
+  }
+  pendingChange_ = pending && !walk;
+  if (walk) {
+    auto listing = std::make_shared<std::vector<Listed>>();
     WalkStatistics statistics;
     memo_->BeginWalk();
-    Walk(*listed, statistics);
+    Walk(*listing, statistics);
     memo_->EndWalk();
-    statistics.listed = listed->size();
-    statistics_ = statistics;
-    listing_ = std::move(listed);
-    ++listingGeneration_;
+    statistics.listed = listing->size();
+    walked_ = std::chrono::steady_clock::now();
+    walkedFor_ = walked_ - now;
     failuresSeen_ = failures;
+    unread_ = statistics.unread;
+    {
+      std::lock_guard lock(published_);
+      listing_ = std::move(listing);
+      ++listingGeneration_;
+      statistics_ = statistics;
+    }
+    // Only now: a listing yielded before the one just published still needs them left out.
+    std::lock_guard lock(failed_->mutex);
+    failed_->entries.erase(failed_->entries.begin(),
+                           failed_->entries.begin() + static_cast<std::ptrdiff_t>(failedBefore));
   } else {
+    std::lock_guard lock(published_);
     statistics_.parsed = 0;
     statistics_.reused = true;
   }
-  return std::make_unique<ListedCursor<std::vector<Listed>>>(listing_, listingGeneration_, folder_, unsettled_);
+  {
+    std::lock_guard lock(published_);
+    updatesDone_ = ticket;
+  }
+  updated_.notify_all();
+}
+
+void BrowserCacheSource::WaitUntilCurrent() {
+  std::shared_ptr<BackgroundWorker> worker;
+  std::unique_lock lock(published_);
+  worker = worker_.lock();
+  if (!worker) return;  // each Open reads the cache as it is
+  // An update that runs now may have refreshed before the call: the next one begins after it.
+  const std::uint64_t wanted = updatesBegun_ + 1;
+  // Everything that changed up to now is walked at once, whatever the spacing.
+  forceWalk_ = true;
+  lock.unlock();
+  worker->RunSoon(job_);
+  lock.lock();
+  updated_.wait(lock, [&] { return updatesDone_ >= wanted; });
+}
+
+std::unique_ptr<CacheEntryCursor> BrowserCacheSource::Open() {
+  if (worker_.expired()) Update();
+  std::shared_ptr<const std::vector<Listed>> listing;
+  std::uint64_t generation = 0;
+  {
+    std::lock_guard lock(published_);
+    listing = listing_;
+    generation = listingGeneration_;
+    opened_ = statistics_;
+  }
+  if (!listing) listing = std::make_shared<const std::vector<Listed>>();
+  std::vector<const ParsedEntry*> failed;
+  {
+    std::lock_guard lock(failed_->mutex);
+    for (const auto& entry : failed_->entries) failed.push_back(entry.get());
+  }
+  return std::make_unique<ListedCursor<std::vector<Listed>>>(std::move(listing), generation, folder_, unsettled_,
+                                                             std::move(failed));
 }

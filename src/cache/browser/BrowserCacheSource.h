@@ -1,11 +1,16 @@
 #pragma once
 // The common part of the browser cache sources: the entry memo, the virtual files behind the
-// entries' local paths (registered for the cache folder while the source lives), and the cursor
-// over one walk's listing.
+// entries' local paths (registered for the cache folder while the source lives), the cursor over
+// one walk's listing, and keeping that listing current on background threads.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include "base/BackgroundWork.h"
 
 #include "base/VirtualFiles.h"
 #include "cache/UrlCacheSource.h"
@@ -29,14 +34,30 @@ struct UnsettledItems {
   std::vector<std::uint32_t> indices;
 };
 
+// Entries that failed a check at copy time since the walk behind the current listing began: a
+// listing yielded before the next walk leaves them out.
+struct FailedSinceWalk {
+  std::mutex mutex;
+  std::vector<std::shared_ptr<const ParsedEntry>> entries;
+};
+
 class BrowserCacheSource : public UrlCacheSource {
  public:
   ~BrowserCacheSource() override;
-  // Yields the listed entries of the cache folder as it is now: walks it when anything it depends
-  // on may have changed since the last walk, and yields the last walk's listing again otherwise.
+  // Yields the listed entries of the cache folder. By default the folder as it is now: walks it
+  // when anything it depends on may have changed since the last walk, and yields the last walk's
+  // listing again otherwise. Once kept current in the background, the listing the background
+  // threads published last, without reading the cache (an empty one before the first).
   std::unique_ptr<CacheEntryCursor> Open() final;
+  void WaitUntilCurrent() final;
   const std::string& Folder() const { return folder_; }
-  const WalkStatistics& LastWalk() const { return statistics_; }
+  // The counts of the walk behind the listing that Open yielded last.
+  const WalkStatistics& LastWalk() const { return opened_; }
+
+  // From now on the listing is brought up to date on the worker's threads, every interval and
+  // whenever WaitUntilCurrent asks, for as long as the source lives.
+  static void KeepCurrentOn(const std::shared_ptr<BrowserCacheSource>& source,
+                            const std::shared_ptr<BackgroundWorker>& worker, std::chrono::milliseconds interval);
 
  protected:
   explicit BrowserCacheSource(std::string folder);
@@ -54,12 +75,36 @@ class BrowserCacheSource : public UrlCacheSource {
   EntryMemo& Memo() { return *memo_; }
 
  private:
+  // Refreshes, and walks into a new listing when needed; one at a time.
+  void Update();
+
   std::string folder_;
   std::shared_ptr<EntryMemo> memo_;
+  std::shared_ptr<FailedSinceWalk> failed_ = std::make_shared<FailedSinceWalk>();
   virtual_files::Registration registration_;
-  WalkStatistics statistics_;
+
+  // Held by Update: Refresh and Walk and what they keep are used by one thread at a time.
+  std::mutex updating_;
+  std::uint64_t failuresSeen_ = 0;                   // the memo's failures when the listing's walk began
+  std::uint64_t unread_ = 0;                         // entries the last walk could not read
+  std::chrono::steady_clock::time_point walked_;     // when the last walk ended
+  std::chrono::steady_clock::duration walkedFor_{};  // and how long it took
+  bool pendingChange_ = false;                       // a change seen by a refresh whose walk was put off
+
+  // What Update publishes, under published_.
+  std::mutex published_;
+  std::condition_variable updated_;
   std::shared_ptr<const std::vector<Listed>> listing_;  // the last walk's
   std::uint64_t listingGeneration_ = 0;
+  WalkStatistics statistics_;
+  std::uint64_t updatesBegun_ = 0, updatesDone_ = 0;
+  bool forceWalk_ = false;  // the next update walks whatever changed, at once
+
+  // Kept in the background: by whom, under which job.
+  std::weak_ptr<BackgroundWorker> worker_;
+  BackgroundWorker::JobId job_ = 0;
+
+  // Used by the thread that opens the source only.
+  WalkStatistics opened_;
   std::shared_ptr<UnsettledItems> unsettled_ = std::make_shared<UnsettledItems>();
-  std::uint64_t failuresSeen_ = 0;  // the memo's failures when it was made
 };

@@ -1,5 +1,6 @@
 #pragma once
 // Finding the current user's browser caches, and the URL cache that unites them.
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,10 +18,23 @@ struct DiscoveredCache {
 // Every browser cache of the current user in the standard places of this platform.
 std::vector<DiscoveredCache> DiscoverCaches();
 
+// How a URL cache made below reads its caches.
+enum class CacheReading {
+  // At every Open, on the thread that opens it: it yields the caches as they are then.
+  OnOpen,
+  // On two background threads that keep each cache's listing current (and, for a discovered URL
+  // cache, discover the caches again every few seconds); Open yields what they published last and
+  // reads no cache. WaitUntilCurrent brings it up to date with the caches as they are.
+  InBackground,
+};
+
 // The URL cache that the harvest walks: every readable cache that discovery finds, one after the
-// other in a stable order. Discovery runs again at every Open, so a browser started during a
-// capture is picked up.
-std::shared_ptr<UrlCacheSource> MakeDiscoveredUrlCache();
+// other in a stable order. Discovery runs again at every Open (OnOpen) or every few seconds
+// (InBackground), so a browser started during a capture is picked up.
+std::shared_ptr<UrlCacheSource> MakeDiscoveredUrlCache(CacheReading reading = CacheReading::OnOpen);
+// The same, with the caches that discover finds instead of DiscoverCaches's.
+std::shared_ptr<UrlCacheSource> MakeDiscoveredUrlCache(CacheReading reading,
+                                                       std::function<std::vector<DiscoveredCache>()> discover);
 
 // What a folder holds: the first format of CacheFormats() that recognises it, or empty when none
 // does.
@@ -30,4 +44,5 @@ std::optional<DiscoveredCache> ClassifyCacheFolder(const std::string& folder);
 std::shared_ptr<UrlCacheSource> MakeCacheSource(const DiscoveredCache& cache);
 
 // The URL cache of exactly these caches, in this order.
-std::shared_ptr<UrlCacheSource> MakeUrlCacheOf(const std::vector<DiscoveredCache>& caches);
+std::shared_ptr<UrlCacheSource> MakeUrlCacheOf(const std::vector<DiscoveredCache>& caches,
+                                               CacheReading reading = CacheReading::OnOpen);

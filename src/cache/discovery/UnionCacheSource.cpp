@@ -37,3 +37,9 @@ class UnionCursor : public CacheEntryCursor {
 }  // namespace
 
 std::unique_ptr<CacheEntryCursor> UnionCacheSource::Open() { return std::make_unique<UnionCursor>(members_()); }
+
+void UnionCacheSource::WaitUntilCurrent() {
+  for (const auto& member : members_()) {
+    if (member) member->WaitUntilCurrent();
+  }
+}

@@ -12,6 +12,8 @@ class UnionCacheSource : public UrlCacheSource {
   // members is asked for the current list at every Open, so the list may change between passes.
   explicit UnionCacheSource(std::function<SourceList()> members) : members_(std::move(members)) {}
   std::unique_ptr<CacheEntryCursor> Open() override;
+  // Brings every member up to date.
+  void WaitUntilCurrent() override;
 
  private:
   std::function<SourceList()> members_;
