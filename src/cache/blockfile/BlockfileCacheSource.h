@@ -30,6 +30,7 @@ class BlockfileCacheSource : public BrowserCacheSource {
   bool Refresh() override;
 
  private:
+  void WalkEntries(std::vector<Listed>& out, WalkStatistics& statistics);
   using Children = std::vector<std::optional<blockfile::EntryView>>;
   // The sparse children that the parent's stream 2 says exist, by child number.
   Children FindChildren(blockfile::Reader& reader, const blockfile::EntryView& parent);
@@ -46,6 +47,7 @@ class BlockfileCacheSource : public BrowserCacheSource {
   bool AddPiece(const blockfile::StreamPlace& place, std::uint64_t length, ParsedEntry& parsed,
                 std::vector<std::pair<std::string, FileStamp>>& separateFiles);
 
+  std::shared_ptr<EntryMemo> memo_ = std::make_shared<EntryMemo>();  // by the entry's address
   FolderListing files_;  // the index, the block files and the separate files
   std::optional<std::vector<std::uint8_t>> indexHeader_;
 };

@@ -10,11 +10,11 @@ std::string WithoutTrailingSeparators(std::string folder) {
   return folder;
 }
 
-// The files behind the virtual paths folder/id/name: sized and copied from the memo's entries.
+// The files behind the virtual paths folder/id/name: sized and copied from the source's entries.
 class EntryFiles : public VirtualFileProvider {
  public:
-  EntryFiles(std::string folder, std::shared_ptr<EntryMemo> memo)
-      : folder_(std::move(folder)), memo_(std::move(memo)) {}
+  EntryFiles(std::string folder, std::shared_ptr<EntryLookup> entries)
+      : folder_(std::move(folder)), entries_(std::move(entries)) {}
 
   std::optional<std::uint64_t> SizeOf(const std::string& path) override {
     std::string id;
@@ -29,7 +29,7 @@ class EntryFiles : public VirtualFileProvider {
     const auto parsed = Resolve(path, id);
     if (!parsed) return false;
     const BodyResult result = StreamEntryBody(*parsed, folder_, sink, &parsed->size);
-    if (result.outcome == BodyOutcome::CheckFailed) memo_->MarkFailed(id, parsed.get());
+    if (result.outcome == BodyOutcome::CheckFailed) entries_->MarkFailed(id, parsed.get());
     return result.outcome == BodyOutcome::Written;
   }
 
@@ -43,13 +43,13 @@ class EntryFiles : public VirtualFileProvider {
     const std::size_t last = rest.find_last_of(kPathSeparator);
     if (last == std::string::npos) return nullptr;
     id = rest.substr(0, last);
-    auto parsed = memo_->Listed(id);
+    auto parsed = entries_->Listed(id);
     if (!parsed || parsed->Name() != std::string_view(rest).substr(last + 1)) return nullptr;
     return parsed;
   }
 
   std::string folder_;
-  std::shared_ptr<EntryMemo> memo_;
+  std::shared_ptr<EntryLookup> entries_;
 };
 
 template <typename Listing>
@@ -67,6 +67,7 @@ class ListedCursor : public CacheEntryCursor {
       const std::size_t index = only_ ? (*only_)[next_] : next_;
       ++next_;
       const auto& item = (*listing_)[index];
+      if (!item.parsed) continue;
       const ParsedEntry& parsed = *item.parsed;
       if (settledContext_ != 0 && parsed.settledContext == settledContext_ &&
           parsed.settledLastAccess == item.lastAccess) {
@@ -89,16 +90,16 @@ class ListedCursor : public CacheEntryCursor {
 
   // The entry as the enumeration yields it, made from what the parsed entry keeps.
   void FillEntry(const ParsedEntry& parsed, std::uint64_t lastAccess, CacheEntry& entry) const {
-    entry.url = parsed.url;
+    entry.url = parsed.Url();
     const std::string name = parsed.Name();
     entry.localPath = folder_;
-    entry.localPath += parsed.id;
+    entry.localPath += parsed.Id();
     entry.localPath += kPathSeparator;
     entry.localPath += name;
     entry.headers.clear();
-    if (!parsed.contentType.empty()) {
+    if (!parsed.ContentType().empty()) {
       entry.headers = "Content-Type: ";
-      entry.headers += parsed.contentType;
+      entry.headers += parsed.ContentType();
       entry.headers += "\r\n";
     }
     const std::size_t dot = name.rfind('.');
@@ -147,9 +148,11 @@ class ListedCursor : public CacheEntryCursor {
 
 }  // namespace
 
-BrowserCacheSource::BrowserCacheSource(std::string folder)
-    : folder_(WithoutTrailingSeparators(std::move(folder))), memo_(std::make_shared<EntryMemo>()) {
-  registration_ = virtual_files::Register(folder_, std::make_shared<EntryFiles>(folder_, memo_));
+BrowserCacheSource::BrowserCacheSource(std::string folder) : folder_(WithoutTrailingSeparators(std::move(folder))) {}
+
+void BrowserCacheSource::ServeEntries(std::shared_ptr<EntryLookup> entries) {
+  entries_ = std::move(entries);
+  registration_ = virtual_files::Register(folder_, std::make_shared<EntryFiles>(folder_, entries_));
 }
 
 BrowserCacheSource::~BrowserCacheSource() = default;
@@ -157,16 +160,29 @@ BrowserCacheSource::~BrowserCacheSource() = default;
 std::unique_ptr<CacheEntryCursor> BrowserCacheSource::Open() {
   const bool changed = Refresh();
   // An entry that failed a check at copy time leaves the listing, as a walk would leave it out.
-  const std::uint64_t failures = memo_->Failures();
-  if (changed || !listing_ || failures != failuresSeen_ || statistics_.unread > 0) {
-    auto listed = std::make_shared<std::vector<Listed>>();
-    WalkStatistics statistics;
-    memo_->BeginWalk();
-    Walk(*listed, statistics);
-    memo_->EndWalk();
-    statistics.listed = listed->size();
-    statistics_ = statistics;
-    listing_ = std::move(listed);
+  const std::uint64_t failures = entries_->Failures();
+  const bool walk = !listing_ || failures != failuresSeen_ || statistics_.unread > 0;
+  if (walk || changed) {
+    bool updated = false;
+    if (!walk) {
+      // Changed in place when no cursor holds it any more: a cursor's listing never changes.
+      auto listing = listing_.use_count() == 1 ? listing_ : std::make_shared<std::vector<Listed>>(*listing_);
+      WalkStatistics statistics = statistics_;
+      statistics.parsed = 0;
+      statistics.reused = false;
+      updated = Update(*listing, statistics);
+      if (updated) {
+        statistics_ = statistics;
+        listing_ = std::move(listing);
+      }
+    }
+    if (!updated) {
+      auto listed = std::make_shared<std::vector<Listed>>();
+      WalkStatistics statistics;
+      Walk(*listed, statistics);
+      statistics_ = statistics;
+      listing_ = std::move(listed);
+    }
     ++listingGeneration_;
     failuresSeen_ = failures;
   } else {

@@ -1,7 +1,7 @@
 #pragma once
-// The common part of the browser cache sources: the entry memo, the virtual files behind the
-// entries' local paths (registered for the cache folder while the source lives), and the cursor
-// over one walk's listing.
+// The common part of the browser cache sources: the virtual files behind the entries' local paths
+// (registered for the cache folder while the source lives, served from the source's parsed
+// entries), and the cursor over one walk's listing.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -42,24 +42,29 @@ class BrowserCacheSource : public UrlCacheSource {
   explicit BrowserCacheSource(std::string folder);
 
   struct Listed {
-    std::shared_ptr<const ParsedEntry> parsed;
-    std::uint64_t lastAccess = 0;  // FILETIME value
+    std::shared_ptr<const ParsedEntry> parsed;  // null: nothing listed here
+    std::uint64_t lastAccess = 0;               // FILETIME value
   };
-  // Lists the entries of the folder, parsing what the memo does not hold, into out.
+  // The parsed entries behind the virtual files; set once, by the source's constructor.
+  void ServeEntries(std::shared_ptr<EntryLookup> entries);
+  // Lists the entries of the folder, parsing what the source does not hold yet, into out.
   virtual void Walk(std::vector<Listed>& out, WalkStatistics& statistics) = 0;
   // Brings what the source keeps of its folder up to date before a walk; false only when nothing
   // that Walk reads changed since the last call, so that its listing would come out the same.
   virtual bool Refresh() { return true; }
-
-  EntryMemo& Memo() { return *memo_; }
+  // Brings the last walk's listing up to date with what the last Refresh found changed, looking at
+  // the changed entries alone, and adjusts statistics (parsed counts this update); false, with
+  // listing and statistics untouched, when it cannot tell what changed: the folder is then walked.
+  virtual bool Update(std::vector<Listed>& /*listing*/, WalkStatistics& /*statistics*/) { return false; }
 
  private:
   std::string folder_;
-  std::shared_ptr<EntryMemo> memo_;
+  std::shared_ptr<EntryLookup> entries_;
   virtual_files::Registration registration_;
   WalkStatistics statistics_;
-  std::shared_ptr<const std::vector<Listed>> listing_;  // the last walk's
+  // The last walk's, brought up to date in place while no cursor holds it.
+  std::shared_ptr<std::vector<Listed>> listing_;
   std::uint64_t listingGeneration_ = 0;
   std::shared_ptr<UnsettledItems> unsettled_ = std::make_shared<UnsettledItems>();
-  std::uint64_t failuresSeen_ = 0;  // the memo's failures when it was made
+  std::uint64_t failuresSeen_ = 0;  // the entries' failures when it was made
 };

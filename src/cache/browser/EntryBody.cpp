@@ -103,7 +103,7 @@ bool EntryStillHolds(const ParsedEntry& parsed, const std::string& folder) {
     const auto now = StampOfPath(JoinPath(folder, parsed.File(i)));
     if (!now || !(*now == parsed.stamps.stamps[i])) return false;
   }
-  return !parsed.check || parsed.check->StillHolds();
+  return !parsed.Check() || parsed.Check()->StillHolds();
 }
 
 BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder, const ByteSink& sink,
@@ -124,8 +124,7 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder,
     return open[index].get();
   };
 
-  static const std::vector<ContentCoding> kNoCodings;
-  BodyDecoder decoder(parsed.codings ? *parsed.codings : kNoCodings, sink);
+  BodyDecoder decoder(parsed.Codings(), sink);
   std::vector<std::uint8_t> buffer;
   for (const BodyPiece& piece : parsed.pieces) {
     FileByteSource* file = fileOf(piece);

@@ -22,19 +22,19 @@ bool EntryMemo::Recall(std::string_view id, const StampSet& stamps, std::shared_
 void EntryMemo::Remember(std::shared_ptr<const ParsedEntry> parsed) {
   std::lock_guard lock(mutex_);
   // The key views the id inside the entry it was made for; it is made anew with the entry.
-  slots_.erase(parsed->id);
-  const std::string_view id = parsed->id;
+  slots_.erase(parsed->Id());
+  const std::string_view id = parsed->Id();
   slots_.emplace(id, Slot{std::move(parsed), walk_, false});
 }
 
-std::shared_ptr<const ParsedEntry> EntryMemo::Listed(const std::string& id) {
+std::shared_ptr<const ParsedEntry> EntryMemo::Listed(std::string_view id) {
   std::lock_guard lock(mutex_);
   const auto found = slots_.find(id);
   if (found == slots_.end() || found->second.failed || !found->second.parsed->listed) return nullptr;
   return found->second.parsed;
 }
 
-void EntryMemo::MarkFailed(const std::string& id, const ParsedEntry* parsed) {
+void EntryMemo::MarkFailed(std::string_view id, const ParsedEntry* parsed) {
   std::lock_guard lock(mutex_);
   const auto found = slots_.find(id);
   if (found != slots_.end() && found->second.parsed.get() == parsed && !found->second.failed) {

@@ -34,17 +34,75 @@ struct StampSet {
 };
 
 // A body piece with this file index lies in the entry's body file.
-inline constexpr std::size_t kEntryBodyFile = SIZE_MAX;
+inline constexpr std::uint32_t kEntryBodyFile = UINT32_MAX;
 
 // A run of stored body bytes in one of the entry's files with the checksum the browser kept for it.
 struct BodyPiece {
   enum class Check : std::uint8_t { None, Crc32, Lookup2Low16 };
   std::uint64_t offset = 0;
   std::uint64_t length = 0;
-  Check check = Check::None;
+  std::uint64_t skip = 0;  // leading bytes of the piece that are checked but not part of the body
   std::uint32_t expected = 0;
-  std::uint64_t skip = 0;             // leading bytes of the piece that are checked but not part of the body
-  std::size_t file = kEntryBodyFile;  // index into ParsedEntry::files
+  std::uint32_t file = kEntryBodyFile;  // index into the entry's files (see ParsedEntry::File)
+  Check check = Check::None;
+};
+
+// An entry's body pieces in body order: the usual single piece is kept in place, more in a vector.
+class BodyPieces {
+ public:
+  BodyPieces() = default;
+  BodyPieces(std::vector<BodyPiece> pieces) { *this = std::move(pieces); }
+  BodyPieces& operator=(std::vector<BodyPiece> pieces) {
+    more_.reset();
+    count_ = pieces.size() > 1 ? 2 : static_cast<std::uint8_t>(pieces.size());
+    if (pieces.size() == 1) first_ = pieces.front();
+    if (pieces.size() > 1) more_ = std::make_unique<std::vector<BodyPiece>>(std::move(pieces));
+    return *this;
+  }
+  void push_back(const BodyPiece& piece) {
+    if (count_ == 0) {
+      first_ = piece;
+      count_ = 1;
+      return;
+    }
+    if (!more_) more_ = std::make_unique<std::vector<BodyPiece>>(1, first_);
+    more_->push_back(piece);
+    count_ = 2;
+  }
+  bool empty() const { return count_ == 0; }
+  std::size_t size() const { return more_ ? more_->size() : count_; }
+  const BodyPiece* begin() const { return more_ ? more_->data() : &first_; }
+  const BodyPiece* end() const { return begin() + size(); }
+
+ private:
+  BodyPiece first_;
+  std::unique_ptr<std::vector<BodyPiece>> more_;  // all pieces when there are two or more
+  std::uint8_t count_ = 0;
+};
+
+// The URL, the id and the Content-Type of an entry, in one allocation.
+class EntryText {
+ public:
+  std::string_view Url() const { return Part(0); }
+  std::string_view Id() const { return Part(1); }
+  std::string_view ContentType() const { return Part(2); }
+  void Set(std::string_view url, std::string_view id, std::string_view contentType) {
+    lengths_ = {static_cast<std::uint32_t>(url.size()), static_cast<std::uint32_t>(id.size()),
+                static_cast<std::uint32_t>(contentType.size())};
+    auto text = std::make_unique<char[]>(url.size() + id.size() + contentType.size());
+    char* at = text.get();
+    for (std::string_view part : {url, id, contentType}) at = std::copy(part.begin(), part.end(), at);
+    text_ = std::move(text);
+  }
+
+ private:
+  std::string_view Part(std::size_t index) const {
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < index; ++i) from += lengths_[i];
+    return text_ ? std::string_view(text_.get() + from, lengths_[index]) : std::string_view();
+  }
+  std::unique_ptr<char[]> text_;
+  std::array<std::uint32_t, 3> lengths_{};
 };
 
 // Tells whether an entry is still the one parsed, for sources whose entries share files that
@@ -55,56 +113,73 @@ class EntryCheck {
   virtual bool StillHolds() const = 0;
 };
 
+// What an entry rarely has: files beside the one its id names, content codings, a check of its
+// own. Kept apart so that the usual entry does not carry them.
+struct EntryExtras {
+  std::vector<std::string> files;
+  std::vector<ContentCoding> codings;  // to undo, in the order the server applied them
+  std::shared_ptr<const EntryCheck> check;
+};
+
 struct ParsedEntry {
-  bool listed = false;  // a complete entry with a body: it appears in the enumeration
-  // True when the entry's first file is the one its id names (a file per entry); its other files
-  // are then in files.
-  bool idIsFile = false;
-  std::uint32_t bodyFile = 0;  // the index of the file holding the body (see File)
   // What the listing yields of it. Only what the harvest reads is kept, and no text twice: the
   // name is made again from the URL and the Content-Type when it is asked for, and the extension
   // is the name's. Times are FILETIME values; lastAccess as the files give it.
-  std::uint32_t useCount = 0;
-  std::string url;
-  // The entry's id: its path below the cache folder. Its local path is the id, a separator and its
-  // name, below the cache folder (the cursor puts the folder in front).
-  std::string id;
-  std::string contentType;  // the Content-Type header's value; empty when there is none
-  std::uint64_t size = 0;   // bytes a copy writes
   CacheFileTime lastModified;
   CacheFileTime expire;
   CacheFileTime lastAccess;
   CacheFileTime lastSync;
+  std::uint64_t size = 0;  // bytes a copy writes
+  std::uint32_t useCount = 0;
+  std::uint8_t bodyFile = 0;  // the index of the file holding the body (see File)
+  bool listed = false;        // a complete entry with a body: it appears in the enumeration
+  // True when the entry's first file is the one its id names (a file per entry); its other files
+  // are then in the extras.
+  bool idIsFile = false;
+
+  // The URL, the id (the entry's path below the cache folder; its local path is the id, a
+  // separator and its name, below the cache folder) and the Content-Type header's value (empty when
+  // there is none).
+  std::string_view Url() const { return text.Url(); }
+  std::string_view Id() const { return text.Id(); }
+  std::string_view ContentType() const { return text.ContentType(); }
+  void SetId(std::string_view id) { text.Set({}, id, {}); }
+  void SetUrl(std::string_view url, std::string_view contentType) { text.Set(url, Id(), contentType); }
 
   // The file name of its virtual path; empty while it is not listed.
   std::string Name() const;
 
   // The files it was read from, below the cache folder: the id's file first when idIsFile, then
-  // those in files. The first stamps.count of them carry the stamps in stamps.stamps; any others
-  // are covered by check.
-  std::size_t FileCount() const { return (idIsFile ? 1 : 0) + (files ? files->size() : 0); }
+  // the further ones. The first stamps.count of them carry the stamps in stamps.stamps; any others
+  // are covered by Check().
+  std::size_t FileCount() const { return (idIsFile ? 1 : 0) + (extras ? extras->files.size() : 0); }
   std::string_view File(std::size_t index) const {
     if (idIsFile) {
-      if (index == 0) return id;
+      if (index == 0) return Id();
       --index;
     }
-    return (*files)[index];
+    return extras->files[index];
   }
-  void AddFile(std::string file) {
-    if (!files) files = std::make_unique<std::vector<std::string>>();
-    files->push_back(std::move(file));
+  void AddFile(std::string file) { Extras().files.push_back(std::move(file)); }
+  // The content codings to undo; empty for none (nearly every entry).
+  const std::vector<ContentCoding>& Codings() const { return extras ? extras->codings : kNoCodings; }
+  const EntryCheck* Check() const { return extras ? extras->check.get() : nullptr; }  // null: the stamps alone decide
+  EntryExtras& Extras() {
+    if (!extras) extras = std::make_unique<EntryExtras>();
+    return *extras;
   }
-  std::unique_ptr<std::vector<std::string>> files;  // null while there are none (most entries)
+
   StampSet stamps;
-  std::vector<BodyPiece> pieces;  // in body order
-  // The content codings to undo, in the order the server applied them; null for none (nearly
-  // every entry), so that an entry does not carry an empty vector.
-  std::unique_ptr<const std::vector<ContentCoding>> codings;
-  std::shared_ptr<const EntryCheck> check;  // null: the stamps alone decide
+  BodyPieces pieces;  // in body order
+  EntryText text;
+  std::unique_ptr<EntryExtras> extras;  // null while there are none (most entries)
 
   // The context under which the harvest's decision on this entry was settled, and the last-use
   // time it was settled with (which may change without the entry's files changing); kept here so
   // that it goes with the entry as long as the entry's files stay as parsed.
   mutable std::uint64_t settledContext = 0;
   mutable std::uint64_t settledLastAccess = 0;
+
+ private:
+  static inline const std::vector<ContentCoding> kNoCodings;
 };

@@ -20,19 +20,25 @@ extern const CacheFormat kChromiumSimpleCacheFormat;
 class ChromiumSimpleCacheSource : public BrowserCacheSource {
  public:
   explicit ChromiumSimpleCacheSource(std::string folder, FolderWatchOptions watch = {});
-  const FolderListing& Files() const { return files_; }
+  const FolderListing& Files() const { return *files_; }
 
  protected:
   void Walk(std::vector<Listed>& out, WalkStatistics& statistics) override;
   bool Refresh() override;
+  bool Update(std::vector<Listed>& listing, WalkStatistics& statistics) override;
 
  private:
+  // Brings the listing's item for the file numbered file up to date: parses the entry when what was
+  // parsed is not from the files as they are now. sparse: the number of its "_s" file, if any.
+  void Look(std::uint32_t file, std::optional<std::uint32_t> sparse, Listed& item, WalkStatistics& statistics);
   std::shared_ptr<const ParsedEntry> Parse(const std::string& name, bool hasSparse);
   // Reads the index again when its file changed; true when it did.
   bool RefreshIndex();
   std::uint64_t IndexLastUsed(std::uint64_t hash) const;
 
-  FolderListing files_;
+  std::shared_ptr<FolderListing> files_;  // with the entries parsed from them
+  std::vector<bool> met_;                 // by file number: an entry file the listing counts
+  bool indexChanged_ = true;              // by the last Refresh
   std::optional<FileStamp> indexStamp_;
   std::unordered_map<std::uint64_t, std::int64_t> lastUsed_;  // from the index, microseconds since 1601
 };
