@@ -104,7 +104,7 @@ void BlockfileCacheSource::WalkEntries(std::vector<Listed>& out, WalkStatistics&
     StampSet stamps;
     stamps.records = pins.empty() ? DigestOf(std::span(&pin, 1)) : DigestOf(pins);
     const std::string id = Hex(entry.address.Value(), true);
-    std::shared_ptr<const ParsedEntry> parsed;
+    ParsedEntryRef parsed;
     if (!memo_->Recall(id, stamps, parsed)) {
       ++statistics.parsed;
       if (pins.empty()) pins.push_back(pin);
@@ -186,9 +186,8 @@ bool BlockfileCacheSource::AddSparsePieces(Reader& reader, const EntryView& pare
   return covered == total;
 }
 
-std::shared_ptr<const ParsedEntry> BlockfileCacheSource::Parse(Reader& reader, const EntryView& walked,
-                                                               const Children& children, std::vector<EntryPin> pins,
-                                                               const StampSet& stamps, const std::string& id) {
+ParsedEntryRef BlockfileCacheSource::Parse(Reader& reader, const EntryView& walked, const Children& children,
+                                           std::vector<EntryPin> pins, const StampSet& stamps, const std::string& id) {
   // The key and the response are read after the records that place them, never before: the
   // browser writes them before it marks the entry clean.
   const EntryView& entry = walked;
@@ -201,7 +200,7 @@ std::shared_ptr<const ParsedEntry> BlockfileCacheSource::Parse(Reader& reader, c
   if (!response) return nullptr;
 
   // From here on the entry's own records decide: what is learned holds until they change.
-  auto parsed = std::make_shared<ParsedEntry>();
+  auto parsed = CountedRef<ParsedEntry>::Make();
   parsed->SetId(id);
   parsed->stamps = stamps;  // the digest of the records: what the memo compares
   parsed->lastModified = CacheFileTime::FromValue(

@@ -36,9 +36,8 @@ class BlockfileCacheSource : public BrowserCacheSource {
   Children FindChildren(blockfile::Reader& reader, const blockfile::EntryView& parent);
   // What the entry holds, its key and streams read anew through reader; null when it cannot be read
   // as it stands now (changed meanwhile, damaged, or a file missing), so that the next walk tries again.
-  std::shared_ptr<const ParsedEntry> Parse(blockfile::Reader& reader, const blockfile::EntryView& walked,
-                                           const Children& children, std::vector<blockfile::EntryPin> pins,
-                                           const StampSet& stamps, const std::string& id);
+  ParsedEntryRef Parse(blockfile::Reader& reader, const blockfile::EntryView& walked, const Children& children,
+                       std::vector<blockfile::EntryPin> pins, const StampSet& stamps, const std::string& id);
   // Adds the body pieces of a complete sparse resource of total bytes; false when it is not complete.
   bool AddSparsePieces(blockfile::Reader& reader, const blockfile::EntryView& parent, const Children& children,
                        std::uint64_t total, ParsedEntry& parsed,

@@ -34,7 +34,7 @@ class EntryFiles : public VirtualFileProvider {
   }
 
  private:
-  std::shared_ptr<const ParsedEntry> Resolve(const std::string& path, std::string& id) {
+  ParsedEntryRef Resolve(const std::string& path, std::string& id) {
     if (path.size() <= folder_.size() + 1 || path.compare(0, folder_.size(), folder_) != 0 ||
         !IsPathSeparator(path[folder_.size()])) {
       return nullptr;

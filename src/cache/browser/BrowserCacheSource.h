@@ -42,8 +42,8 @@ class BrowserCacheSource : public UrlCacheSource {
   explicit BrowserCacheSource(std::string folder);
 
   struct Listed {
-    std::shared_ptr<const ParsedEntry> parsed;  // null: nothing listed here
-    std::uint64_t lastAccess = 0;               // FILETIME value
+    ParsedEntryRef parsed;         // null: nothing listed here
+    std::uint64_t lastAccess = 0;  // FILETIME value
   };
   // The parsed entries behind the virtual files; set once, by the source's constructor.
   void ServeEntries(std::shared_ptr<EntryLookup> entries);

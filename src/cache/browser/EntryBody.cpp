@@ -101,7 +101,7 @@ std::uint32_t Lookup2Hash(const std::uint8_t* k, std::size_t length, std::uint32
 bool EntryStillHolds(const ParsedEntry& parsed, const std::string& folder) {
   for (std::uint8_t i = 0; i < parsed.stamps.count && i < parsed.FileCount(); ++i) {
     const auto now = StampOfPath(JoinPath(folder, parsed.File(i)));
-    if (!now || !(*now == parsed.stamps.stamps[i])) return false;
+    if (!now || !(*now == parsed.stamps[i])) return false;
   }
   return !parsed.Check() || parsed.Check()->StillHolds();
 }
@@ -117,7 +117,7 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder,
     if (index >= open.size()) return nullptr;
     if (!open[index]) {
       open[index] = FileByteSource::Open(JoinPath(folder, parsed.File(index)));
-      if (open[index] && index < parsed.stamps.count && !(open[index]->Stamp() == parsed.stamps.stamps[index])) {
+      if (open[index] && index < parsed.stamps.count && !(open[index]->Stamp() == parsed.stamps[index])) {
         open[index].reset();
       }
     }
@@ -160,7 +160,7 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder,
   for (std::size_t i = 0; i < open.size() && i < parsed.stamps.count; ++i) {
     if (!open[i]) continue;
     const auto after = open[i]->CurrentStamp();
-    if (!after || !(*after == parsed.stamps.stamps[i])) return {BodyOutcome::EntryChanged, decoder.Written()};
+    if (!after || !(*after == parsed.stamps[i])) return {BodyOutcome::EntryChanged, decoder.Written()};
   }
   if (!EntryStillHolds(parsed, folder)) return {BodyOutcome::EntryChanged, decoder.Written()};
   if (expectedSize && decoder.Written() != *expectedSize) return {BodyOutcome::CheckFailed, decoder.Written()};

@@ -10,7 +10,7 @@ void EntryMemo::EndWalk() {
   std::erase_if(slots_, [this](const auto& item) { return item.second.walk != walk_; });
 }
 
-bool EntryMemo::Recall(std::string_view id, const StampSet& stamps, std::shared_ptr<const ParsedEntry>& parsed) {
+bool EntryMemo::Recall(std::string_view id, const StampSet& stamps, ParsedEntryRef& parsed) {
   std::lock_guard lock(mutex_);
   const auto found = slots_.find(id);
   if (found == slots_.end() || !(found->second.parsed->stamps == stamps)) return false;
@@ -19,7 +19,7 @@ bool EntryMemo::Recall(std::string_view id, const StampSet& stamps, std::shared_
   return true;
 }
 
-void EntryMemo::Remember(std::shared_ptr<const ParsedEntry> parsed) {
+void EntryMemo::Remember(ParsedEntryRef parsed) {
   std::lock_guard lock(mutex_);
   // The key views the id inside the entry it was made for; it is made anew with the entry.
   slots_.erase(parsed->Id());
@@ -27,7 +27,7 @@ void EntryMemo::Remember(std::shared_ptr<const ParsedEntry> parsed) {
   slots_.emplace(id, Slot{std::move(parsed), walk_, false});
 }
 
-std::shared_ptr<const ParsedEntry> EntryMemo::Listed(std::string_view id) {
+ParsedEntryRef EntryMemo::Listed(std::string_view id) {
   std::lock_guard lock(mutex_);
   const auto found = slots_.find(id);
   if (found == slots_.end() || found->second.failed || !found->second.parsed->listed) return nullptr;

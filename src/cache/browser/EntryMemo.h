@@ -18,7 +18,7 @@ class EntryLookup {
  public:
   virtual ~EntryLookup() = default;
   // The listed entry behind id, or null (unknown, not listed, or failed a check).
-  virtual std::shared_ptr<const ParsedEntry> Listed(std::string_view id) = 0;
+  virtual ParsedEntryRef Listed(std::string_view id) = 0;
   // Keeps id out of the listing until its files change; ignored when id was parsed anew meanwhile.
   virtual void MarkFailed(std::string_view id, const ParsedEntry* parsed) = 0;
   // How many entries MarkFailed has kept out so far.
@@ -33,11 +33,11 @@ class EntryMemo : public EntryLookup {
 
   // True when id was parsed from exactly these stamps; parsed is then what was learned, or null
   // when the entry failed a check at copy time (it stays out until its files change).
-  bool Recall(std::string_view id, const StampSet& stamps, std::shared_ptr<const ParsedEntry>& parsed);
+  bool Recall(std::string_view id, const StampSet& stamps, ParsedEntryRef& parsed);
   // Keeps parsed under its id (parsed->Id(), which the memo's key views: parsed must not change).
-  void Remember(std::shared_ptr<const ParsedEntry> parsed);
+  void Remember(ParsedEntryRef parsed);
 
-  std::shared_ptr<const ParsedEntry> Listed(std::string_view id) override;
+  ParsedEntryRef Listed(std::string_view id) override;
   void MarkFailed(std::string_view id, const ParsedEntry* parsed) override;
   std::uint64_t Failures() override;
 
@@ -45,7 +45,7 @@ class EntryMemo : public EntryLookup {
 
  private:
   struct Slot {
-    std::shared_ptr<const ParsedEntry> parsed;
+    ParsedEntryRef parsed;
     std::uint32_t walk = 0;
     bool failed = false;
   };

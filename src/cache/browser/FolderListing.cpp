@@ -179,13 +179,13 @@ const FileStamp* FolderListing::Find(std::string_view name) const {
   return number ? Stamp(*number) : nullptr;
 }
 
-void FolderListing::Keep(std::uint32_t file, std::shared_ptr<const ParsedEntry> parsed) {
+void FolderListing::Keep(std::uint32_t file, ParsedEntryRef parsed) {
   std::lock_guard lock(mutex_);
   files_[file].parsed = std::move(parsed);
   files_[file].failed = false;
 }
 
-std::shared_ptr<const ParsedEntry> FolderListing::Listed(std::string_view id) {
+ParsedEntryRef FolderListing::Listed(std::string_view id) {
   if (!id.starts_with(idPrefix_)) return nullptr;
   std::lock_guard lock(mutex_);
   const auto number = Number(id.substr(idPrefix_.size()));

@@ -50,11 +50,11 @@ class FolderListing : public EntryLookup {
 
   // The entry parsed from a file, kept until the file changes or goes; null when none. Keep drops
   // any failure mark.
-  const std::shared_ptr<const ParsedEntry>& Parsed(std::uint32_t file) const { return files_[file].parsed; }
+  const ParsedEntryRef& Parsed(std::uint32_t file) const { return files_[file].parsed; }
   bool Failed(std::uint32_t file) const { return files_[file].failed; }
-  void Keep(std::uint32_t file, std::shared_ptr<const ParsedEntry> parsed);
+  void Keep(std::uint32_t file, ParsedEntryRef parsed);
 
-  std::shared_ptr<const ParsedEntry> Listed(std::string_view id) override;
+  ParsedEntryRef Listed(std::string_view id) override;
   void MarkFailed(std::string_view id, const ParsedEntry* parsed) override;
   std::uint64_t Failures() override;
 
@@ -65,7 +65,7 @@ class FolderListing : public EntryLookup {
  private:
   struct File {
     FileStamp stamp;
-    std::shared_ptr<const ParsedEntry> parsed;
+    ParsedEntryRef parsed;
     const char* name = nullptr;  // in names_
     std::uint16_t length = 0;
     bool present = true;

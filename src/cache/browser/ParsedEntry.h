@@ -3,34 +3,105 @@
 // entry as the harvest sees it, and where its body lies. Kept across passes while the files it
 // came from keep their stamps.
 #include <array>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "base/CacheTime.h"
 #include "cache/browser/BodyDecoder.h"
 #include "cache/browser/FileStamp.h"
 
-// The stamps of the (at most two) files an entry is read from.
+// A counted reference to an object that keeps its own count (a mutable std::atomic<std::uint32_t>
+// named references), so that the many small objects a listing holds carry no separate control
+// block and each reference is one pointer. The object is deleted with its last reference.
+template <typename T>
+class CountedRef {
+ public:
+  CountedRef() = default;
+  CountedRef(std::nullptr_t) {}
+  CountedRef(const CountedRef& other) : object_(other.object_) { Acquire(); }
+  CountedRef(CountedRef&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+  template <typename U>
+  requires std::is_convertible_v<U*, T*> CountedRef(const CountedRef<U>& other) : object_(other.get()) { Acquire(); }
+  template <typename U>
+  requires std::is_convertible_v<U*, T*> CountedRef(CountedRef<U>&& other)
+  noexcept : object_(other.Release()) {}
+  ~CountedRef() { reset(); }
+  CountedRef& operator=(CountedRef other) noexcept {
+    std::swap(object_, other.object_);
+    return *this;
+  }
+
+  // A new object, with this its only reference.
+  template <typename... Args>
+  static CountedRef Make(Args&&... args) {
+    CountedRef made;
+    made.object_ = new T(std::forward<Args>(args)...);
+    made.Acquire();
+    return made;
+  }
+
+  T* get() const { return object_; }
+  T& operator*() const { return *object_; }
+  T* operator->() const { return object_; }
+  explicit operator bool() const { return object_ != nullptr; }
+  void reset() {
+    if (object_ && object_->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete object_;
+    object_ = nullptr;
+  }
+  // Gives up the reference without counting it down (for a conversion that takes it over).
+  T* Release() { return std::exchange(object_, nullptr); }
+
+ private:
+  void Acquire() {
+    if (object_) object_->references.fetch_add(1, std::memory_order_relaxed);
+  }
+  T* object_ = nullptr;
+};
+
+// The stamps of the (at most two) files an entry is read from; the second, which few entries have,
+// is kept apart.
 struct StampSet {
-  std::array<FileStamp, 2> stamps{};
-  std::uint8_t count = 0;
+  StampSet() = default;
+  StampSet(const StampSet& other) { *this = other; }
+  StampSet& operator=(const StampSet& other) {
+    if (this == &other) return *this;
+    first_ = other.first_;
+    second_ = other.second_ ? std::make_unique<FileStamp>(*other.second_) : nullptr;
+    count = other.count;
+    records = other.records;
+    return *this;
+  }
+
   // For an entry kept in files that it shares with other entries (whose stamps change with every
   // write to any of them): a digest of the records that place the entry, so that an entry
   // rewritten in place is told from the one parsed.
   std::uint64_t records = 0;
+  std::uint8_t count = 0;
+
+  const FileStamp& operator[](std::size_t index) const { return index == 0 ? first_ : *second_; }
   void Add(const FileStamp& stamp) {
-    if (count < stamps.size()) stamps[count++] = stamp;
+    if (count == 0) first_ = stamp;
+    if (count == 1) second_ = std::make_unique<FileStamp>(stamp);
+    if (count < 2) ++count;
   }
   bool operator==(const StampSet& other) const {
     if (count != other.count || records != other.records) return false;
     for (std::uint8_t i = 0; i < count; ++i) {
-      if (!(stamps[i] == other.stamps[i])) return false;
+      if (!((*this)[i] == other[i])) return false;
     }
     return true;
   }
+
+ private:
+  FileStamp first_;
+  std::unique_ptr<FileStamp> second_;
 };
 
 // A body piece with this file index lies in the entry's body file.
@@ -136,6 +207,7 @@ struct ParsedEntry {
   // True when the entry's first file is the one its id names (a file per entry); its other files
   // are then in the extras.
   bool idIsFile = false;
+  mutable std::atomic<std::uint32_t> references = 0;  // for CountedRef
 
   // The URL, the id (the entry's path below the cache folder; its local path is the id, a
   // separator and its name, below the cache folder) and the Content-Type header's value (empty when
@@ -150,7 +222,7 @@ struct ParsedEntry {
   std::string Name() const;
 
   // The files it was read from, below the cache folder: the id's file first when idIsFile, then
-  // the further ones. The first stamps.count of them carry the stamps in stamps.stamps; any others
+  // the further ones. The first stamps.count of them carry the stamps in stamps; any others
   // are covered by Check().
   std::size_t FileCount() const { return (idIsFile ? 1 : 0) + (extras ? extras->files.size() : 0); }
   std::string_view File(std::size_t index) const {
@@ -183,3 +255,5 @@ struct ParsedEntry {
  private:
   static inline const std::vector<ContentCoding> kNoCodings;
 };
+
+using ParsedEntryRef = CountedRef<const ParsedEntry>;

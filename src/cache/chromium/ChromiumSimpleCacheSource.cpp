@@ -151,7 +151,7 @@ void ChromiumSimpleCacheSource::Look(std::uint32_t file, std::optional<std::uint
   const FileStamp* sparseStamp = sparse ? files.Stamp(*sparse) : nullptr;
   if (sparseStamp) stamps.Add(*sparseStamp);
 
-  std::shared_ptr<const ParsedEntry> parsed = files.Parsed(file);
+  ParsedEntryRef parsed = files.Parsed(file);
   if (!parsed || !(parsed->stamps == stamps)) {
     ++statistics.parsed;
     parsed = Parse(std::string(name), sparseStamp != nullptr);
@@ -170,8 +170,8 @@ void ChromiumSimpleCacheSource::Look(std::uint32_t file, std::optional<std::uint
   }
 }
 
-std::shared_ptr<const ParsedEntry> ChromiumSimpleCacheSource::Parse(const std::string& name, bool hasSparse) {
-  auto parsed = std::make_shared<ParsedEntry>();
+ParsedEntryRef ChromiumSimpleCacheSource::Parse(const std::string& name, bool hasSparse) {
+  auto parsed = CountedRef<ParsedEntry>::Make();
   const std::string entryPath = JoinPath(Folder(), name);
   const auto file = FileByteSource::Open(entryPath);
   if (!file) return nullptr;

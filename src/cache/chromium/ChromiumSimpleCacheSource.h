@@ -31,7 +31,7 @@ class ChromiumSimpleCacheSource : public BrowserCacheSource {
   // Brings the listing's item for the file numbered file up to date: parses the entry when what was
   // parsed is not from the files as they are now. sparse: the number of its "_s" file, if any.
   void Look(std::uint32_t file, std::optional<std::uint32_t> sparse, Listed& item, WalkStatistics& statistics);
-  std::shared_ptr<const ParsedEntry> Parse(const std::string& name, bool hasSparse);
+  ParsedEntryRef Parse(const std::string& name, bool hasSparse);
   // Reads the index again when its file changed; true when it did.
   bool RefreshIndex();
   std::uint64_t IndexLastUsed(std::uint64_t hash) const;

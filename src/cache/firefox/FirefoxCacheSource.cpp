@@ -74,8 +74,8 @@ void FirefoxCacheSource::Look(std::uint32_t file, Listed& item, WalkStatistics& 
   if (!stamp || !IsEntryName(name)) return;
   ++statistics.files;
   met_[file] = true;
-  std::shared_ptr<const ParsedEntry> parsed = files.Parsed(file);
-  if (!parsed || !(parsed->stamps.count == 1 && parsed->stamps.stamps[0] == *stamp)) {
+  ParsedEntryRef parsed = files.Parsed(file);
+  if (!parsed || !(parsed->stamps.count == 1 && parsed->stamps[0] == *stamp)) {
     ++statistics.parsed;
     const std::string id = std::string("entries") + kPathSeparator + std::string(name);
     parsed = Parse(id, JoinPath(JoinPath(Folder(), "entries"), name));
@@ -94,10 +94,10 @@ void FirefoxCacheSource::Look(std::uint32_t file, Listed& item, WalkStatistics& 
   }
 }
 
-std::shared_ptr<const ParsedEntry> FirefoxCacheSource::Parse(const std::string& id, const std::string& path) {
+ParsedEntryRef FirefoxCacheSource::Parse(const std::string& id, const std::string& path) {
   const auto file = FileByteSource::Open(path);
   if (!file) return nullptr;
-  auto parsed = std::make_shared<ParsedEntry>();
+  auto parsed = CountedRef<ParsedEntry>::Make();
   parsed->SetId(id);  // the entry file's path below the cache folder
   parsed->idIsFile = true;
   parsed->stamps.Add(file->Stamp());

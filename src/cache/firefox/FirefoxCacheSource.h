@@ -27,7 +27,7 @@ class FirefoxCacheSource : public BrowserCacheSource {
   // Brings the listing's item for the file numbered file up to date: parses the entry when what was
   // parsed is not from the file as it is now.
   void Look(std::uint32_t file, Listed& item, WalkStatistics& statistics);
-  std::shared_ptr<const ParsedEntry> Parse(const std::string& id, const std::string& path);
+  ParsedEntryRef Parse(const std::string& id, const std::string& path);
 
   std::shared_ptr<FolderListing> files_;  // of "entries", with the entries parsed from them
   std::vector<bool> met_;                 // by file number: an entry file the listing counts
