@@ -246,9 +246,22 @@ TYPED_TEST(CacheSourceContract, NotifiedListingEqualsTheWalkedOneThroughEveryCha
   EXPECT_EQ(expectSame("burst").size(), 10u);
   for (std::size_t i : {0, 4, 5}) this->backend_.Evict(pictures[i].url);
   EXPECT_EQ(expectSame("evicted").size(), 7u);
+  // A cursor opened before a change and still held while the source takes it in lists the entries
+  // as they were: the source brings a listing up to date in place only when no cursor holds it.
+  auto held = notified->Open();
+  CacheEntry first;
+  ASSERT_TRUE(held->Next(first));
   pictures[6].body = PictureBytes(1200, 46);
   this->backend_.Write(pictures[6]);
   EXPECT_EQ(CopyOut(expectSame("rewritten after evictions").at(pictures[6].url).localPath), pictures[6].body);
+  std::map<std::string, std::uint64_t> heldSizes{{first.url, first.size}};
+  for (CacheEntry entry; held->Next(entry);) heldSizes[entry.url] = entry.size;
+  EXPECT_EQ(heldSizes.size(), 7u);
+  EXPECT_EQ(heldSizes[pictures[6].url], 1000u);
+  held.reset();
+  pictures[7].body = PictureBytes(1300, 47);  // and in place once no cursor holds it
+  this->backend_.Write(pictures[7]);
+  EXPECT_EQ(expectSame("rewritten once the cursor is gone").at(pictures[7].url).size, 1300u);
 
   // The cache folder replaced by a new one while the watch was on the old.
   const std::filesystem::path folder = notified->Folder();
