@@ -102,7 +102,7 @@ void BlockfileCacheSource::WalkEntries(std::vector<Listed>& out, WalkStatistics&
       }
     }
     StampSet stamps;
-    stamps.records = pins.empty() ? DigestOf(std::span(&pin, 1)) : DigestOf(pins);
+    stamps.SetRecords(pins.empty() ? DigestOf(std::span(&pin, 1)) : DigestOf(pins));
     const std::string id = Hex(entry.address.Value(), true);
     ParsedEntryRef parsed;
     if (!memo_->Recall(id, stamps, parsed)) {

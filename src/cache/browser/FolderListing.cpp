@@ -129,7 +129,7 @@ void FolderListing::Compact() {
   files_ = std::move(kept);
   names_ = std::move(names);
   absent_ = 0;
-  Reindex(4 * files_.size());
+  Reindex(2 * files_.size());
   changedWhole_ = true;
   changed_.clear();
 }
@@ -145,7 +145,7 @@ std::size_t FolderListing::Slot(std::string_view name) const {
 
 void FolderListing::Index(std::uint32_t file) {
   // Kept at most half full, so that a search meets a free slot soon.
-  if (2 * (files_.size() + 1) > index_.size()) Reindex(std::max<std::size_t>(64, 4 * files_.size()));
+  if (2 * files_.size() > index_.size()) Reindex(2 * files_.size());
   index_[Slot(Name(file))] = file + 1;
 }
 

@@ -2,10 +2,12 @@
 // What a browser cache source learned of one entry from its files: whether it is listed, the
 // entry as the harvest sees it, and where its body lies. Kept across passes while the files it
 // came from keep their stamps.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -65,34 +67,34 @@ class CountedRef {
   T* object_ = nullptr;
 };
 
-// The stamps of the (at most two) files an entry is read from; the second, which few entries have,
-// is kept apart.
+// The stamps of the (at most two) files an entry is read from, and for an entry kept in files that
+// it shares with other entries (whose stamps change with every write to any of them) a digest of
+// the records that place the entry, so that an entry rewritten in place is told from the one
+// parsed. What few entries have (a second stamp, a digest) is kept apart.
 struct StampSet {
   StampSet() = default;
   StampSet(const StampSet& other) { *this = other; }
   StampSet& operator=(const StampSet& other) {
     if (this == &other) return *this;
     first_ = other.first_;
-    second_ = other.second_ ? std::make_unique<FileStamp>(*other.second_) : nullptr;
+    rare_ = other.rare_ ? std::make_unique<Rare>(*other.rare_) : nullptr;
     count = other.count;
-    records = other.records;
     return *this;
   }
 
-  // For an entry kept in files that it shares with other entries (whose stamps change with every
-  // write to any of them): a digest of the records that place the entry, so that an entry
-  // rewritten in place is told from the one parsed.
-  std::uint64_t records = 0;
-  std::uint8_t count = 0;
+  std::uint8_t count = 0;  // of stamps
 
-  const FileStamp& operator[](std::size_t index) const { return index == 0 ? first_ : *second_; }
+  const FileStamp& operator[](std::size_t index) const { return index == 0 ? first_ : rare_->second; }
   void Add(const FileStamp& stamp) {
     if (count == 0) first_ = stamp;
-    if (count == 1) second_ = std::make_unique<FileStamp>(stamp);
+    if (count == 1) TheRare().second = stamp;
     if (count < 2) ++count;
   }
+  std::uint64_t Records() const { return rare_ ? rare_->records : 0; }
+  void SetRecords(std::uint64_t records) { TheRare().records = records; }
+
   bool operator==(const StampSet& other) const {
-    if (count != other.count || records != other.records) return false;
+    if (count != other.count || Records() != other.Records()) return false;
     for (std::uint8_t i = 0; i < count; ++i) {
       if (!((*this)[i] == other[i])) return false;
     }
@@ -100,8 +102,16 @@ struct StampSet {
   }
 
  private:
+  struct Rare {
+    FileStamp second;
+    std::uint64_t records = 0;
+  };
+  Rare& TheRare() {
+    if (!rare_) rare_ = std::make_unique<Rare>();
+    return *rare_;
+  }
   FileStamp first_;
-  std::unique_ptr<FileStamp> second_;
+  std::unique_ptr<Rare> rare_;
 };
 
 // A body piece with this file index lies in the entry's body file.
@@ -119,61 +129,69 @@ struct BodyPiece {
 };
 
 // An entry's body pieces in body order: the usual single piece is kept in place, more in a vector.
+// A piece in place is never empty (an empty one goes to the vector), so its length tells whether
+// there is one.
 class BodyPieces {
  public:
   BodyPieces() = default;
   BodyPieces(std::vector<BodyPiece> pieces) { *this = std::move(pieces); }
   BodyPieces& operator=(std::vector<BodyPiece> pieces) {
+    first_ = {};
     more_.reset();
-    count_ = pieces.size() > 1 ? 2 : static_cast<std::uint8_t>(pieces.size());
-    if (pieces.size() == 1) first_ = pieces.front();
-    if (pieces.size() > 1) more_ = std::make_unique<std::vector<BodyPiece>>(std::move(pieces));
+    if (pieces.size() == 1 && pieces.front().length > 0) {
+      first_ = pieces.front();
+    } else if (!pieces.empty()) {
+      more_ = std::make_unique<std::vector<BodyPiece>>(std::move(pieces));
+    }
     return *this;
   }
   void push_back(const BodyPiece& piece) {
-    if (count_ == 0) {
+    if (empty() && piece.length > 0) {
       first_ = piece;
-      count_ = 1;
       return;
     }
-    if (!more_) more_ = std::make_unique<std::vector<BodyPiece>>(1, first_);
+    if (!more_) more_ = std::make_unique<std::vector<BodyPiece>>(begin(), end());
     more_->push_back(piece);
-    count_ = 2;
+    first_ = {};
   }
-  bool empty() const { return count_ == 0; }
-  std::size_t size() const { return more_ ? more_->size() : count_; }
+  bool empty() const { return size() == 0; }
+  std::size_t size() const { return more_ ? more_->size() : (first_.length > 0 ? 1 : 0); }
   const BodyPiece* begin() const { return more_ ? more_->data() : &first_; }
   const BodyPiece* end() const { return begin() + size(); }
 
  private:
   BodyPiece first_;
   std::unique_ptr<std::vector<BodyPiece>> more_;  // all pieces when there are two or more
-  std::uint8_t count_ = 0;
 };
 
-// The URL, the id and the Content-Type of an entry, in one allocation.
+// The URL, the id and the Content-Type of an entry, in one allocation that starts with their
+// lengths.
 class EntryText {
  public:
   std::string_view Url() const { return Part(0); }
   std::string_view Id() const { return Part(1); }
   std::string_view ContentType() const { return Part(2); }
   void Set(std::string_view url, std::string_view id, std::string_view contentType) {
-    lengths_ = {static_cast<std::uint32_t>(url.size()), static_cast<std::uint32_t>(id.size()),
-                static_cast<std::uint32_t>(contentType.size())};
-    auto text = std::make_unique<char[]>(url.size() + id.size() + contentType.size());
-    char* at = text.get();
+    const Lengths lengths{static_cast<std::uint32_t>(url.size()), static_cast<std::uint32_t>(id.size()),
+                          static_cast<std::uint32_t>(contentType.size())};
+    auto text = std::make_unique<char[]>(sizeof lengths + url.size() + id.size() + contentType.size());
+    std::memcpy(text.get(), &lengths, sizeof lengths);
+    char* at = text.get() + sizeof lengths;
     for (std::string_view part : {url, id, contentType}) at = std::copy(part.begin(), part.end(), at);
     text_ = std::move(text);
   }
 
  private:
+  using Lengths = std::array<std::uint32_t, 3>;
   std::string_view Part(std::size_t index) const {
-    std::size_t from = 0;
-    for (std::size_t i = 0; i < index; ++i) from += lengths_[i];
-    return text_ ? std::string_view(text_.get() + from, lengths_[index]) : std::string_view();
+    if (!text_) return {};
+    Lengths lengths;
+    std::memcpy(&lengths, text_.get(), sizeof lengths);
+    std::size_t from = sizeof lengths;
+    for (std::size_t i = 0; i < index; ++i) from += lengths[i];
+    return {text_.get() + from, lengths[index]};
   }
   std::unique_ptr<char[]> text_;
-  std::array<std::uint32_t, 3> lengths_{};
 };
 
 // Tells whether an entry is still the one parsed, for sources whose entries share files that
