@@ -51,7 +51,10 @@ class FolderListing : public EntryLookup {
   // The entry parsed from a file, kept until the file changes or goes; null when none. Keep drops
   // any failure mark.
   const ParsedEntryRef& Parsed(std::uint32_t file) const { return files_[file].parsed; }
-  bool Failed(std::uint32_t file) const { return files_[file].failed; }
+  bool Failed(std::uint32_t file) const {
+    std::lock_guard lock(mutex_);  // marked by the entry lookup, from another thread
+    return files_[file].failed;
+  }
   void Keep(std::uint32_t file, ParsedEntryRef parsed);
 
   ParsedEntryRef Listed(std::string_view id) override;
