@@ -63,7 +63,7 @@ bool ChromiumSimpleCacheSource::RefreshIndex() {
   const auto stamp = StampOfPath(path);
   if (stamp == indexStamp_) return false;
   indexStamp_ = stamp;
-  lastUsed_.clear();
+  lastUsed_ = SimpleIndexTimes();
   if (!stamp) return true;
   const auto file = FileByteSource::Open(path);
   const auto bytes = file ? file->Read(0, file->Size()) : std::nullopt;
@@ -74,8 +74,8 @@ bool ChromiumSimpleCacheSource::RefreshIndex() {
 }
 
 std::uint64_t ChromiumSimpleCacheSource::IndexLastUsed(std::uint64_t hash) const {
-  const auto found = lastUsed_.find(hash);
-  return found == lastUsed_.end() ? 0 : WindowsEpochMicrosecondsToFileTime(found->second);
+  const auto found = lastUsed_.Find(hash);
+  return found ? WindowsEpochMicrosecondsToFileTime(*found) : 0;
 }
 
 void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {

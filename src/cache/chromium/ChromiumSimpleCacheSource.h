@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_map>
 
 #include "cache/CacheFormat.h"
 #include "cache/browser/BrowserCacheSource.h"
 #include "cache/browser/FolderListing.h"
+#include "cache/chromium/SimpleCacheFormat.h"
 
 // True when folder holds a simple cache: its "index" starts with the simple-cache magic, or it has
 // "index-dir" or entry files "hhhhhhhhhhhhhhhh_0". False for a blockfile folder.
@@ -40,5 +40,5 @@ class ChromiumSimpleCacheSource : public BrowserCacheSource {
   std::vector<bool> met_;                 // by file number: an entry file the listing counts
   bool indexChanged_ = true;              // by the last Refresh
   std::optional<FileStamp> indexStamp_;
-  std::unordered_map<std::uint64_t, std::int64_t> lastUsed_;  // from the index, microseconds since 1601
+  SimpleIndexTimes lastUsed_;  // from the index, microseconds since 1601
 };
