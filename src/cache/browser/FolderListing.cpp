@@ -12,13 +12,13 @@ constexpr std::size_t kLongestName = 4096;
 
 }  // namespace
 
-const char* FolderListing::Names::Add(std::string_view name) {
+std::uint32_t FolderListing::Names::Add(std::string_view name) {
   if (used_ + name.size() > kBlock) {
     blocks_.push_back(std::make_unique<char[]>(kBlock));
     used_ = 0;
   }
-  char* at = blocks_.back().get() + used_;
-  std::memcpy(at, name.data(), name.size());
+  std::memcpy(blocks_.back().get() + used_, name.data(), name.size());
+  const auto at = static_cast<std::uint32_t>((blocks_.size() - 1) * kBlock + used_);
   used_ += name.size();
   return at;
 }
@@ -48,7 +48,10 @@ void FolderListing::ListWhole() {
   ListFolderFiles(folder_, [&](std::string_view name, const FileStamp& stamp) {
     const std::size_t slot = Slot(name);
     if (index_.empty() || index_[slot] == 0) {
-      if (const auto number = Add(name, stamp)) files_[*number].seen = true;
+      if (const auto number = Add(name, stamp)) {
+        std::lock_guard lock(mutex_);
+        files_[*number].seen = true;
+      }
       return;
     }
     std::lock_guard lock(mutex_);
@@ -64,6 +67,7 @@ void FolderListing::ListWhole() {
   });
   for (File& file : files_) {
     if (!file.seen) Gone(file);
+    std::lock_guard lock(mutex_);
     file.seen = false;
   }
   if (absent_ > files_.size() / 4) Compact();
@@ -124,7 +128,7 @@ void FolderListing::Compact() {
   for (File& file : files_) {
     if (!file.present) continue;
     File& moved = kept.emplace_back(std::move(file));
-    moved.name = names.Add({moved.name, moved.length});
+    moved.name = names.Add(names_.At(moved.name, moved.length));
   }
   files_ = std::move(kept);
   names_ = std::move(names);
@@ -170,7 +174,7 @@ std::optional<std::uint32_t> FolderListing::Number(std::string_view name) const 
 
 void FolderListing::ForEach(const std::function<void(std::string_view, const FileStamp&)>& visit) const {
   for (const File& file : files_) {
-    if (file.present) visit({file.name, file.length}, file.stamp);
+    if (file.present) visit(names_.At(file.name, file.length), file.stamp);
   }
 }
 

@@ -38,7 +38,7 @@ class FolderListing : public EntryLookup {
   // The files by number, 0 to Count() - 1; the numbers stay until a Refresh says ChangedWhole. A
   // file that went keeps its number, without a stamp, until then.
   std::uint32_t Count() const { return static_cast<std::uint32_t>(files_.size()); }
-  std::string_view Name(std::uint32_t file) const { return {files_[file].name, files_[file].length}; }
+  std::string_view Name(std::uint32_t file) const { return names_.At(files_[file].name, files_[file].length); }
   // Null when the folder holds no such file now.
   const FileStamp* Stamp(std::uint32_t file) const { return files_[file].present ? &files_[file].stamp : nullptr; }
   std::optional<std::uint32_t> Number(std::string_view name) const;
@@ -69,17 +69,21 @@ class FolderListing : public EntryLookup {
   struct File {
     FileStamp stamp;
     ParsedEntryRef parsed;
-    const char* name = nullptr;  // in names_
+    std::uint32_t name = 0;  // where in names_
     std::uint16_t length = 0;
-    bool present = true;
-    bool failed = false;
-    bool seen = false;  // met by the whole listing under way
+    // Changed by this listing's owner only, under the lock (they share a byte).
+    bool present : 1 = true;
+    bool seen : 1 = false;  // met by the whole listing under way
+    bool failed = false;    // marked by the entry lookup
   };
-  // Names are kept one after another in large blocks, each name whole in one block.
+  // Names are kept one after another in large blocks, each name whole in one block, and found by
+  // the block's number and the place in it.
   class Names {
    public:
-    const char* Add(std::string_view name);
-    std::size_t Size() const { return blocks_.size() * kBlock; }
+    std::uint32_t Add(std::string_view name);
+    std::string_view At(std::uint32_t at, std::size_t length) const {
+      return {blocks_[at / kBlock].get() + at % kBlock, length};
+    }
 
    private:
     static constexpr std::size_t kBlock = 64 * 1024;
