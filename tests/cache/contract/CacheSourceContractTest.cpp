@@ -244,6 +244,7 @@ TYPED_TEST(CacheSourceContract, NotifiedListingEqualsTheWalkedOneThroughEveryCha
     this->backend_.Write(pictures.back());
   }
   EXPECT_EQ(expectSame("burst").size(), 10u);
+  EXPECT_EQ(notified->LastWalk().parsed, 6u);  // listed whole, yet only the new entries read
   for (std::size_t i : {0, 4, 5}) this->backend_.Evict(pictures[i].url);
   EXPECT_EQ(expectSame("evicted").size(), 7u);
   // A cursor opened before a change and still held while the source takes it in lists the entries
