@@ -80,7 +80,8 @@ std::uint64_t ChromiumSimpleCacheSource::IndexLastUsed(std::uint64_t hash) const
 
 void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
   met_.clear();
-  if (HasBlockfileIndex(Folder())) return;
+  blockfile_ = HasBlockfileIndex(Folder());
+  if (blockfile_) return;
   const FolderListing& files = *files_;
   // The hashes of the entries that have a "_s" file (few do).
   std::unordered_set<std::uint64_t> sparse;
@@ -108,8 +109,9 @@ void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& s
 }
 
 bool ChromiumSimpleCacheSource::Update(std::vector<Listed>& listing, WalkStatistics& statistics) {
-  // New last-use times for every entry, or files numbered anew: walked whole.
-  if (indexChanged_ || files_->ChangedWhole()) return false;
+  // New last-use times for every entry, files numbered anew, or a folder the last walk found to
+  // be a blockfile cache: walked whole.
+  if (indexChanged_ || files_->ChangedWhole() || blockfile_) return false;
   const FolderListing& files = *files_;
   for (std::uint32_t file : files.Changed()) {
     const std::string_view name = files.Name(file);

@@ -39,6 +39,7 @@ class ChromiumSimpleCacheSource : public BrowserCacheSource {
   std::shared_ptr<FolderListing> files_;  // with the entries parsed from them
   std::vector<bool> met_;                 // by file number: an entry file the listing counts
   bool indexChanged_ = true;              // by the last Refresh
+  bool blockfile_ = false;                // the last walk found a blockfile index
   std::optional<FileStamp> indexStamp_;
   SimpleIndexTimes lastUsed_;  // from the index, microseconds since 1601
 };

@@ -163,5 +163,7 @@ TEST_F(ChromiumSourceTest, RecognisesSimpleAndBlockfileFolders) {
   EXPECT_FALSE(IsChromiumSimpleCacheFolder(blockfile));
   ChromiumSimpleCacheSource source(blockfile);
   EXPECT_TRUE(ListByUrl(source).empty());
+  WriteChromiumEntry(blockfile, Picture("http://h/b.jpg", 100, 2));  // nor after a change
+  EXPECT_TRUE(ListByUrl(source).empty());
   EXPECT_FALSE(IsChromiumSimpleCacheFolder(JoinPath(folder_, "absent")));
 }
