@@ -273,5 +273,21 @@ TYPED_TEST(CacheSourceContract, NotifiedListingEqualsTheWalkedOneThroughEveryCha
   const auto replaced = expectSame("replaced");
   EXPECT_TRUE(replaced.count(pictures[2].url));
   this->backend_.Write(pictures[3]);
-  EXPECT_TRUE(expectSame("after the replacement").count(pictures[3].url));
+  const auto before = expectSame("after the replacement");
+  EXPECT_TRUE(before.count(pictures[3].url));
+
+  // Many entries coming two at a time, each pair taken in by itself (the listing grows past its
+  // first index), then most of them going three at a time (it is numbered anew as they go).
+  std::vector<StoredResponse> many;
+  for (std::uint32_t i = 0; i < 48; ++i) {
+    many.push_back(this->Picture("http://m/" + std::to_string(i) + ".jpg", 600, 100 + i));
+    this->backend_.Write(many.back());
+    if (i % 2 == 1) ListByUrl(*notified);
+  }
+  EXPECT_EQ(expectSame("many came").size(), before.size() + 48);
+  for (std::size_t i = 0; i < 36; ++i) {
+    this->backend_.Evict(many[i].url);
+    if (i % 3 == 2) ListByUrl(*notified);
+  }
+  EXPECT_EQ(expectSame("most went").size(), before.size() + 12);
 }
