@@ -51,7 +51,9 @@ bool IsChromiumBlockfileFolder(const std::string& folder) {
 }
 
 BlockfileCacheSource::BlockfileCacheSource(std::string folder, FolderWatchOptions watch)
-    : BrowserCacheSource(std::move(folder)), files_(Folder(), watch) {}
+    : BrowserCacheSource(std::move(folder)), files_(Folder(), watch) {
+  ServeEntries(memo_);
+}
 
 bool BlockfileCacheSource::Refresh() {
   const bool filesChanged = files_.Refresh();
@@ -67,6 +69,13 @@ bool BlockfileCacheSource::Refresh() {
 }
 
 void BlockfileCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
+  memo_->BeginWalk();
+  WalkEntries(out, statistics);
+  memo_->EndWalk();
+  statistics.listed = out.size();
+}
+
+void BlockfileCacheSource::WalkEntries(std::vector<Listed>& out, WalkStatistics& statistics) {
   FolderFiles files(Folder());
   Reader reader(files);
   if (!reader.OpenIndex()) {  // no index, or one being created: nothing to list now
@@ -93,10 +102,10 @@ void BlockfileCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statis
       }
     }
     StampSet stamps;
-    stamps.records = pins.empty() ? DigestOf(std::span(&pin, 1)) : DigestOf(pins);
+    stamps.SetRecords(pins.empty() ? DigestOf(std::span(&pin, 1)) : DigestOf(pins));
     const std::string id = Hex(entry.address.Value(), true);
-    std::shared_ptr<const ParsedEntry> parsed;
-    if (!Memo().Recall(id, stamps, parsed)) {
+    ParsedEntryRef parsed;
+    if (!memo_->Recall(id, stamps, parsed)) {
       ++statistics.parsed;
       if (pins.empty()) pins.push_back(pin);
       parsed = Parse(fresh, entry, children, std::move(pins), stamps, id);
@@ -104,7 +113,7 @@ void BlockfileCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statis
         ++statistics.unread;
         return;
       }
-      Memo().Remember(parsed);
+      memo_->Remember(parsed);
     }
     if (parsed && parsed->listed) {
       const std::uint64_t used = entry.rankings.lastUsed ? entry.rankings.lastUsed : entry.record.creationTime;
@@ -139,7 +148,7 @@ bool BlockfileCacheSource::AddPiece(const StreamPlace& place, std::uint64_t leng
   BodyPiece piece;
   piece.offset = place.offset;
   piece.length = length;
-  piece.file = parsed.FileCount();
+  piece.file = static_cast<std::uint32_t>(parsed.FileCount());
   parsed.AddFile(place.file);
   parsed.pieces.push_back(piece);
   return true;
@@ -177,9 +186,8 @@ bool BlockfileCacheSource::AddSparsePieces(Reader& reader, const EntryView& pare
   return covered == total;
 }
 
-std::shared_ptr<const ParsedEntry> BlockfileCacheSource::Parse(Reader& reader, const EntryView& walked,
-                                                               const Children& children, std::vector<EntryPin> pins,
-                                                               const StampSet& stamps, const std::string& id) {
+ParsedEntryRef BlockfileCacheSource::Parse(Reader& reader, const EntryView& walked, const Children& children,
+                                           std::vector<EntryPin> pins, const StampSet& stamps, const std::string& id) {
   // The key and the response are read after the records that place them, never before: the
   // browser writes them before it marks the entry clean.
   const EntryView& entry = walked;
@@ -192,8 +200,8 @@ std::shared_ptr<const ParsedEntry> BlockfileCacheSource::Parse(Reader& reader, c
   if (!response) return nullptr;
 
   // From here on the entry's own records decide: what is learned holds until they change.
-  auto parsed = std::make_shared<ParsedEntry>();
-  parsed->id = id;
+  auto parsed = CountedRef<ParsedEntry>::Make();
+  parsed->SetId(id);
   parsed->stamps = stamps;  // the digest of the records: what the memo compares
   parsed->lastModified = CacheFileTime::FromValue(
       WindowsEpochMicrosecondsToFileTime(static_cast<std::int64_t>(entry.record.creationTime)));
@@ -215,7 +223,7 @@ std::shared_ptr<const ParsedEntry> BlockfileCacheSource::Parse(Reader& reader, c
   } else {
     return parsed;
   }
-  parsed->check = std::make_shared<PinnedEntryCheck>(Folder(), std::move(pins), std::move(separateFiles));
+  parsed->Extras().check = std::make_shared<PinnedEntryCheck>(Folder(), std::move(pins), std::move(separateFiles));
   FinishEntry(*parsed, Folder(), UrlFromSimpleKey(*key), *response, storedLength);
   return parsed;
 }

@@ -30,14 +30,14 @@ class BlockfileCacheSource : public BrowserCacheSource {
   bool Refresh() override;
 
  private:
+  void WalkEntries(std::vector<Listed>& out, WalkStatistics& statistics);
   using Children = std::vector<std::optional<blockfile::EntryView>>;
   // The sparse children that the parent's stream 2 says exist, by child number.
   Children FindChildren(blockfile::Reader& reader, const blockfile::EntryView& parent);
   // What the entry holds, its key and streams read anew through reader; null when it cannot be read
   // as it stands now (changed meanwhile, damaged, or a file missing), so that the next walk tries again.
-  std::shared_ptr<const ParsedEntry> Parse(blockfile::Reader& reader, const blockfile::EntryView& walked,
-                                           const Children& children, std::vector<blockfile::EntryPin> pins,
-                                           const StampSet& stamps, const std::string& id);
+  ParsedEntryRef Parse(blockfile::Reader& reader, const blockfile::EntryView& walked, const Children& children,
+                       std::vector<blockfile::EntryPin> pins, const StampSet& stamps, const std::string& id);
   // Adds the body pieces of a complete sparse resource of total bytes; false when it is not complete.
   bool AddSparsePieces(blockfile::Reader& reader, const blockfile::EntryView& parent, const Children& children,
                        std::uint64_t total, ParsedEntry& parsed,
@@ -46,6 +46,7 @@ class BlockfileCacheSource : public BrowserCacheSource {
   bool AddPiece(const blockfile::StreamPlace& place, std::uint64_t length, ParsedEntry& parsed,
                 std::vector<std::pair<std::string, FileStamp>>& separateFiles);
 
+  std::shared_ptr<EntryMemo> memo_ = std::make_shared<EntryMemo>();  // by the entry's address
   FolderListing files_;  // the index, the block files and the separate files
   std::optional<std::vector<std::uint8_t>> indexHeader_;
 };

@@ -14,11 +14,11 @@ std::string WithoutTrailingSeparators(std::string folder) {
   return folder;
 }
 
-// The files behind the virtual paths folder/id/name: sized and copied from the memo's entries.
+// The files behind the virtual paths folder/id/name: sized and copied from the source's entries.
 class EntryFiles : public VirtualFileProvider {
  public:
-  EntryFiles(std::string folder, std::shared_ptr<EntryMemo> memo, std::shared_ptr<FailedSinceWalk> failed)
-      : folder_(std::move(folder)), memo_(std::move(memo)), failed_(std::move(failed)) {}
+  EntryFiles(std::string folder, std::shared_ptr<EntryLookup> entries, std::shared_ptr<FailedSinceWalk> failed)
+      : folder_(std::move(folder)), entries_(std::move(entries)), failed_(std::move(failed)) {}
 
   std::optional<std::uint64_t> SizeOf(const std::string& path) override {
     std::string id;
@@ -39,19 +39,19 @@ class EntryFiles : public VirtualFileProvider {
     if (result.outcome == BodyOutcome::SizeDiffers && parsed->sizeFromTrailer) {
       // The trailer did not state the decoded size (several gzip members, or 4 GiB or more): the copy
       // of the wrong size is refused, and the next walk lists the entry with the size it decoded to.
-      memo_->Replace(id, parsed.get(), WithDecodedSize(*parsed, result.written));
+      entries_->Replace(id, parsed.get(), WithDecodedSize(*parsed, result.written));
     } else {
-      memo_->MarkFailed(id, parsed.get());
+      entries_->MarkFailed(id, parsed.get());
     }
-    // Marked in the memo first: a walk that counts this one as before it sees the mark. Until that
-    // walk, the listings already made leave the entry out.
+    // Marked among the entries first: a walk that counts this one as before it sees the mark. Until
+    // that walk, the listings already made leave the entry out.
     std::lock_guard lock(failed_->mutex);
     failed_->entries.push_back(parsed);
     return false;
   }
 
  private:
-  std::shared_ptr<const ParsedEntry> Resolve(const std::string& path, std::string& id) {
+  ParsedEntryRef Resolve(const std::string& path, std::string& id) {
     if (path.size() <= folder_.size() + 1 || path.compare(0, folder_.size(), folder_) != 0 ||
         !IsPathSeparator(path[folder_.size()])) {
       return nullptr;
@@ -60,13 +60,13 @@ class EntryFiles : public VirtualFileProvider {
     const std::size_t last = rest.find_last_of(kPathSeparator);
     if (last == std::string::npos) return nullptr;
     id = rest.substr(0, last);
-    auto parsed = memo_->Listed(id);
+    auto parsed = entries_->Listed(id);
     if (!parsed || parsed->Name() != std::string_view(rest).substr(last + 1)) return nullptr;
     return parsed;
   }
 
   std::string folder_;
-  std::shared_ptr<EntryMemo> memo_;
+  std::shared_ptr<EntryLookup> entries_;
   std::shared_ptr<FailedSinceWalk> failed_;
 };
 
@@ -88,6 +88,7 @@ class ListedCursor : public CacheEntryCursor {
       const std::size_t index = only_ ? (*only_)[next_] : next_;
       ++next_;
       const auto& item = (*listing_)[index];
+      if (!item.parsed) continue;
       const ParsedEntry& parsed = *item.parsed;
       if (!failed_.empty() && std::binary_search(failed_.begin(), failed_.end(), &parsed)) continue;
       if (settledContext_ != 0 && parsed.settledContext == settledContext_ &&
@@ -111,16 +112,16 @@ class ListedCursor : public CacheEntryCursor {
 
   // The entry as the enumeration yields it, made from what the parsed entry keeps.
   void FillEntry(const ParsedEntry& parsed, std::uint64_t lastAccess, CacheEntry& entry) const {
-    entry.url = parsed.url;
+    entry.url = parsed.Url();
     const std::string name = parsed.Name();
     entry.localPath = folder_;
-    entry.localPath += parsed.id;
+    entry.localPath += parsed.Id();
     entry.localPath += kPathSeparator;
     entry.localPath += name;
     entry.headers.clear();
-    if (!parsed.contentType.empty()) {
+    if (!parsed.ContentType().empty()) {
       entry.headers = "Content-Type: ";
-      entry.headers += parsed.contentType;
+      entry.headers += parsed.ContentType();
       entry.headers += "\r\n";
     }
     const std::size_t dot = name.rfind('.');
@@ -180,9 +181,11 @@ constexpr auto kRetrySpacing = std::chrono::seconds(3);
 
 }  // namespace
 
-BrowserCacheSource::BrowserCacheSource(std::string folder)
-    : folder_(WithoutTrailingSeparators(std::move(folder))), memo_(std::make_shared<EntryMemo>()) {
-  registration_ = virtual_files::Register(folder_, std::make_shared<EntryFiles>(folder_, memo_, failed_));
+BrowserCacheSource::BrowserCacheSource(std::string folder) : folder_(WithoutTrailingSeparators(std::move(folder))) {}
+
+void BrowserCacheSource::ServeEntries(std::shared_ptr<EntryLookup> entries) {
+  entries_ = std::move(entries);
+  registration_ = virtual_files::Register(folder_, std::make_shared<EntryFiles>(folder_, entries_, failed_));
 }
 
 BrowserCacheSource::~BrowserCacheSource() = default;
@@ -196,51 +199,64 @@ void BrowserCacheSource::KeepCurrentOn(const std::shared_ptr<BrowserCacheSource>
       [weak = std::weak_ptr<BrowserCacheSource>(source)] {
         const auto kept = weak.lock();
         if (!kept) return false;
-        kept->Update();
+        kept->BringUpToDate();
         return true;
       },
       interval);
 }
 
-void BrowserCacheSource::Update() {
+void BrowserCacheSource::BringUpToDate() {
   std::lock_guard updating(updating_);
   std::uint64_t ticket = 0;
-  bool background = false, listed = false, forced = false;
+  bool background = false, forced = false;
+  std::shared_ptr<const std::vector<Listed>> last;
+  WalkStatistics lastStatistics;
   {
     std::lock_guard lock(published_);
     ticket = ++updatesBegun_;
     background = !worker_.expired();
-    listed = listing_ != nullptr;
     forced = std::exchange(forceWalk_, false);
+    last = listing_;
+    lastStatistics = statistics_;
   }
-  const bool changed = Refresh();
-  // Counted before the memo's failures are read: every failure among them is in the memo by then,
-  // so the walk below leaves it out.
-  std::size_t failedBefore = 0;
-  {
-    std::lock_guard lock(failed_->mutex);
-    failedBefore = failed_->entries.size();
-  }
-  const std::uint64_t failures = memo_->Failures();
-  const bool retry = failures != failuresSeen_ || unread_ > 0;
   const auto now = std::chrono::steady_clock::now();
-  // Kept in the background, a walk waits for its spacing after the last one; the changes are
-  // still there at the next update.
-  const bool pending = changed || pendingChange_;
-  bool walk = !listed || ((!background || forced) && (pending || retry));
-  if (background && listed && !forced) {
-    const auto spacing =
-        std::min<std::chrono::steady_clock::duration>(kMostWalkSpacing, walkedFor_ * kWalkSpacingFactor);
-    walk = (pending && now - walked_ >= spacing) || (retry && now - walked_ >= kRetrySpacing);
+  // Kept in the background, the next look waits for its spacing after the last walk; the changes
+  // wait for it in the watches.
+  const auto spacing = std::min<std::chrono::steady_clock::duration>(kMostWalkSpacing, walkedFor_ * kWalkSpacingFactor);
+  bool work = !last || !background || forced || now - walked_ >= spacing;
+  bool changed = false;
+  // Counted before the entries' failures are read: every failure among them is marked by then, so
+  // the walk below leaves it out.
+  std::size_t failedBefore = 0;
+  std::uint64_t failures = 0;
+  bool retry = false;
+  if (work) {
+    changed = Refresh();
+    {
+      std::lock_guard lock(failed_->mutex);
+      failedBefore = failed_->entries.size();
+    }
+    failures = entries_->Failures();
+    retry = failures != failuresSeen_ || unread_ > 0;
+    work = !last || changed || (retry && (!background || forced || now - walked_ >= kRetrySpacing));
   }
-  pendingChange_ = pending && !walk;
-  if (walk) {
-    auto listing = std::make_shared<std::vector<Listed>>();
+  if (work) {
+    std::shared_ptr<std::vector<Listed>> listing;
     WalkStatistics statistics;
-    memo_->BeginWalk();
-    Walk(*listing, statistics);
-    memo_->EndWalk();
-    statistics.listed = listing->size();
+    if (last && !retry) {
+      // Only what the refresh found changed is looked at, in a copy: a cursor may hold the listing
+      // published last, and it never changes.
+      listing = std::make_shared<std::vector<Listed>>(*last);
+      statistics = lastStatistics;
+      statistics.parsed = 0;
+      statistics.reused = false;
+      if (!Update(*listing, statistics)) listing.reset();
+    }
+    if (!listing) {
+      listing = std::make_shared<std::vector<Listed>>();
+      statistics = {};
+      Walk(*listing, statistics);
+    }
     walked_ = std::chrono::steady_clock::now();
     walkedFor_ = walked_ - now;
     failuresSeen_ = failures;
@@ -283,7 +299,7 @@ void BrowserCacheSource::WaitUntilCurrent() {
 }
 
 std::unique_ptr<CacheEntryCursor> BrowserCacheSource::Open() {
-  if (worker_.expired()) Update();
+  if (worker_.expired()) BringUpToDate();
   std::shared_ptr<const std::vector<Listed>> listing;
   std::uint64_t generation = 0;
   {

@@ -1,7 +1,8 @@
 #pragma once
-// The common part of the browser cache sources: the entry memo, the virtual files behind the
-// entries' local paths (registered for the cache folder while the source lives), the cursor over
-// one walk's listing, and keeping that listing current on background threads.
+// The common part of the browser cache sources: the virtual files behind the entries' local paths
+// (registered for the cache folder while the source lives, served from the source's parsed
+// entries), the cursor over one walk's listing, and keeping that listing current on background
+// threads.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -38,7 +39,7 @@ struct UnsettledItems {
 // listing yielded before the next walk leaves them out.
 struct FailedSinceWalk {
   std::mutex mutex;
-  std::vector<std::shared_ptr<const ParsedEntry>> entries;
+  std::vector<ParsedEntryRef> entries;
 };
 
 class BrowserCacheSource : public UrlCacheSource {
@@ -63,35 +64,40 @@ class BrowserCacheSource : public UrlCacheSource {
   explicit BrowserCacheSource(std::string folder);
 
   struct Listed {
-    std::shared_ptr<const ParsedEntry> parsed;
+    ParsedEntryRef parsed;         // null: nothing listed here
     std::uint64_t lastAccess = 0;  // FILETIME value
   };
-  // Lists the entries of the folder, parsing what the memo does not hold, into out.
+  // The parsed entries behind the virtual files; set once, by the source's constructor.
+  void ServeEntries(std::shared_ptr<EntryLookup> entries);
+  // Lists the entries of the folder, parsing what the source does not hold yet, into out.
   virtual void Walk(std::vector<Listed>& out, WalkStatistics& statistics) = 0;
   // Brings what the source keeps of its folder up to date before a walk; false only when nothing
   // that Walk reads changed since the last call, so that its listing would come out the same.
   virtual bool Refresh() { return true; }
-
-  EntryMemo& Memo() { return *memo_; }
+  // Brings the last walk's listing up to date with what the last Refresh found changed, looking at
+  // the changed entries alone, and adjusts statistics (parsed counts this update); false, with
+  // listing and statistics untouched, when it cannot tell what changed: the folder is then walked.
+  virtual bool Update(std::vector<Listed>& /*listing*/, WalkStatistics& /*statistics*/) { return false; }
 
  private:
-  // Refreshes, and walks into a new listing when needed; one at a time.
-  void Update();
+  // Refreshes, and updates or walks into a new listing when needed; one at a time.
+  void BringUpToDate();
 
   std::string folder_;
-  std::shared_ptr<EntryMemo> memo_;
+  std::shared_ptr<EntryLookup> entries_;
   std::shared_ptr<FailedSinceWalk> failed_ = std::make_shared<FailedSinceWalk>();
   virtual_files::Registration registration_;
 
-  // Held by Update: Refresh and Walk and what they keep are used by one thread at a time.
+  // Held by BringUpToDate: Refresh, Update and Walk and what they keep are used by one thread at a
+  // time.
   std::mutex updating_;
-  std::uint64_t failuresSeen_ = 0;                   // the memo's failures when the listing's walk began
+  std::uint64_t failuresSeen_ = 0;                   // the entries' failures when the listing's walk began
   std::uint64_t unread_ = 0;                         // entries the last walk could not read
   std::chrono::steady_clock::time_point walked_;     // when the last walk ended
   std::chrono::steady_clock::duration walkedFor_{};  // and how long it took
-  bool pendingChange_ = false;                       // a change seen by a refresh whose walk was put off
 
-  // What Update publishes, under published_.
+  // What BringUpToDate publishes, under published_. A published listing never changes: a cursor
+  // may hold it.
   std::mutex published_;
   std::condition_variable updated_;
   std::shared_ptr<const std::vector<Listed>> listing_;  // the last walk's

@@ -101,19 +101,19 @@ std::uint32_t Lookup2Hash(const std::uint8_t* k, std::size_t length, std::uint32
 bool EntryStillHolds(const ParsedEntry& parsed, const std::string& folder) {
   for (std::uint8_t i = 0; i < parsed.stamps.count && i < parsed.FileCount(); ++i) {
     const auto now = StampOfPath(JoinPath(folder, parsed.File(i)));
-    if (!now || !(*now == parsed.stamps.stamps[i])) return false;
+    if (!now || !(*now == parsed.stamps[i])) return false;
   }
-  return !parsed.check || parsed.check->StillHolds();
+  return !parsed.Check() || parsed.Check()->StillHolds();
 }
 
 std::optional<std::uint32_t> ReadBodyTail(const ParsedEntry& parsed, const std::string& folder) {
   if (parsed.pieces.empty()) return std::nullopt;
-  const BodyPiece& last = parsed.pieces.back();
+  const BodyPiece& last = *(parsed.pieces.end() - 1);
   if (last.length < last.skip + 4) return std::nullopt;  // the bytes lie in more than one piece
   const std::size_t index = last.file == kEntryBodyFile ? parsed.bodyFile : last.file;
   if (index >= parsed.FileCount()) return std::nullopt;
   const auto file = FileByteSource::Open(JoinPath(folder, parsed.File(index)));
-  if (!file || (index < parsed.stamps.count && !(file->Stamp() == parsed.stamps.stamps[index]))) return std::nullopt;
+  if (!file || (index < parsed.stamps.count && !(file->Stamp() == parsed.stamps[index]))) return std::nullopt;
   std::uint8_t tail[4];
   if (!file->ReadAt(last.offset + last.length - 4, tail)) return std::nullopt;
   return std::uint32_t{tail[0]} | (std::uint32_t{tail[1]} << 8) | (std::uint32_t{tail[2]} << 16) |
@@ -133,15 +133,14 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder,
     if (index >= open.size()) return nullptr;
     if (!open[index]) {
       open[index] = FileByteSource::Open(JoinPath(folder, parsed.File(index)));
-      if (open[index] && index < parsed.stamps.count && !(open[index]->Stamp() == parsed.stamps.stamps[index])) {
+      if (open[index] && index < parsed.stamps.count && !(open[index]->Stamp() == parsed.stamps[index])) {
         open[index].reset();
       }
     }
     return open[index].get();
   };
 
-  static const std::vector<ContentCoding> kNoCodings;
-  BodyDecoder decoder(parsed.codings ? *parsed.codings : kNoCodings, sink);
+  BodyDecoder decoder(parsed.Codings(), sink);
   // Kept from copy to copy: a buffer this large comes from the system afresh each time it is
   // allocated, and its pages would be faulted in again for every copy.
   thread_local std::vector<std::uint8_t> buffer;
@@ -179,11 +178,11 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder,
   for (std::size_t i = 0; i < open.size() && i < parsed.stamps.count; ++i) {
     if (!open[i]) continue;
     const auto after = open[i]->CurrentStamp();
-    if (!after || !(*after == parsed.stamps.stamps[i])) return {BodyOutcome::EntryChanged, decoder.Written()};
+    if (!after || !(*after == parsed.stamps[i])) return {BodyOutcome::EntryChanged, decoder.Written()};
   }
   if (!EntryStillHolds(parsed, folder)) return {BodyOutcome::EntryChanged, decoder.Written()};
   if (expectedSize && decoder.Written() != *expectedSize) {
-    const bool coded = parsed.codings && !parsed.codings->empty();
+    const bool coded = !parsed.Codings().empty();
     return {coded ? BodyOutcome::SizeDiffers : BodyOutcome::CheckFailed, decoder.Written()};
   }
   return {BodyOutcome::Written, decoder.Written()};

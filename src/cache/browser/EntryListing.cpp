@@ -10,8 +10,8 @@ namespace {
 // and what no one collects as pictures. Only their sizes are taken from the trailer: a body of
 // several members whose earlier ones are small looks like one member and states too small a size,
 // which could make the entry fail a minimum size before any copy decodes it.
-bool IsTextLike(const std::string& contentType) {
-  std::string type = LowerCaseAscii(contentType.substr(0, contentType.find(';')));
+bool IsTextLike(std::string_view contentType) {
+  std::string type = LowerCaseAscii(std::string(contentType.substr(0, contentType.find(';'))));
   while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.pop_back();
   while (!type.empty() && (type.front() == ' ' || type.front() == '\t')) type.erase(0, 1);
   if (type.starts_with("text/")) return true;
@@ -30,8 +30,8 @@ bool IsTextLike(const std::string& contentType) {
 // most about 1032 times) or a size past the cap, which decoding refuses.
 std::optional<std::uint64_t> SizeStatedByTrailer(const ParsedEntry& parsed, const std::string& folder,
                                                  std::uint64_t storedLength) {
-  if (!parsed.codings || parsed.codings->size() != 1 || parsed.codings->front() != ContentCoding::Gzip ||
-      !IsTextLike(parsed.contentType)) {
+  const std::vector<ContentCoding>& codings = parsed.Codings();
+  if (codings.size() != 1 || codings.front() != ContentCoding::Gzip || !IsTextLike(parsed.ContentType())) {
     return std::nullopt;
   }
   constexpr std::uint64_t kGzipFraming = 18;  // the smallest header and the trailer
@@ -55,20 +55,19 @@ void FinishEntry(ParsedEntry& parsed, const std::string& folder, const std::stri
   parsed.listed = false;
   if (!IsWebUrl(url) || storedLength == 0) return;
   const std::string* contentType = response.Find("Content-Type");
-  parsed.url = url;
   // Of the response headers only the media type is kept: a copy is marked with it, and the rest
   // would be most of what is kept per entry.
-  if (contentType) parsed.contentType = *contentType;
+  parsed.SetUrl(url, contentType ? std::string_view(*contentType) : std::string_view());
 
   const std::string* encoding = response.Find("Content-Encoding");
   const auto codings = ParseContentEncoding(encoding ? *encoding : std::string());
   if (!codings) return;  // a coding we cannot undo: the stored bytes are not the file
-  parsed.codings.reset();
+  if (parsed.extras) parsed.extras->codings.clear();
   parsed.sizeFromTrailer = false;
   if (codings->empty()) {
     parsed.size = storedLength;
   } else {
-    parsed.codings = std::make_unique<const std::vector<ContentCoding>>(*codings);
+    parsed.Extras().codings = *codings;
     if (const auto stated = SizeStatedByTrailer(parsed, folder, storedLength)) {
       parsed.size = *stated;
       parsed.sizeFromTrailer = true;
@@ -82,28 +81,24 @@ void FinishEntry(ParsedEntry& parsed, const std::string& folder, const std::stri
   parsed.listed = true;
 }
 
-std::shared_ptr<const ParsedEntry> WithDecodedSize(const ParsedEntry& parsed, std::uint64_t size) {
-  auto copy = std::make_shared<ParsedEntry>();
-  copy->listed = parsed.listed;
-  copy->idIsFile = parsed.idIsFile;
-  copy->bodyFile = parsed.bodyFile;
-  copy->useCount = parsed.useCount;
-  copy->url = parsed.url;
-  copy->id = parsed.id;
-  copy->contentType = parsed.contentType;
+ParsedEntryRef WithDecodedSize(const ParsedEntry& parsed, std::uint64_t size) {
+  auto copy = CountedRef<ParsedEntry>::Make();
   copy->lastModified = parsed.lastModified;
   copy->expire = parsed.expire;
   copy->lastAccess = parsed.lastAccess;
   copy->lastSync = parsed.lastSync;
-  if (parsed.files) copy->files = std::make_unique<std::vector<std::string>>(*parsed.files);
+  copy->useCount = parsed.useCount;
+  copy->bodyFile = parsed.bodyFile;
+  copy->listed = parsed.listed;
+  copy->idIsFile = parsed.idIsFile;
   copy->stamps = parsed.stamps;
-  copy->pieces = parsed.pieces;
-  if (parsed.codings) copy->codings = std::make_unique<const std::vector<ContentCoding>>(*parsed.codings);
-  copy->check = parsed.check;
+  copy->pieces = std::vector<BodyPiece>(parsed.pieces.begin(), parsed.pieces.end());
+  copy->text.Set(parsed.Url(), parsed.Id(), parsed.ContentType());
+  if (parsed.extras) copy->extras = std::make_unique<EntryExtras>(*parsed.extras);
   // What the harvest settled was settled on the size that did not hold.
   copy->size = size;
   copy->sizeFromTrailer = false;
   return copy;
 }
 
-std::string ParsedEntry::Name() const { return listed ? EntryFileName(url, contentType) : std::string(); }
+std::string ParsedEntry::Name() const { return listed ? EntryFileName(Url(), ContentType()) : std::string(); }

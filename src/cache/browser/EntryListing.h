@@ -17,4 +17,4 @@ void FinishEntry(ParsedEntry& parsed, const std::string& folder, const std::stri
 
 // A copy of parsed whose size is the one its decoding gave, for an entry whose trailer stated
 // another; nothing of what the harvest settled on the old size goes with it.
-std::shared_ptr<const ParsedEntry> WithDecodedSize(const ParsedEntry& parsed, std::uint64_t size);
+ParsedEntryRef WithDecodedSize(const ParsedEntry& parsed, std::uint64_t size);

@@ -10,7 +10,7 @@ void EntryMemo::EndWalk() {
   std::erase_if(slots_, [this](const auto& item) { return item.second.walk != walk_; });
 }
 
-bool EntryMemo::Recall(std::string_view id, const StampSet& stamps, std::shared_ptr<const ParsedEntry>& parsed) {
+bool EntryMemo::Recall(std::string_view id, const StampSet& stamps, ParsedEntryRef& parsed) {
   std::lock_guard lock(mutex_);
   const auto found = slots_.find(id);
   if (found == slots_.end() || !(found->second.parsed->stamps == stamps)) return false;
@@ -19,22 +19,22 @@ bool EntryMemo::Recall(std::string_view id, const StampSet& stamps, std::shared_
   return true;
 }
 
-void EntryMemo::Remember(std::shared_ptr<const ParsedEntry> parsed) {
+void EntryMemo::Remember(ParsedEntryRef parsed) {
   std::lock_guard lock(mutex_);
   // The key views the id inside the entry it was made for; it is made anew with the entry.
-  slots_.erase(parsed->id);
-  const std::string_view id = parsed->id;
+  slots_.erase(parsed->Id());
+  const std::string_view id = parsed->Id();
   slots_.emplace(id, Slot{std::move(parsed), walk_, false});
 }
 
-std::shared_ptr<const ParsedEntry> EntryMemo::Listed(const std::string& id) {
+ParsedEntryRef EntryMemo::Listed(std::string_view id) {
   std::lock_guard lock(mutex_);
   const auto found = slots_.find(id);
   if (found == slots_.end() || found->second.failed || !found->second.parsed->listed) return nullptr;
   return found->second.parsed;
 }
 
-void EntryMemo::MarkFailed(const std::string& id, const ParsedEntry* parsed) {
+void EntryMemo::MarkFailed(std::string_view id, const ParsedEntry* parsed) {
   std::lock_guard lock(mutex_);
   const auto found = slots_.find(id);
   if (found != slots_.end() && found->second.parsed.get() == parsed && !found->second.failed) {
@@ -43,16 +43,15 @@ void EntryMemo::MarkFailed(const std::string& id, const ParsedEntry* parsed) {
   }
 }
 
-void EntryMemo::Replace(const std::string& id, const ParsedEntry* parsed,
-                        std::shared_ptr<const ParsedEntry> replacement) {
+void EntryMemo::Replace(std::string_view id, const ParsedEntry* parsed, ParsedEntryRef replacement) {
   std::lock_guard lock(mutex_);
   const auto found = slots_.find(id);
   if (found == slots_.end() || found->second.parsed.get() != parsed || found->second.failed) return;
-  const Slot slot{std::move(replacement), found->second.walk, false};
+  const std::uint32_t walk = found->second.walk;
   slots_.erase(found);
   // The key views the id inside the entry it was made for.
-  const std::string_view key = slot.parsed->id;
-  slots_.emplace(key, slot);
+  const std::string_view key = replacement->Id();
+  slots_.emplace(key, Slot{std::move(replacement), walk, false});
   ++failures_;
 }
 

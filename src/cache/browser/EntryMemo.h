@@ -1,7 +1,8 @@
 #pragma once
-// What a source parsed of each entry, by entry id (the entry file's path below the cache folder),
-// kept across walks: an entry whose files keep their stamps is not read again, and entries whose
-// files are gone are forgotten at the end of the walk that no longer meets them.
+// What a source parsed of each entry, by entry id, kept across walks: an entry whose files keep
+// their stamps is not read again, and entries whose files are gone are forgotten at the end of the
+// walk that no longer meets them. For sources whose entries are not files of their own; the others
+// keep what they parsed beside each file in their folder listing.
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -11,7 +12,23 @@
 
 #include "cache/browser/ParsedEntry.h"
 
-class EntryMemo {
+// What the files behind the entries' virtual paths ask of a source's parsed entries at copy time.
+// Thread-safe: asked from the thread that copies while the source's own thread walks.
+class EntryLookup {
+ public:
+  virtual ~EntryLookup() = default;
+  // The listed entry behind id, or null (unknown, not listed, or failed a check).
+  virtual ParsedEntryRef Listed(std::string_view id) = 0;
+  // Keeps id out of the listing until its files change; ignored when id was parsed anew meanwhile.
+  virtual void MarkFailed(std::string_view id, const ParsedEntry* parsed) = 0;
+  // Puts replacement (the same entry, learned better at copy time) in the place of parsed; ignored
+  // when id was parsed anew meanwhile. Counted as a failure: the next walk lists the replacement.
+  virtual void Replace(std::string_view id, const ParsedEntry* parsed, ParsedEntryRef replacement) = 0;
+  // How many times MarkFailed or Replace changed what a walk lists, so far.
+  virtual std::uint64_t Failures() = 0;
+};
+
+class EntryMemo : public EntryLookup {
  public:
   // Starts a walk; EndWalk forgets every entry that Recall or Remember did not meet since.
   void BeginWalk();
@@ -19,26 +36,20 @@ class EntryMemo {
 
   // True when id was parsed from exactly these stamps; parsed is then what was learned, or null
   // when the entry failed a check at copy time (it stays out until its files change).
-  bool Recall(std::string_view id, const StampSet& stamps, std::shared_ptr<const ParsedEntry>& parsed);
-  // Keeps parsed under its id (parsed->id, which the memo's key views: parsed must not change).
-  void Remember(std::shared_ptr<const ParsedEntry> parsed);
+  bool Recall(std::string_view id, const StampSet& stamps, ParsedEntryRef& parsed);
+  // Keeps parsed under its id (parsed->Id(), which the memo's key views: parsed must not change).
+  void Remember(ParsedEntryRef parsed);
 
-  // The listed entry behind id, or null (unknown, not listed, or failed a check).
-  std::shared_ptr<const ParsedEntry> Listed(const std::string& id);
-  // Keeps id out of the listing until its files change; ignored when id was parsed anew meanwhile.
-  void MarkFailed(const std::string& id, const ParsedEntry* parsed);
-
-  // Puts replacement (the same entry, learned better at copy time) in the place of parsed; ignored
-  // when id was parsed anew meanwhile.
-  void Replace(const std::string& id, const ParsedEntry* parsed, std::shared_ptr<const ParsedEntry> replacement);
+  ParsedEntryRef Listed(std::string_view id) override;
+  void MarkFailed(std::string_view id, const ParsedEntry* parsed) override;
+  std::uint64_t Failures() override;
+  void Replace(std::string_view id, const ParsedEntry* parsed, ParsedEntryRef replacement) override;
 
   std::size_t Size();
-  // How many times MarkFailed or Replace changed what a walk lists, so far.
-  std::uint64_t Failures();
 
  private:
   struct Slot {
-    std::shared_ptr<const ParsedEntry> parsed;
+    ParsedEntryRef parsed;
     std::uint32_t walk = 0;
     bool failed = false;
   };

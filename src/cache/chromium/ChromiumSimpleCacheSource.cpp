@@ -1,6 +1,7 @@
 #include "cache/chromium/ChromiumSimpleCacheSource.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "base/PathText.h"
 #include "cache/browser/ByteSource.h"
@@ -47,12 +48,14 @@ bool IsChromiumSimpleCacheFolder(const std::string& folder) {
 }
 
 ChromiumSimpleCacheSource::ChromiumSimpleCacheSource(std::string folder, FolderWatchOptions watch)
-    : BrowserCacheSource(std::move(folder)), files_(Folder(), watch) {}
+    : BrowserCacheSource(std::move(folder)), files_(std::make_shared<FolderListing>(Folder(), watch)) {
+  ServeEntries(files_);
+}
 
 bool ChromiumSimpleCacheSource::Refresh() {
-  const bool filesChanged = files_.Refresh();
-  const bool indexChanged = RefreshIndex();
-  return filesChanged || indexChanged;
+  const bool filesChanged = files_->Refresh();
+  indexChanged_ = RefreshIndex();
+  return filesChanged || indexChanged_;
 }
 
 bool ChromiumSimpleCacheSource::RefreshIndex() {
@@ -60,7 +63,7 @@ bool ChromiumSimpleCacheSource::RefreshIndex() {
   const auto stamp = StampOfPath(path);
   if (stamp == indexStamp_) return false;
   indexStamp_ = stamp;
-  lastUsed_.clear();
+  lastUsed_ = SimpleIndexTimes();
   if (!stamp) return true;
   const auto file = FileByteSource::Open(path);
   const auto bytes = file ? file->Read(0, file->Size()) : std::nullopt;
@@ -71,54 +74,110 @@ bool ChromiumSimpleCacheSource::RefreshIndex() {
 }
 
 std::uint64_t ChromiumSimpleCacheSource::IndexLastUsed(std::uint64_t hash) const {
-  const auto found = lastUsed_.find(hash);
-  return found == lastUsed_.end() ? 0 : WindowsEpochMicrosecondsToFileTime(found->second);
+  const auto found = lastUsed_.Find(hash);
+  return found ? WindowsEpochMicrosecondsToFileTime(*found) : 0;
 }
 
 void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
-  if (HasBlockfileIndex(Folder())) return;
-  // Views of the listing's names, which stay put until its next Refresh.
-  std::vector<std::pair<std::string_view, FileStamp>> entries;
-  std::unordered_map<std::uint64_t, FileStamp> sparse;
-  files_.ForEach([&](std::string_view name, const FileStamp& stamp) {
-    if (name.size() != kEntryNameLength || name[16] != '_') return;
-    const auto hash = EntryHashOfFileName(name);
-    if (!hash) return;
-    if (name[17] == '0') entries.emplace_back(name, stamp);
-    if (name[17] == 's') sparse.emplace(*hash, stamp);
-  });
-
-  out.reserve(entries.size());
-  for (const auto& [name, stamp] : entries) {
-    ++statistics.files;
-    const std::uint64_t hash = *EntryHashOfFileName(name);
-    StampSet stamps;
-    stamps.Add(stamp);
-    const auto sparseStamp = sparse.find(hash);
-    if (sparseStamp != sparse.end()) stamps.Add(sparseStamp->second);
-
-    std::shared_ptr<const ParsedEntry> parsed;
-    if (!Memo().Recall(name, stamps, parsed)) {
-      ++statistics.parsed;
-      parsed = Parse(std::string(name), sparseStamp != sparse.end());
-      if (!parsed) {  // gone while it was read: met again next walk if it comes back
-        ++statistics.unread;
-        continue;
+  met_.clear();
+  blockfile_ = HasBlockfileIndex(Folder());
+  if (blockfile_) return;
+  const FolderListing& files = *files_;
+  // The hashes of the entries that have a "_s" file (few do).
+  std::unordered_set<std::uint64_t> sparse;
+  for (std::uint32_t file = 0; file < files.Count(); ++file) {
+    const std::string_view name = files.Name(file);
+    if (name.size() == kEntryNameLength && name[17] == 's' && files.Stamp(file)) {
+      if (const auto hash = EntryHashOfFileName(name)) sparse.insert(*hash);
+    }
+  }
+  // One item per file, in the files' order; the items of files that hold no listed entry stay empty.
+  out.resize(files.Count());
+  met_.resize(files.Count());
+  for (std::uint32_t file = 0; file < files.Count(); ++file) {
+    std::optional<std::uint32_t> sparseFile;
+    if (!sparse.empty()) {
+      const auto hash = EntryHashOfFileName(files.Name(file));
+      if (hash && sparse.count(*hash)) {
+        std::string name(files.Name(file));
+        name[17] = 's';
+        sparseFile = files.Number(name);
       }
-      Memo().Remember(parsed);
     }
-    if (parsed && parsed->listed) {
-      out.push_back({parsed, std::max(parsed->lastAccess.Value(), IndexLastUsed(hash))});
-    }
+    Look(file, sparseFile, out[file], statistics);
   }
 }
 
-std::shared_ptr<const ParsedEntry> ChromiumSimpleCacheSource::Parse(const std::string& name, bool hasSparse) {
-  auto parsed = std::make_shared<ParsedEntry>();
+bool ChromiumSimpleCacheSource::Update(std::vector<Listed>& listing, WalkStatistics& statistics) {
+  // New last-use times for every entry, files numbered anew, or a folder the last walk found to
+  // be a blockfile cache: walked whole.
+  if (indexChanged_ || files_->ChangedWhole() || blockfile_) return false;
+  const FolderListing& files = *files_;
+  for (std::uint32_t file : files.Changed()) {
+    const std::string_view name = files.Name(file);
+    if (name == "index") return false;  // a blockfile index may have come
+  }
+  listing.resize(files.Count());
+  for (std::uint32_t file : files.Changed()) {
+    std::string name(files.Name(file));
+    if (name.size() != kEntryNameLength || (name[17] != '0' && name[17] != 's')) continue;
+    // A "_s" file is part of the entry of its "_0" file.
+    const char suffix = name[17];
+    name[17] = 's';
+    const auto sparse = files.Number(name);
+    name[17] = '0';
+    const auto entry = suffix == '0' ? std::optional(file) : files.Number(name);
+    if (entry) Look(*entry, sparse, listing[*entry], statistics);
+  }
+  return true;
+}
+
+void ChromiumSimpleCacheSource::Look(std::uint32_t file, std::optional<std::uint32_t> sparse, Listed& item,
+                                     WalkStatistics& statistics) {
+  FolderListing& files = *files_;
+  // What the item counted is taken back, and counted again as the files are now.
+  if (item.parsed) --statistics.listed;
+  if (met_.size() <= file) met_.resize(files.Count());
+  if (met_[file]) --statistics.files;
+  item = {};
+  met_[file] = false;
+  const std::string_view name = files.Name(file);
+  const FileStamp* stamp = files.Stamp(file);
+  if (!stamp || name.size() != kEntryNameLength || name[16] != '_' || name[17] != '0') return;
+  const auto hash = EntryHashOfFileName(name);
+  if (!hash) return;
+  ++statistics.files;
+  met_[file] = true;
+  StampSet stamps;
+  stamps.Add(*stamp);
+  const FileStamp* sparseStamp = sparse ? files.Stamp(*sparse) : nullptr;
+  if (sparseStamp) stamps.Add(*sparseStamp);
+
+  ParsedEntryRef parsed = files.Parsed(file);
+  if (!parsed || !(parsed->stamps == stamps)) {
+    ++statistics.parsed;
+    parsed = Parse(std::string(name), sparseStamp != nullptr);
+    if (!parsed) {  // gone while it was read: met again next walk if it comes back
+      ++statistics.unread;
+      files.Keep(file, nullptr);
+      return;
+    }
+    files.Keep(file, parsed);
+  } else if (files.Failed(file)) {
+    return;
+  }
+  if (parsed->listed) {
+    ++statistics.listed;
+    item = {parsed, std::max(parsed->lastAccess.Value(), IndexLastUsed(*hash))};
+  }
+}
+
+ParsedEntryRef ChromiumSimpleCacheSource::Parse(const std::string& name, bool hasSparse) {
+  auto parsed = CountedRef<ParsedEntry>::Make();
   const std::string entryPath = JoinPath(Folder(), name);
   const auto file = FileByteSource::Open(entryPath);
   if (!file) return nullptr;
-  parsed->id = name;
+  parsed->SetId(name);
   parsed->idIsFile = true;
   parsed->stamps.Add(file->Stamp());
   std::unique_ptr<FileByteSource> sparseFile;

@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_map>
 
 #include "cache/CacheFormat.h"
 #include "cache/browser/BrowserCacheSource.h"
 #include "cache/browser/FolderListing.h"
+#include "cache/chromium/SimpleCacheFormat.h"
 
 // True when folder holds a simple cache: its "index" starts with the simple-cache magic, or it has
 // "index-dir" or entry files "hhhhhhhhhhhhhhhh_0". False for a blockfile folder.
@@ -20,19 +20,26 @@ extern const CacheFormat kChromiumSimpleCacheFormat;
 class ChromiumSimpleCacheSource : public BrowserCacheSource {
  public:
   explicit ChromiumSimpleCacheSource(std::string folder, FolderWatchOptions watch = {});
-  const FolderListing& Files() const { return files_; }
+  const FolderListing& Files() const { return *files_; }
 
  protected:
   void Walk(std::vector<Listed>& out, WalkStatistics& statistics) override;
   bool Refresh() override;
+  bool Update(std::vector<Listed>& listing, WalkStatistics& statistics) override;
 
  private:
-  std::shared_ptr<const ParsedEntry> Parse(const std::string& name, bool hasSparse);
+  // Brings the listing's item for the file numbered file up to date: parses the entry when what was
+  // parsed is not from the files as they are now. sparse: the number of its "_s" file, if any.
+  void Look(std::uint32_t file, std::optional<std::uint32_t> sparse, Listed& item, WalkStatistics& statistics);
+  ParsedEntryRef Parse(const std::string& name, bool hasSparse);
   // Reads the index again when its file changed; true when it did.
   bool RefreshIndex();
   std::uint64_t IndexLastUsed(std::uint64_t hash) const;
 
-  FolderListing files_;
+  std::shared_ptr<FolderListing> files_;  // with the entries parsed from them
+  std::vector<bool> met_;                 // by file number: an entry file the listing counts
+  bool indexChanged_ = true;              // by the last Refresh
+  bool blockfile_ = false;                // the last walk found a blockfile index
   std::optional<FileStamp> indexStamp_;
-  std::unordered_map<std::uint64_t, std::int64_t> lastUsed_;  // from the index, microseconds since 1601
+  SimpleIndexTimes lastUsed_;  // from the index, microseconds since 1601
 };

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::uint32_t kIndexVersion = 9;
@@ -42,7 +44,26 @@ std::optional<SparseRangeHeader> ParseSparseRangeHeader(Bytes bytes) {
   return header;
 }
 
-std::optional<std::unordered_map<std::uint64_t, std::int64_t>> ParseSimpleIndex(Bytes bytes) {
+SimpleIndexTimes::SimpleIndexTimes(std::vector<std::pair<std::uint64_t, std::int64_t>> times)
+    : times_(std::move(times)) {
+  // Sorted by hash, records of one hash in their order; of those only the last is kept.
+  std::stable_sort(times_.begin(), times_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < times_.size(); ++i) {
+    if (i + 1 < times_.size() && times_[i + 1].first == times_[i].first) continue;
+    times_[kept++] = times_[i];
+  }
+  times_.resize(kept);
+}
+
+std::optional<std::int64_t> SimpleIndexTimes::Find(std::uint64_t hash) const {
+  const auto found = std::lower_bound(times_.begin(), times_.end(), hash,
+                                      [](const auto& item, std::uint64_t key) { return item.first < key; });
+  if (found == times_.end() || found->first != hash) return std::nullopt;
+  return found->second;
+}
+
+std::optional<SimpleIndexTimes> ParseSimpleIndex(Bytes bytes) {
   std::uint32_t payloadSize = 0, crc = 0, version = 0;
   std::uint64_t magic = 0, count = 0;
   if (!ReadLe32(bytes, 0, payloadSize) || !ReadLe32(bytes, 4, crc) || !ReadLe64(bytes, 8, magic) ||
@@ -54,15 +75,15 @@ std::optional<std::unordered_map<std::uint64_t, std::int64_t>> ParseSimpleIndex(
   if (static_cast<std::uint32_t>(crc32(0, bytes.data() + 8, static_cast<uInt>(bytes.size() - 8))) != crc)
     return std::nullopt;
   if (count > (bytes.size() - kIndexHeaderSize) / kIndexRecordSize) return std::nullopt;
-  std::unordered_map<std::uint64_t, std::int64_t> lastUsed;
+  std::vector<std::pair<std::uint64_t, std::int64_t>> lastUsed;
   lastUsed.reserve(static_cast<std::size_t>(count));
   for (std::uint64_t i = 0; i < count; ++i) {
     std::uint64_t hash = 0, time = 0;
     const std::uint64_t at = kIndexHeaderSize + kIndexRecordSize * i;
     if (!ReadLe64(bytes, at, hash) || !ReadLe64(bytes, at + 8, time)) return std::nullopt;
-    lastUsed[hash] = static_cast<std::int64_t>(time);
+    lastUsed.emplace_back(hash, static_cast<std::int64_t>(time));
   }
-  return lastUsed;
+  return SimpleIndexTimes(std::move(lastUsed));
 }
 
 std::optional<std::uint64_t> EntryHashOfFileName(std::string_view name) {

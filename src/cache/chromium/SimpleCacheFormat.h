@@ -14,7 +14,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "cache/browser/ByteReading.h"
 #include "cache/browser/ChromiumResponseInfo.h"
@@ -54,9 +55,21 @@ struct SparseRangeHeader {
 };
 std::optional<SparseRangeHeader> ParseSparseRangeHeader(Bytes bytes);
 
-// The index's last-used times (microseconds since 1601) by entry hash; empty when the bytes are
-// not an index of the layout read here or fail their checksum.
-std::optional<std::unordered_map<std::uint64_t, std::int64_t>> ParseSimpleIndex(Bytes bytes);
+// The index's last-used times (microseconds since 1601) by entry hash, sorted by hash, so that a
+// large index is kept in 16 bytes an entry.
+class SimpleIndexTimes {
+ public:
+  explicit SimpleIndexTimes(std::vector<std::pair<std::uint64_t, std::int64_t>> times = {});
+  // The time of hash; empty when the index does not hold it.
+  std::optional<std::int64_t> Find(std::uint64_t hash) const;
+
+ private:
+  std::vector<std::pair<std::uint64_t, std::int64_t>> times_;
+};
+
+// The index's last-used times; empty when the bytes are not an index of the layout read here or
+// fail their checksum. Of two records of one hash the later counts.
+std::optional<SimpleIndexTimes> ParseSimpleIndex(Bytes bytes);
 
 // The entry hash that names "hhhhhhhhhhhhhhhh_0": the 16 hex digits before the suffix.
 std::optional<std::uint64_t> EntryHashOfFileName(std::string_view name);

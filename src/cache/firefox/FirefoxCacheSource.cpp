@@ -41,38 +41,64 @@ std::vector<BodyPiece> ChunkPieces(std::uint64_t bodyLength, std::uint32_t dataS
 bool IsFirefoxCacheFolder(const std::string& folder) { return IsFolder(JoinPath(folder, "entries")); }
 
 FirefoxCacheSource::FirefoxCacheSource(std::string folder, FolderWatchOptions watch)
-    : BrowserCacheSource(std::move(folder)), files_(JoinPath(Folder(), "entries"), watch) {}
-
-void FirefoxCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
-  const std::string entries = JoinPath(Folder(), "entries");
-  std::string id = std::string("entries") + kPathSeparator;
-  const std::size_t idPrefix = id.size();
-  files_.ForEach([&](std::string_view name, const FileStamp& stamp) {
-    if (!IsEntryName(name)) return;
-    ++statistics.files;
-    id.resize(idPrefix);
-    id += name;
-    StampSet stamps;
-    stamps.Add(stamp);
-    std::shared_ptr<const ParsedEntry> parsed;
-    if (!Memo().Recall(id, stamps, parsed)) {
-      ++statistics.parsed;
-      parsed = Parse(id, JoinPath(entries, name));
-      if (!parsed) {  // gone while it was read
-        ++statistics.unread;
-        return;
-      }
-      Memo().Remember(parsed);
-    }
-    if (parsed && parsed->listed) out.push_back({parsed, parsed->lastAccess.Value()});
-  });
+    : BrowserCacheSource(std::move(folder)),
+      files_(std::make_shared<FolderListing>(JoinPath(Folder(), "entries"), watch,
+                                             std::string("entries") + kPathSeparator)) {
+  ServeEntries(files_);
 }
 
-std::shared_ptr<const ParsedEntry> FirefoxCacheSource::Parse(const std::string& id, const std::string& path) {
+void FirefoxCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
+  // One item per file, in the files' order; the items of files that hold no listed entry stay empty.
+  out.resize(files_->Count());
+  met_.assign(files_->Count(), false);
+  for (std::uint32_t file = 0; file < files_->Count(); ++file) Look(file, out[file], statistics);
+}
+
+bool FirefoxCacheSource::Update(std::vector<Listed>& listing, WalkStatistics& statistics) {
+  if (files_->ChangedWhole()) return false;
+  listing.resize(files_->Count());
+  met_.resize(files_->Count());
+  for (std::uint32_t file : files_->Changed()) Look(file, listing[file], statistics);
+  return true;
+}
+
+void FirefoxCacheSource::Look(std::uint32_t file, Listed& item, WalkStatistics& statistics) {
+  FolderListing& files = *files_;
+  // What the item counted is taken back, and counted again as the file is now.
+  if (item.parsed) --statistics.listed;
+  if (met_[file]) --statistics.files;
+  item = {};
+  met_[file] = false;
+  const std::string_view name = files.Name(file);
+  const FileStamp* stamp = files.Stamp(file);
+  if (!stamp || !IsEntryName(name)) return;
+  ++statistics.files;
+  met_[file] = true;
+  ParsedEntryRef parsed = files.Parsed(file);
+  if (!parsed || !(parsed->stamps.count == 1 && parsed->stamps[0] == *stamp)) {
+    ++statistics.parsed;
+    const std::string id = std::string("entries") + kPathSeparator + std::string(name);
+    parsed = Parse(id, JoinPath(JoinPath(Folder(), "entries"), name));
+    if (!parsed) {  // gone while it was read
+      ++statistics.unread;
+      files.Keep(file, nullptr);
+      return;
+    }
+    files.Keep(file, parsed);
+  } else if (files.Failed(file)) {
+    return;
+  }
+  if (parsed->listed) {
+    ++statistics.listed;
+    item = {parsed, parsed->lastAccess.Value()};
+  }
+}
+
+ParsedEntryRef FirefoxCacheSource::Parse(const std::string& id, const std::string& path) {
   const auto file = FileByteSource::Open(path);
   if (!file) return nullptr;
-  auto parsed = std::make_shared<ParsedEntry>();
-  parsed->id = id;  // the entry file's path below the cache folder
+  auto parsed = CountedRef<ParsedEntry>::Make();
+  parsed->SetId(id);  // the entry file's path below the cache folder
   parsed->idIsFile = true;
   parsed->stamps.Add(file->Stamp());
   const CacheFileTime written = CacheFileTime::FromValue(StampFileTime(file->Stamp()));

@@ -16,14 +16,19 @@ extern const CacheFormat kFirefoxCacheFormat;
 class FirefoxCacheSource : public BrowserCacheSource {
  public:
   explicit FirefoxCacheSource(std::string folder, FolderWatchOptions watch = {});
-  const FolderListing& Files() const { return files_; }
+  const FolderListing& Files() const { return *files_; }
 
  protected:
   void Walk(std::vector<Listed>& out, WalkStatistics& statistics) override;
-  bool Refresh() override { return files_.Refresh(); }
+  bool Refresh() override { return files_->Refresh(); }
+  bool Update(std::vector<Listed>& listing, WalkStatistics& statistics) override;
 
  private:
-  std::shared_ptr<const ParsedEntry> Parse(const std::string& id, const std::string& path);
+  // Brings the listing's item for the file numbered file up to date: parses the entry when what was
+  // parsed is not from the file as it is now.
+  void Look(std::uint32_t file, Listed& item, WalkStatistics& statistics);
+  ParsedEntryRef Parse(const std::string& id, const std::string& path);
 
-  FolderListing files_;  // of "entries"
+  std::shared_ptr<FolderListing> files_;  // of "entries", with the entries parsed from them
+  std::vector<bool> met_;                 // by file number: an entry file the listing counts
 };

@@ -96,8 +96,10 @@ TEST_F(ChromiumSourceTest, LastAccessIsTheLaterOfIndexTimeAndFileTime) {
   for (const auto* entry : {&reused, &fresh, &unindexed})
     SetModificationTime(WriteChromiumEntry(folder_, *entry), 1700000000);
   const std::int64_t secondsTo1970 = 11644473600;
-  WriteChromiumIndex(folder_, {{ChromiumHash(reused.key), (1700000500 + secondsTo1970) * 1000000},
-                               {ChromiumHash(fresh.key), (1699999000 + secondsTo1970) * 1000000}});
+  // Of two records of one hash, the later counts.
+  WriteChromiumIndex(folder_, {{ChromiumHash(reused.key), (1700000900 + secondsTo1970) * 1000000},
+                               {ChromiumHash(fresh.key), (1699999000 + secondsTo1970) * 1000000},
+                               {ChromiumHash(reused.key), (1700000500 + secondsTo1970) * 1000000}});
   ChromiumSimpleCacheSource source(folder_);
   auto entries = ListByUrl(source);
   EXPECT_EQ(entries.at("http://h/reused.jpg").lastAccess.Value(), UnixSecondsToFileTime(1700000500));
@@ -160,6 +162,8 @@ TEST_F(ChromiumSourceTest, RecognisesSimpleAndBlockfileFolders) {
   EXPECT_TRUE(IsChromiumBlockfileFolder(blockfile));
   EXPECT_FALSE(IsChromiumSimpleCacheFolder(blockfile));
   ChromiumSimpleCacheSource source(blockfile);
+  EXPECT_TRUE(ListByUrl(source).empty());
+  WriteChromiumEntry(blockfile, Picture("http://h/b.jpg", 100, 2));  // nor after a change
   EXPECT_TRUE(ListByUrl(source).empty());
   EXPECT_FALSE(IsChromiumSimpleCacheFolder(JoinPath(folder_, "absent")));
 }

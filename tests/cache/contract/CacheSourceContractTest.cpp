@@ -314,11 +314,25 @@ TYPED_TEST(CacheSourceContract, NotifiedListingEqualsTheWalkedOneThroughEveryCha
     this->backend_.Write(pictures.back());
   }
   EXPECT_EQ(expectSame("burst").size(), 10u);
+  EXPECT_EQ(notified->LastWalk().parsed, 6u);  // listed whole, yet only the new entries read
   for (std::size_t i : {0, 4, 5}) this->backend_.Evict(pictures[i].url);
   EXPECT_EQ(expectSame("evicted").size(), 7u);
+  // A cursor opened before a change and still held while the source takes it in lists the entries
+  // as they were: the source brings a listing up to date in place only when no cursor holds it.
+  auto held = notified->Open();
+  CacheEntry first;
+  ASSERT_TRUE(held->Next(first));
   pictures[6].body = PictureBytes(1200, 46);
   this->backend_.Write(pictures[6]);
   EXPECT_EQ(CopyOut(expectSame("rewritten after evictions").at(pictures[6].url).localPath), pictures[6].body);
+  std::map<std::string, std::uint64_t> heldSizes{{first.url, first.size}};
+  for (CacheEntry entry; held->Next(entry);) heldSizes[entry.url] = entry.size;
+  EXPECT_EQ(heldSizes.size(), 7u);
+  EXPECT_EQ(heldSizes[pictures[6].url], 1000u);
+  held.reset();
+  pictures[7].body = PictureBytes(1300, 47);  // and in place once no cursor holds it
+  this->backend_.Write(pictures[7]);
+  EXPECT_EQ(expectSame("rewritten once the cursor is gone").at(pictures[7].url).size, 1300u);
 
   // The cache folder replaced by a new one while the watch was on the old.
   const std::filesystem::path folder = notified->Folder();
@@ -329,5 +343,21 @@ TYPED_TEST(CacheSourceContract, NotifiedListingEqualsTheWalkedOneThroughEveryCha
   const auto replaced = expectSame("replaced");
   EXPECT_TRUE(replaced.count(pictures[2].url));
   this->backend_.Write(pictures[3]);
-  EXPECT_TRUE(expectSame("after the replacement").count(pictures[3].url));
+  const auto before = expectSame("after the replacement");
+  EXPECT_TRUE(before.count(pictures[3].url));
+
+  // Many entries coming two at a time, each pair taken in by itself (the listing grows past its
+  // first index), then most of them going three at a time (it is numbered anew as they go).
+  std::vector<StoredResponse> many;
+  for (std::uint32_t i = 0; i < 48; ++i) {
+    many.push_back(this->Picture("http://m/" + std::to_string(i) + ".jpg", 600, 100 + i));
+    this->backend_.Write(many.back());
+    if (i % 2 == 1) ListByUrl(*notified);
+  }
+  EXPECT_EQ(expectSame("many came").size(), before.size() + 48);
+  for (std::size_t i = 0; i < 36; ++i) {
+    this->backend_.Evict(many[i].url);
+    if (i % 3 == 2) ListByUrl(*notified);
+  }
+  EXPECT_EQ(expectSame("most went").size(), before.size() + 12);
 }
