@@ -10,6 +10,22 @@
 #include <thread>
 #include <vector>
 
+// Waits on changed (with lock held) until done says true, or giveUp (when given) says true first,
+// asked every few milliseconds; true when done.
+template <typename Done>
+bool WaitFor(std::condition_variable& changed, std::unique_lock<std::mutex>& lock, Done done,
+             const std::function<bool()>& giveUp) {
+  if (!giveUp) {
+    changed.wait(lock, done);
+    return true;
+  }
+  while (!done()) {
+    if (giveUp()) return false;
+    changed.wait_for(lock, std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
 class BackgroundWorker {
  public:
   using JobId = std::uint64_t;

@@ -2,6 +2,7 @@
 // A URL cache that yields its entries one by one. Each Open starts a new enumeration from the
 // first entry; a cursor yields each entry once.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,5 +30,8 @@ class UrlCacheSource {
   // For a source whose listing is kept current in the background: returns once the listing holds
   // what the cache held when it was called, so that the next Open yields it. Others are always
   // current.
-  virtual void WaitUntilCurrent() {}
+  void WaitUntilCurrent() { WaitUntilCurrentUnless({}); }
+  // The same, unless giveUp (asked every few milliseconds while it waits) says true first; false
+  // then.
+  virtual bool WaitUntilCurrentUnless(const std::function<bool()>& /*giveUp*/) { return true; }
 };

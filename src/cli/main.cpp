@@ -179,7 +179,9 @@ int main(int argc, char** argv) {
     if (g_interrupted) break;
     copiedThisPass = 0;
     const auto began = std::chrono::steady_clock::now();
-    if (const auto cache = GetUrlCache()) cache->WaitUntilCurrent();
+    // Ctrl-C while a first reading of large caches is under way ends the run at once.
+    const auto cache = GetUrlCache();
+    if (cache && !cache->WaitUntilCurrentUnless([] { return g_interrupted.load(); })) break;
     HarvestCache(extensionList, captureStart, options.destination, options.minimumKb);
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
     if (terminal && copiedThisPass > 0) std::fputs("\r\033[K", stderr);

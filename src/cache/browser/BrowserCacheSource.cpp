@@ -195,6 +195,7 @@ void BrowserCacheSource::KeepCurrentOn(const std::shared_ptr<BrowserCacheSource>
                                        std::chrono::milliseconds interval) {
   std::lock_guard lock(source->published_);
   source->worker_ = worker;
+  source->background_ = true;
   source->job_ = worker->Add(
       [weak = std::weak_ptr<BrowserCacheSource>(source)] {
         const auto kept = weak.lock();
@@ -257,20 +258,23 @@ void BrowserCacheSource::BringUpToDate() {
       statistics = {};
       Walk(*listing, statistics);
     }
-    walked_ = std::chrono::steady_clock::now();
-    walkedFor_ = walked_ - now;
-    failuresSeen_ = failures;
-    unread_ = statistics.unread;
-    {
-      std::lock_guard lock(published_);
-      listing_ = std::move(listing);
-      ++listingGeneration_;
-      statistics_ = statistics;
+    // A walk cut short because the source is no longer kept current is not published.
+    if (!Ending()) {
+      walked_ = std::chrono::steady_clock::now();
+      walkedFor_ = walked_ - now;
+      failuresSeen_ = failures;
+      unread_ = statistics.unread;
+      {
+        std::lock_guard lock(published_);
+        listing_ = std::move(listing);
+        ++listingGeneration_;
+        statistics_ = statistics;
+      }
+      // Only now: a listing yielded before the one just published still needs them left out.
+      std::lock_guard lock(failed_->mutex);
+      failed_->entries.erase(failed_->entries.begin(),
+                             failed_->entries.begin() + static_cast<std::ptrdiff_t>(failedBefore));
     }
-    // Only now: a listing yielded before the one just published still needs them left out.
-    std::lock_guard lock(failed_->mutex);
-    failed_->entries.erase(failed_->entries.begin(),
-                           failed_->entries.begin() + static_cast<std::ptrdiff_t>(failedBefore));
   } else {
     std::lock_guard lock(published_);
     statistics_.parsed = 0;
@@ -283,11 +287,11 @@ void BrowserCacheSource::BringUpToDate() {
   updated_.notify_all();
 }
 
-void BrowserCacheSource::WaitUntilCurrent() {
+bool BrowserCacheSource::WaitUntilCurrentUnless(const std::function<bool()>& giveUp) {
   std::shared_ptr<BackgroundWorker> worker;
   std::unique_lock lock(published_);
   worker = worker_.lock();
-  if (!worker) return;  // each Open reads the cache as it is
+  if (!worker) return true;  // each Open reads the cache as it is
   // An update that runs now may have refreshed before the call: the next one begins after it.
   const std::uint64_t wanted = updatesBegun_ + 1;
   // Everything that changed up to now is walked at once, whatever the spacing.
@@ -295,7 +299,8 @@ void BrowserCacheSource::WaitUntilCurrent() {
   lock.unlock();
   worker->RunSoon(job_);
   lock.lock();
-  updated_.wait(lock, [&] { return updatesDone_ >= wanted; });
+  return WaitFor(
+      updated_, lock, [&] { return updatesDone_ >= wanted; }, giveUp);
 }
 
 std::unique_ptr<CacheEntryCursor> BrowserCacheSource::Open() {

@@ -3,6 +3,7 @@
 // (registered for the cache folder while the source lives, served from the source's parsed
 // entries), the cursor over one walk's listing, and keeping that listing current on background
 // threads.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -50,7 +51,7 @@ class BrowserCacheSource : public UrlCacheSource {
   // listing again otherwise. Once kept current in the background, the listing the background
   // threads published last, without reading the cache (an empty one before the first).
   std::unique_ptr<CacheEntryCursor> Open() final;
-  void WaitUntilCurrent() final;
+  bool WaitUntilCurrentUnless(const std::function<bool()>& giveUp) final;
   const std::string& Folder() const { return folder_; }
   // The counts of the walk behind the listing that Open yielded last.
   const WalkStatistics& LastWalk() const { return opened_; }
@@ -74,6 +75,9 @@ class BrowserCacheSource : public UrlCacheSource {
   // Brings what the source keeps of its folder up to date before a walk; false only when nothing
   // that Walk reads changed since the last call, so that its listing would come out the same.
   virtual bool Refresh() { return true; }
+  // True once the threads that keep this source current are ending: a walk under way stops early,
+  // and what it made is not published.
+  bool Ending() const { return background_ && worker_.expired(); }
   // Brings the last walk's listing up to date with what the last Refresh found changed, looking at
   // the changed entries alone, and adjusts statistics (parsed counts this update); false, with
   // listing and statistics untouched, when it cannot tell what changed: the folder is then walked.
@@ -108,6 +112,7 @@ class BrowserCacheSource : public UrlCacheSource {
 
   // Kept in the background: by whom, under which job.
   std::weak_ptr<BackgroundWorker> worker_;
+  std::atomic<bool> background_ = false;  // set before the first job runs
   BackgroundWorker::JobId job_ = 0;
 
   // Used by the thread that opens the source only.

@@ -94,7 +94,7 @@ void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& s
   // One item per file, in the files' order; the items of files that hold no listed entry stay empty.
   out.resize(files.Count());
   met_.resize(files.Count());
-  for (std::uint32_t file = 0; file < files.Count(); ++file) {
+  for (std::uint32_t file = 0; file < files.Count() && !Ending(); ++file) {
     std::optional<std::uint32_t> sparseFile;
     if (!sparse.empty()) {
       const auto hash = EntryHashOfFileName(files.Name(file));

@@ -159,16 +159,18 @@ class MembersCache : public UrlCacheSource {
     return union_.Open();
   }
 
-  void WaitUntilCurrent() override {
+  bool WaitUntilCurrentUnless(const std::function<bool()>& giveUp) override {
     if (worker_ && discover_) {
       std::unique_lock lock(members_->mutex);
       const std::uint64_t wanted = members_->roundsBegun + 1;
       lock.unlock();
       worker_->RunSoon(discoveryJob_);
       lock.lock();
-      members_->discovered.wait(lock, [&] { return members_->roundsDone >= wanted; });
+      if (!WaitFor(
+              members_->discovered, lock, [&] { return members_->roundsDone >= wanted; }, giveUp))
+        return false;
     }
-    union_.WaitUntilCurrent();
+    return union_.WaitUntilCurrentUnless(giveUp);
   }
 
  private:

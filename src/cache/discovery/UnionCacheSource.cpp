@@ -38,8 +38,9 @@ class UnionCursor : public CacheEntryCursor {
 
 std::unique_ptr<CacheEntryCursor> UnionCacheSource::Open() { return std::make_unique<UnionCursor>(members_()); }
 
-void UnionCacheSource::WaitUntilCurrent() {
+bool UnionCacheSource::WaitUntilCurrentUnless(const std::function<bool()>& giveUp) {
   for (const auto& member : members_()) {
-    if (member) member->WaitUntilCurrent();
+    if (member && !member->WaitUntilCurrentUnless(giveUp)) return false;
   }
+  return true;
 }

@@ -13,7 +13,7 @@ class UnionCacheSource : public UrlCacheSource {
   explicit UnionCacheSource(std::function<SourceList()> members) : members_(std::move(members)) {}
   std::unique_ptr<CacheEntryCursor> Open() override;
   // Brings every member up to date.
-  void WaitUntilCurrent() override;
+  bool WaitUntilCurrentUnless(const std::function<bool()>& giveUp) override;
 
  private:
   std::function<SourceList()> members_;

@@ -51,7 +51,7 @@ void FirefoxCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statisti
   // One item per file, in the files' order; the items of files that hold no listed entry stay empty.
   out.resize(files_->Count());
   met_.assign(files_->Count(), false);
-  for (std::uint32_t file = 0; file < files_->Count(); ++file) Look(file, out[file], statistics);
+  for (std::uint32_t file = 0; file < files_->Count() && !Ending(); ++file) Look(file, out[file], statistics);
 }
 
 bool FirefoxCacheSource::Update(std::vector<Listed>& listing, WalkStatistics& statistics) {
