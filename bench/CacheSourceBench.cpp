@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSettings.h"
 #include "RatioReporter.h"
 #include "SyntheticCaches.h"
 #include "base/BackgroundWork.h"
@@ -43,15 +44,6 @@ using namespace fixtures;
 
 namespace {
 
-int EntriesPerBrowser() {
-  static const int count = [] {
-    const char* text = std::getenv("TAVRIN_BENCH_ENTRIES");
-    const int value = text ? std::atoi(text) : 0;
-    return value > 0 ? value : 20000;
-  }();
-  return count;
-}
-
 // The blockfile fixture keeps each block size in one file of at most 64,896 blocks.
 int BlockfileEntries() { return std::min(EntriesPerBrowser(), 20000); }
 
@@ -68,21 +60,6 @@ struct SyntheticCaches {
 SyntheticCaches& Caches() {
   static SyntheticCaches caches;
   return caches;
-}
-
-// The baseline: list each folder and stat every file in it, nothing more.
-std::size_t BareWalk(const std::string& folder) {
-  std::size_t files = 0;
-#ifndef _WIN32
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return 0;
-  while (const dirent* item = readdir(dir)) {
-    struct stat info {};
-    if (fstatat(dirfd(dir), item->d_name, &info, 0) == 0 && S_ISREG(info.st_mode)) ++files;
-  }
-  closedir(dir);
-#endif
-  return files;
 }
 
 std::size_t WalkBoth() { return BareWalk(Caches().chromium) + BareWalk(JoinPath(Caches().firefox, "entries")); }

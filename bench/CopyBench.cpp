@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSettings.h"
 #include "RatioReporter.h"
 #include "base/PathText.h"
 #include "cache/UrlCacheSource.h"
@@ -28,11 +29,7 @@
 namespace {
 
 int Copies() {
-  static const int count = [] {
-    const char* text = std::getenv("TAVRIN_BENCH_COPIES");
-    const int value = text ? std::atoi(text) : 0;
-    return value > 0 ? value : 400;
-  }();
+  static const int count = PositiveSetting("TAVRIN_BENCH_COPIES", 400);
   return count;
 }
 

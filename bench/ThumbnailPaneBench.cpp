@@ -28,6 +28,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include "BenchSettings.h"
 #include "RatioReporter.h"
 #include "SyntheticCaches.h"
 #include "UnusedEntriesCache.h"
@@ -217,11 +218,6 @@ void BM_WindowTick_20000_NothingNew(benchmark::State& state) {
 }
 BENCHMARK(BM_WindowTick_20000_NothingNew)->Iterations(20)->Unit(benchmark::kMillisecond);
 
-int EntriesPerBrowser() {
-  const int value = qEnvironmentVariableIntValue("TAVRIN_BENCH_ENTRIES");
-  return value > 0 ? value : 20000;
-}
-
 // The two caches, written once for the whole run.
 struct SyntheticCaches {
   QTemporaryDir folder;
@@ -237,19 +233,6 @@ struct SyntheticCaches {
 SyntheticCaches& Caches() {
   static SyntheticCaches caches;
   return caches;
-}
-
-// The baseline: list each folder and stat every file in it.
-std::size_t BareWalk(const std::string& folder) {
-  std::size_t files = 0;
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return 0;
-  while (const dirent* item = readdir(dir)) {
-    struct stat info {};
-    if (fstatat(dirfd(dir), item->d_name, &info, 0) == 0 && S_ISREG(info.st_mode)) ++files;
-  }
-  closedir(dir);
-  return files;
 }
 
 void BM_BareWalkOfTheCaches(benchmark::State& state) {

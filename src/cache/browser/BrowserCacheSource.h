@@ -17,6 +17,7 @@
 #include "base/VirtualFiles.h"
 #include "cache/UrlCacheSource.h"
 #include "cache/browser/EntryMemo.h"
+#include "cache/browser/FolderListing.h"
 
 // Counts of one walk, for callers that report them and for tests.
 struct WalkStatistics {
@@ -70,6 +71,21 @@ class BrowserCacheSource : public UrlCacheSource {
   };
   // The parsed entries behind the virtual files; set once, by the source's constructor.
   void ServeEntries(std::shared_ptr<EntryLookup> entries);
+  // What a walk lists of one entry file: the entry parsed from it before while it still matches the
+  // file, else the file parsed anew and kept beside it. Null when the entry failed a check at copy
+  // time (kept out until its file changes) or could not be read now (counted: the next walk tries
+  // it again).
+  template <typename StillMatches, typename ParseFile>
+  static ParsedEntryRef KeptOrParsed(FolderListing& files, std::uint32_t file, StillMatches stillMatches,
+                                     ParseFile parse, WalkStatistics& statistics) {
+    ParsedEntryRef parsed = files.Parsed(file);
+    if (parsed && stillMatches(*parsed)) return files.Failed(file) ? nullptr : parsed;
+    ++statistics.parsed;
+    parsed = parse();
+    files.Keep(file, parsed);
+    if (!parsed) ++statistics.unread;  // gone while it was read: met again next walk if it comes back
+    return parsed;
+  }
   // Lists the entries of the folder, parsing what the source does not hold yet, into out.
   virtual void Walk(std::vector<Listed>& out, WalkStatistics& statistics) = 0;
   // Brings what the source keeps of its folder up to date before a walk; false only when nothing

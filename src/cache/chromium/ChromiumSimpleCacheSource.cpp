@@ -153,20 +153,10 @@ void ChromiumSimpleCacheSource::Look(std::uint32_t file, std::optional<std::uint
   const FileStamp* sparseStamp = sparse ? files.Stamp(*sparse) : nullptr;
   if (sparseStamp) stamps.Add(*sparseStamp);
 
-  ParsedEntryRef parsed = files.Parsed(file);
-  if (!parsed || !(parsed->stamps == stamps)) {
-    ++statistics.parsed;
-    parsed = Parse(std::string(name), sparseStamp != nullptr);
-    if (!parsed) {  // gone while it was read: met again next walk if it comes back
-      ++statistics.unread;
-      files.Keep(file, nullptr);
-      return;
-    }
-    files.Keep(file, parsed);
-  } else if (files.Failed(file)) {
-    return;
-  }
-  if (parsed->listed) {
+  const ParsedEntryRef parsed = KeptOrParsed(
+      files, file, [&](const ParsedEntry& kept) { return kept.stamps == stamps; },
+      [&] { return Parse(std::string(name), sparseStamp != nullptr); }, statistics);
+  if (parsed && parsed->listed) {
     ++statistics.listed;
     item = {parsed, std::max(parsed->lastAccess.Value(), IndexLastUsed(*hash))};
   }

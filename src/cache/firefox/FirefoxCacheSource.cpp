@@ -74,21 +74,14 @@ void FirefoxCacheSource::Look(std::uint32_t file, Listed& item, WalkStatistics& 
   if (!stamp || !IsEntryName(name)) return;
   ++statistics.files;
   met_[file] = true;
-  ParsedEntryRef parsed = files.Parsed(file);
-  if (!parsed || !(parsed->stamps.count == 1 && parsed->stamps[0] == *stamp)) {
-    ++statistics.parsed;
-    const std::string id = std::string("entries") + kPathSeparator + std::string(name);
-    parsed = Parse(id, JoinPath(JoinPath(Folder(), "entries"), name));
-    if (!parsed) {  // gone while it was read
-      ++statistics.unread;
-      files.Keep(file, nullptr);
-      return;
-    }
-    files.Keep(file, parsed);
-  } else if (files.Failed(file)) {
-    return;
-  }
-  if (parsed->listed) {
+  const ParsedEntryRef parsed = KeptOrParsed(
+      files, file, [&](const ParsedEntry& kept) { return kept.stamps.count == 1 && kept.stamps[0] == *stamp; },
+      [&] {
+        const std::string id = std::string("entries") + kPathSeparator + std::string(name);
+        return Parse(id, JoinPath(JoinPath(Folder(), "entries"), name));
+      },
+      statistics);
+  if (parsed && parsed->listed) {
     ++statistics.listed;
     item = {parsed, parsed->lastAccess.Value()};
   }

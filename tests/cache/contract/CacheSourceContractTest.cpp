@@ -147,6 +147,9 @@ TYPED_TEST(CacheSourceContract, FailedCheckRefusesTheCopyAndKeepsTheEntryOutUnti
   auto worker = std::make_shared<BackgroundWorker>(2);
   std::shared_ptr<BrowserCacheSource> background = this->backend_.Open();
   BrowserCacheSource::KeepCurrentOn(background, worker, std::chrono::hours(1));
+  // The first update runs as the source is kept current; one asked for while it ran follows it.
+  // Waiting twice lets both end, so that no update runs while the entry is spoiled below.
+  background->WaitUntilCurrent();
   background->WaitUntilCurrent();
   const std::string listedPath = ListByUrl(*background).at(picture.url).localPath;
   this->backend_.Spoil(picture);
