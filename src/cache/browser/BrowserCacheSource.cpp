@@ -195,7 +195,6 @@ void BrowserCacheSource::KeepCurrentOn(const std::shared_ptr<BrowserCacheSource>
                                        std::chrono::milliseconds interval) {
   std::lock_guard lock(source->published_);
   source->worker_ = worker;
-  source->background_ = true;
   source->job_ = worker->Add(
       [weak = std::weak_ptr<BrowserCacheSource>(source)] {
         const auto kept = weak.lock();
@@ -218,6 +217,7 @@ void BrowserCacheSource::BringUpToDate() {
     background = !worker_.expired();
     forced = std::exchange(forceWalk_, false);
     last = listing_;
+    inBackground_ = background;
     lastStatistics = statistics_;
   }
   const auto now = std::chrono::steady_clock::now();

@@ -93,7 +93,7 @@ class BrowserCacheSource : public UrlCacheSource {
   virtual bool Refresh() { return true; }
   // True once the threads that keep this source current are ending: a walk under way stops early,
   // and what it made is not published.
-  bool Ending() const { return background_ && worker_.expired(); }
+  bool Ending() const { return inBackground_ && worker_.expired(); }
   // Brings the last walk's listing up to date with what the last Refresh found changed, looking at
   // the changed entries alone, and adjusts statistics (parsed counts this update); false, with
   // listing and statistics untouched, when it cannot tell what changed: the folder is then walked.
@@ -128,7 +128,7 @@ class BrowserCacheSource : public UrlCacheSource {
 
   // Kept in the background: by whom, under which job.
   std::weak_ptr<BackgroundWorker> worker_;
-  std::atomic<bool> background_ = false;  // set before the first job runs
+  std::atomic<bool> inBackground_ = false;  // the update under way runs on the background threads
   BackgroundWorker::JobId job_ = 0;
 
   // Used by the thread that opens the source only.

@@ -167,6 +167,11 @@ TYPED_TEST(CacheSourceContract, FailedCheckRefusesTheCopyAndKeepsTheEntryOutUnti
   listed = ListByUrl(*background);
   ASSERT_EQ(listed.count(picture.url), 1u);
   EXPECT_EQ(CopyOut(listed.at(picture.url).localPath), picture.body);
+
+  // Once the threads have ended, each Open reads the cache itself again, and whole.
+  worker.reset();
+  this->backend_.Write(this->Picture("http://h/late.jpg", 5000, 3));
+  EXPECT_EQ(ListByUrl(*background).size(), 3u);
 }
 
 TYPED_TEST(CacheSourceContract, CodedBodiesAreSizedAndCopiedDecoded) {
