@@ -51,8 +51,8 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
   const bool lastPassEndedByError = LastPassStatistics().endedByError;
   PassStatistics& stats = pass_state::BeginPass();
   // Entries whose decision cannot change are not handed over again while they stay as they are.
-  SetUrlCacheSettledContext(
-      settled_entries::ContextFor(extensionList, minimumSizeKb, captureStart, lastPassEndedByError));
+  SetUrlCacheSettledContext(settled_entries::ContextFor(HarvestedKeys ? HarvestedKeys->Serial() : 0, extensionList,
+                                                        minimumSizeKb, captureStart, lastPassEndedByError));
   CacheEnumHandle handle = nullptr;
   try {
     FileSystemObject fso;

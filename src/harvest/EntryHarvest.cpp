@@ -183,7 +183,7 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
   // 8-9. De-dup by the normalised address.
   const std::string normalized = NormalizeAddress(Address());
   const std::string key = "C" + normalized;
-  if (CollectionHasKey(HarvestedKeys.get(), key)) return;
+  if (CollectionHasKey(HarvestedKeys.get(), key)) return settled_entries::MarkDecided();
 
   // 10. The name in the destination folder.
   std::string name;
@@ -203,6 +203,9 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
   pass_state::EnsureSameCapture();
   if (!HarvestedKeys) throw NumberedError(NumberedError::kObjectVariableNotSet, "Object variable not set");
   HarvestedKeys->Add("", key);
+  // Harvested now: until it changes, the entry is ignored for its key by every later pass of this
+  // capture.
+  settled_entries::MarkDecided();
 }
 
 void CopyFileUnique(const std::string& source, const std::string& target, bool skipSameSize, const CopyOrigin& origin) {

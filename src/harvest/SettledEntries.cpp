@@ -24,10 +24,11 @@ void MixValue(std::uint64_t& hash, T value) {
 
 }  // namespace
 
-std::uint64_t ContextFor(const std::string& extensionList, std::int32_t minimumSizeKb, const DateValue& captureStart,
-                         bool lastPassEndedByError) {
+std::uint64_t ContextFor(std::uint64_t capture, const std::string& extensionList, std::int32_t minimumSizeKb,
+                         const DateValue& captureStart, bool lastPassEndedByError) {
   if (!g_enabled || lastPassEndedByError) return 0;
   std::uint64_t hash = 14695981039346656037ULL;
+  MixValue(hash, capture);
   MixValue(hash, extensionList.size());
   Mix(hash, extensionList.data(), extensionList.size());
   MixValue(hash, minimumSizeKb);
