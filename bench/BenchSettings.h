@@ -1,6 +1,7 @@
 #pragma once
 // What the benchmarks share: sizes taken from the environment, and the floor that cache passes are
 // measured against.
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <string>
@@ -10,6 +11,16 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #endif
+
+// Seconds of a duration, and the wall seconds that f takes.
+inline double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+template <typename F>
+double Timed(F&& f) {
+  const auto start = std::chrono::steady_clock::now();
+  f();
+  return Seconds(std::chrono::steady_clock::now() - start);
+}
 
 // The positive number in the environment variable name, or fallback.
 inline int PositiveSetting(const char* name, int fallback) {

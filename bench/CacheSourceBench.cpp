@@ -72,15 +72,6 @@ std::size_t Drain(UrlCacheSource& source) {
   return entries;
 }
 
-double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-template <typename F>
-double Timed(F&& f) {
-  const auto start = std::chrono::steady_clock::now();
-  f();
-  return Seconds(std::chrono::steady_clock::now() - start);
-}
-
 void BM_BareWalk(benchmark::State& state) {
   Caches();
   std::size_t files = 0;

@@ -109,15 +109,6 @@ void PlainCopy(const std::vector<std::string>& from, const std::string& folder) 
 #endif
 }
 
-double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-template <typename F>
-double Timed(F&& f) {
-  const auto start = std::chrono::steady_clock::now();
-  f();
-  return Seconds(std::chrono::steady_clock::now() - start);
-}
-
 // Every picture copied into an empty destination folder, as a first pass does, and the plain copy
 // of the same files into the same folder (so onto the same part of the disk) right before. Both
 // halves run in every iteration; timeCopies says which one the benchmark reports, so that a copy

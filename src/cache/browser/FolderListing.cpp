@@ -51,7 +51,6 @@ bool FolderListing::Refresh() {
 }
 
 void FolderListing::ListWhole() {
-  ++wholeListings_;
   changedWhole_ = true;
   // Listed in place: the files met again keep their numbers and what was parsed from them.
   ListFolderFiles(folder_, [&](std::string_view name, const FileStamp& stamp) {
@@ -179,17 +178,6 @@ std::optional<std::uint32_t> FolderListing::Number(std::string_view name) const 
   const std::uint32_t at = index_[Slot(name)];
   if (at == 0) return std::nullopt;
   return at - 1;
-}
-
-void FolderListing::ForEach(const std::function<void(std::string_view, const FileStamp&)>& visit) const {
-  for (const File& file : files_) {
-    if (file.present) visit(names_.At(file.name, file.length), file.stamp);
-  }
-}
-
-const FileStamp* FolderListing::Find(std::string_view name) const {
-  const auto number = Number(name);
-  return number ? Stamp(*number) : nullptr;
 }
 
 void FolderListing::Keep(std::uint32_t file, ParsedEntryRef parsed) {

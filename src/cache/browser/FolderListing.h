@@ -8,7 +8,6 @@
 // entry keeps one record per entry file: the file's name, its stamp now, and what was parsed.
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -43,11 +42,6 @@ class FolderListing : public EntryLookup {
   const FileStamp* Stamp(std::uint32_t file) const { return files_[file].present ? &files_[file].stamp : nullptr; }
   std::optional<std::uint32_t> Number(std::string_view name) const;
 
-  // Every file with its stamp, in a stable order: the first whole listing's, later arrivals after.
-  void ForEach(const std::function<void(std::string_view name, const FileStamp&)>& visit) const;
-  // The stamp of name, or null when the folder holds no such file now.
-  const FileStamp* Find(std::string_view name) const;
-
   // The entry parsed from a file, kept until the file changes or goes; null when none. Keep drops
   // any failure mark.
   const ParsedEntryRef& Parsed(std::uint32_t file) const { return files_[file].parsed; }
@@ -61,10 +55,6 @@ class FolderListing : public EntryLookup {
   void MarkFailed(std::string_view id, const ParsedEntry* parsed) override;
   void Replace(std::string_view id, const ParsedEntry* parsed, ParsedEntryRef replacement) override;
   std::uint64_t Failures() override;
-
-  // How often the folder was listed whole; and whether notifications watch it now.
-  std::uint64_t WholeListings() const { return wholeListings_; }
-  bool Watching() const { return watch_->Watching(); }
 
  private:
   struct File {
@@ -113,7 +103,6 @@ class FolderListing : public EntryLookup {
   std::size_t absent_ = 0;
   bool changedWhole_ = true;
   std::vector<std::uint32_t> changed_;
-  std::uint64_t wholeListings_ = 0;
   std::uint64_t failures_ = 0;
   // Entries replaced by the entry lookup, put in place by the next Refresh: the listing's owner
   // reads what was parsed without the lock.
