@@ -16,7 +16,7 @@
 #include "RatioReporter.h"
 #include "base/PathText.h"
 #include "cache/UrlCacheSource.h"
-#include "cache/chromium/ChromiumSimpleCacheSource.h"
+#include "cache/chromium/simple/ChromiumSimpleCacheSource.h"
 #include "harvest/cmnWinInet.h"
 #include "support/CacheFixtures.h"
 #include "support/TempDir.h"

@@ -4,10 +4,10 @@
 #include <cstdint>
 
 #include "BlockfileFuzzInput.h"
-#include "cache/blockfile/BlockfileReader.h"
-#include "cache/browser/ChromiumResponseInfo.h"
 #include "cache/browser/EntryFileName.h"
 #include "cache/browser/HttpResponse.h"
+#include "cache/chromium/blockfile/BlockfileReader.h"
+#include "cache/chromium/common/ChromiumResponseInfo.h"
 
 using namespace blockfile;
 

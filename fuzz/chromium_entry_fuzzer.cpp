@@ -4,8 +4,8 @@
 
 #include "cache/browser/EntryFileName.h"
 #include "cache/browser/HttpResponse.h"
-#include "cache/chromium/SimpleCacheFormat.h"
-#include "cache/chromium/SimpleEntryReader.h"
+#include "cache/chromium/simple/SimpleCacheFormat.h"
+#include "cache/chromium/simple/SimpleEntryReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   MemoryByteSource file(Bytes(data, size));

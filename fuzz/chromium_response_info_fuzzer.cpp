@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "cache/browser/HttpResponse.h"
-#include "cache/chromium/SimpleCacheFormat.h"
+#include "cache/chromium/simple/SimpleCacheFormat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto info = ParseResponseInfo(Bytes(data, size));

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "cache/chromium/SimpleCacheFormat.h"
-#include "cache/chromium/SimpleEntryReader.h"
+#include "cache/chromium/simple/SimpleCacheFormat.h"
+#include "cache/chromium/simple/SimpleEntryReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const Bytes bytes(data, size);

@@ -11,7 +11,7 @@
 
 #include "base/PathText.h"
 #include "cache/UrlCacheEnumeration.h"
-#include "cache/chromium/ChromiumSimpleCacheSource.h"
+#include "cache/chromium/simple/ChromiumSimpleCacheSource.h"
 #include "cache/discovery/Discovery.h"
 #include "cache/discovery/UnionCacheSource.h"
 #include "cache/firefox/FirefoxCacheSource.h"

@@ -1,7 +1,7 @@
 #include "cache/discovery/CacheFormats.h"
 
-#include "cache/blockfile/BlockfileCacheSource.h"
-#include "cache/chromium/ChromiumSimpleCacheSource.h"
+#include "cache/chromium/blockfile/BlockfileCacheSource.h"
+#include "cache/chromium/simple/ChromiumSimpleCacheSource.h"
 #include "cache/firefox/FirefoxCacheSource.h"
 #ifdef _WIN32
 #include "cache/wininet/WinInetSource.h"

@@ -5,9 +5,10 @@
 
 #include "cache/CacheFormat.h"
 
-// Every format this build reads, in the order a folder is tried against them: the system's WinInet
-// cache first (Windows builds only), then Chromium's blockfile format before its simple format, so
-// that a blockfile folder is never read as a simple cache, then Firefox's cache2.
+// Every format this build reads, in the order discovery and the home page list them: the system's
+// WinInet cache first (Windows builds only), then Chromium's formats (blockfile, simple), then Firefox's cache2. A
+// folder is recognised by one format at most (the Chromium formats ask one function which of them
+// a folder holds), so the order decides nothing else.
 std::span<const CacheFormat* const> CacheFormats();
 
 // The descriptor of kind; null when this build cannot read it (WinInet outside Windows).

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "base/PathText.h"
-#include "cache/blockfile/BlockfileCacheSource.h"
-#include "cache/chromium/ChromiumSimpleCacheSource.h"
+#include "cache/chromium/blockfile/BlockfileCacheSource.h"
+#include "cache/chromium/simple/ChromiumSimpleCacheSource.h"
 #include "cache/firefox/FirefoxCacheSource.h"
 #include "support/BlockfileFixtures.h"
 #include "support/CacheFixtures.h"

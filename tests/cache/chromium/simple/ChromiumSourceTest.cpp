@@ -4,9 +4,9 @@
 #include <filesystem>
 
 #include "base/PathText.h"
-#include "cache/blockfile/BlockfileCacheSource.h"
 #include "cache/browser/FileTimes.h"
-#include "cache/chromium/ChromiumSimpleCacheSource.h"
+#include "cache/chromium/blockfile/BlockfileCacheSource.h"
+#include "cache/chromium/simple/ChromiumSimpleCacheSource.h"
 #include "support/CacheFixtures.h"
 #include "support/SourceReading.h"
 #include "support/TempDir.h"

@@ -1,4 +1,4 @@
-#include "cache/chromium/ChromiumSimpleCacheSource.h"
+#include "cache/chromium/simple/ChromiumSimpleCacheSource.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -7,44 +7,24 @@
 #include "cache/browser/ByteSource.h"
 #include "cache/browser/EntryListing.h"
 #include "cache/browser/FileTimes.h"
-#include "cache/chromium/SimpleCacheFormat.h"
-#include "cache/chromium/SimpleEntryReader.h"
+#include "cache/chromium/simple/SimpleCacheFormat.h"
+#include "cache/chromium/simple/SimpleEntryReader.h"
 
 namespace {
 
 constexpr std::size_t kEntryNameLength = 18;  // 16 hex digits, "_", one suffix character
 
-std::optional<std::vector<std::uint8_t>> FilePrefix(const std::string& path, std::uint64_t length) {
-  const auto file = FileByteSource::Open(path);
-  if (!file || file->Size() < length) return std::nullopt;
-  return file->Read(0, length);
-}
-
-// Chromium's blockfile format keeps an "index" file in the same place; a folder that holds one is
-// never read as a simple cache, even when it also holds files named like simple entries.
-bool HasBlockfileIndex(const std::string& folder) {
-  const auto head = FilePrefix(JoinPath(folder, "index"), 4);
-  std::uint32_t magic = 0;
-  return head && ReadLe32(*head, 0, magic) && magic == kBlockfileIndexMagic;
+// Another Chromium format keeps its "index" file in the same place; a folder whose index marks it
+// is never read as a simple cache, even when it also holds files named like simple entries.
+bool IndexMarksAnotherFormat(const std::string& folder) {
+  const ChromiumFolderKind kind = ChromiumFormatOfIndex(folder).kind;
+  return kind == ChromiumFolderKind::Blockfile || kind == ChromiumFolderKind::Sql;
 }
 
 }  // namespace
 
 bool IsChromiumSimpleCacheFolder(const std::string& folder) {
-  if (!IsFolder(folder)) return false;
-  if (const auto head = FilePrefix(JoinPath(folder, "index"), 8)) {
-    std::uint64_t magic = 0;
-    std::uint32_t shortMagic = 0;
-    if (ReadLe32(*head, 0, shortMagic) && shortMagic == kBlockfileIndexMagic) return false;
-    if (ReadLe64(*head, 0, magic) && magic == kSimpleInitialMagic) return true;
-  }
-  if (HasBlockfileIndex(folder)) return false;
-  if (IsFolder(JoinPath(folder, "index-dir"))) return true;
-  bool entryFound = false;
-  ListFolderFiles(folder, [&](std::string_view name, const FileStamp&) {
-    entryFound = entryFound || (name.size() == kEntryNameLength && name.ends_with("_0") && EntryHashOfFileName(name));
-  });
-  return entryFound;
+  return HoldsChromiumFormat(folder, ChromiumFolderKind::Simple);
 }
 
 ChromiumSimpleCacheSource::ChromiumSimpleCacheSource(std::string folder, FolderWatchOptions watch)
@@ -80,8 +60,8 @@ std::uint64_t ChromiumSimpleCacheSource::IndexLastUsed(std::uint64_t hash) const
 
 void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
   met_.clear();
-  blockfile_ = HasBlockfileIndex(Folder());
-  if (blockfile_) return;
+  otherFormat_ = IndexMarksAnotherFormat(Folder());
+  if (otherFormat_) return;
   const FolderListing& files = *files_;
   // The hashes of the entries that have a "_s" file (few do).
   std::unordered_set<std::uint64_t> sparse;
@@ -110,12 +90,12 @@ void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& s
 
 bool ChromiumSimpleCacheSource::Update(std::vector<Listed>& listing, WalkStatistics& statistics) {
   // New last-use times for every entry, files numbered anew, or a folder the last walk found to
-  // be a blockfile cache: walked whole.
-  if (indexChanged_ || files_->ChangedWhole() || blockfile_) return false;
+  // hold another format: walked whole.
+  if (indexChanged_ || files_->ChangedWhole() || otherFormat_) return false;
   const FolderListing& files = *files_;
   for (std::uint32_t file : files.Changed()) {
     const std::string_view name = files.Name(file);
-    if (name == "index") return false;  // a blockfile index may have come
+    if (name == "index") return false;  // another format's index may have come
   }
   listing.resize(files.Count());
   for (std::uint32_t file : files.Changed()) {

@@ -17,10 +17,11 @@
 #include <string>
 
 #include "cache/browser/ByteReading.h"
+#include "cache/chromium/common/ChromiumFolderFormat.h"
 
 namespace blockfile {
 
-inline constexpr std::uint32_t kIndexMagic = 0xC103CAC3u;
+inline constexpr std::uint32_t kIndexMagic = kBlockfileIndexMagic;
 inline constexpr std::uint32_t kBlockFileMagic = 0xC104CAC3u;
 inline constexpr std::uint32_t kSparseMagic = 0xC103CAC3u;
 inline constexpr std::size_t kIndexHeaderSize = 368;

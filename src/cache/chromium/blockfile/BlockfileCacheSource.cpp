@@ -1,13 +1,13 @@
-#include "cache/blockfile/BlockfileCacheSource.h"
+#include "cache/chromium/blockfile/BlockfileCacheSource.h"
 
 #include <cstdio>
 
 #include "base/PathText.h"
 #include "cache/browser/ByteSource.h"
-#include "cache/browser/ChromiumResponseInfo.h"
 #include "cache/browser/EntryListing.h"
 #include "cache/browser/FileTimes.h"
 #include "cache/browser/HttpResponse.h"
+#include "cache/chromium/common/ChromiumResponseInfo.h"
 
 using namespace blockfile;
 
@@ -44,10 +44,7 @@ bool BitSet(const std::vector<std::uint8_t>& bitmap, std::uint32_t bit) {
 }  // namespace
 
 bool IsChromiumBlockfileFolder(const std::string& folder) {
-  const auto index = FileByteSource::Open(JoinPath(folder, "index"));
-  const auto head = index && index->Size() >= 4 ? index->Read(0, 4) : std::nullopt;
-  std::uint32_t magic = 0;
-  return head && ReadLe32(*head, 0, magic) && magic == kIndexMagic;
+  return HoldsChromiumFormat(folder, ChromiumFolderKind::Blockfile);
 }
 
 BlockfileCacheSource::BlockfileCacheSource(std::string folder, FolderWatchOptions watch)

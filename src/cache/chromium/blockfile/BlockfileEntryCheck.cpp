@@ -1,4 +1,4 @@
-#include "cache/blockfile/BlockfileEntryCheck.h"
+#include "cache/chromium/blockfile/BlockfileEntryCheck.h"
 
 #include "base/PathText.h"
 

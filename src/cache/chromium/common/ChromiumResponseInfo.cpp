@@ -1,4 +1,4 @@
-#include "cache/browser/ChromiumResponseInfo.h"
+#include "cache/chromium/common/ChromiumResponseInfo.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cache/chromium/SimpleCacheFormat.h"
+#include "cache/chromium/simple/SimpleCacheFormat.h"
 
 #include <zlib.h>
 

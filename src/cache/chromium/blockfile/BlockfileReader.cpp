@@ -1,9 +1,9 @@
-#include "cache/blockfile/BlockfileReader.h"
+#include "cache/chromium/blockfile/BlockfileReader.h"
 
 #include <algorithm>
 #include <unordered_set>
 
-#include "cache/blockfile/SuperFastHash.h"
+#include "cache/chromium/common/SuperFastHash.h"
 
 namespace blockfile {
 

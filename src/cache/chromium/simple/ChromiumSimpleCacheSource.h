@@ -8,10 +8,9 @@
 #include "cache/CacheFormat.h"
 #include "cache/browser/BrowserCacheSource.h"
 #include "cache/browser/FolderListing.h"
-#include "cache/chromium/SimpleCacheFormat.h"
+#include "cache/chromium/simple/SimpleCacheFormat.h"
 
-// True when folder holds a simple cache: its "index" starts with the simple-cache magic, or it has
-// "index-dir" or entry files "hhhhhhhhhhhhhhhh_0". False for a blockfile folder.
+// True when folder holds a simple cache (as ChromiumFormatOfFolder tells it).
 bool IsChromiumSimpleCacheFolder(const std::string& folder);
 
 // The descriptor of this format: "chromium", read by ChromiumSimpleCacheSource.
@@ -39,7 +38,7 @@ class ChromiumSimpleCacheSource : public BrowserCacheSource {
   std::shared_ptr<FolderListing> files_;  // with the entries parsed from them
   std::vector<bool> met_;                 // by file number: an entry file the listing counts
   bool indexChanged_ = true;              // by the last Refresh
-  bool blockfile_ = false;                // the last walk found a blockfile index
+  bool otherFormat_ = false;              // the last walk found another format's index
   std::optional<FileStamp> indexStamp_;
   SimpleIndexTimes lastUsed_;  // from the index, microseconds since 1601
 };

@@ -18,13 +18,12 @@
 #include <vector>
 
 #include "cache/browser/ByteReading.h"
-#include "cache/browser/ChromiumResponseInfo.h"
+#include "cache/chromium/common/ChromiumFolderFormat.h"
+#include "cache/chromium/common/ChromiumResponseInfo.h"
 
-inline constexpr std::uint64_t kSimpleInitialMagic = 0xfcfb6d1ba7725c30ull;
 inline constexpr std::uint64_t kSimpleFinalMagic = 0xf4fa6f45970d41d8ull;
 inline constexpr std::uint64_t kSimpleSparseMagic = 0xeb97bf016553676bull;
 inline constexpr std::uint64_t kSimpleIndexMagic = 0x656e74657220796full;
-inline constexpr std::uint32_t kBlockfileIndexMagic = 0xC103CAC3u;
 inline constexpr std::size_t kSimpleHeaderSize = 24;
 inline constexpr std::size_t kSimpleEofSize = 24;
 inline constexpr std::size_t kSimpleKeySha256Size = 32;

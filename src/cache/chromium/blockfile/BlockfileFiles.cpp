@@ -1,4 +1,4 @@
-#include "cache/blockfile/BlockfileFiles.h"
+#include "cache/chromium/blockfile/BlockfileFiles.h"
 
 #include "base/PathText.h"
 

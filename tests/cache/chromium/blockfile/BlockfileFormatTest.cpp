@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "cache/blockfile/BlockfileFormat.h"
-#include "cache/blockfile/SuperFastHash.h"
+#include "cache/chromium/blockfile/BlockfileFormat.h"
+#include "cache/chromium/common/SuperFastHash.h"
 
 using namespace blockfile;
 

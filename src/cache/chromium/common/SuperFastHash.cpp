@@ -1,4 +1,4 @@
-#include "cache/blockfile/SuperFastHash.h"
+#include "cache/chromium/common/SuperFastHash.h"
 
 namespace {
 

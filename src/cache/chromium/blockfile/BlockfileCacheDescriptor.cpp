@@ -1,5 +1,5 @@
 // The descriptor of Chromium's blockfile format, the default of Chrome and Edge on Windows.
-#include "cache/blockfile/BlockfileCacheSource.h"
+#include "cache/chromium/blockfile/BlockfileCacheSource.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "cache/blockfile/BlockfileFormat.h"
 #include "cache/browser/ByteSource.h"
+#include "cache/chromium/blockfile/BlockfileFormat.h"
 
 namespace blockfile {
 

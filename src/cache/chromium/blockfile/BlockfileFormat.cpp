@@ -1,8 +1,8 @@
-#include "cache/blockfile/BlockfileFormat.h"
+#include "cache/chromium/blockfile/BlockfileFormat.h"
 
 #include <cstdio>
 
-#include "cache/blockfile/SuperFastHash.h"
+#include "cache/chromium/common/SuperFastHash.h"
 
 namespace blockfile {
 

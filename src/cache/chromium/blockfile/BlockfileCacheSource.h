@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "cache/CacheFormat.h"
-#include "cache/blockfile/BlockfileEntryCheck.h"
-#include "cache/blockfile/BlockfileReader.h"
 #include "cache/browser/BrowserCacheSource.h"
 #include "cache/browser/FolderListing.h"
+#include "cache/chromium/blockfile/BlockfileEntryCheck.h"
+#include "cache/chromium/blockfile/BlockfileReader.h"
 
 // True when folder holds a blockfile cache: its "index" starts with the index magic c3 ca 03 c1.
 bool IsChromiumBlockfileFolder(const std::string& folder);

@@ -1,6 +1,6 @@
 // The descriptor of Chromium's simple cache format, the default of Chromium-family browsers
 // outside Windows.
-#include "cache/chromium/ChromiumSimpleCacheSource.h"
+#include "cache/chromium/simple/ChromiumSimpleCacheSource.h"
 
 namespace {
 

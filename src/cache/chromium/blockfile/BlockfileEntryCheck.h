@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "cache/blockfile/BlockfileReader.h"
 #include "cache/browser/ParsedEntry.h"
+#include "cache/chromium/blockfile/BlockfileReader.h"
 
 namespace blockfile {
 

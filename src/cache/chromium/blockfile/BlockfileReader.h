@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cache/blockfile/BlockfileFiles.h"
-#include "cache/blockfile/BlockfileFormat.h"
+#include "cache/chromium/blockfile/BlockfileFiles.h"
+#include "cache/chromium/blockfile/BlockfileFormat.h"
 
 namespace blockfile {
 

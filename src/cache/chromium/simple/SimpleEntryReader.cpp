@@ -1,10 +1,10 @@
-#include "cache/chromium/SimpleEntryReader.h"
+#include "cache/chromium/simple/SimpleEntryReader.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 
-#include "cache/chromium/SimpleCacheFormat.h"
+#include "cache/chromium/simple/SimpleCacheFormat.h"
 
 namespace {
 

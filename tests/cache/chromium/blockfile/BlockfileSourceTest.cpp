@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "base/PathText.h"
-#include "cache/blockfile/BlockfileCacheSource.h"
 #include "cache/browser/FileTimes.h"
+#include "cache/chromium/blockfile/BlockfileCacheSource.h"
 #include "support/BlockfileFixtures.h"
 #include "support/CacheFixtures.h"
 #include "support/SourceReading.h"
