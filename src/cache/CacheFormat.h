@@ -8,7 +8,7 @@
 
 #include "cache/UrlCacheSource.h"
 
-enum class CacheKind { WinInet, ChromiumSimple, ChromiumBlockfile, Firefox };
+enum class CacheKind { WinInet, ChromiumSimple, ChromiumBlockfile, Firefox, ChromiumSql };
 
 struct CacheFormat {
   CacheKind kind;

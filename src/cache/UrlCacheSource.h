@@ -34,4 +34,7 @@ class UrlCacheSource {
   // The same, unless giveUp (asked every few milliseconds while it waits) says true first; false
   // then.
   virtual bool WaitUntilCurrentUnless(const std::function<bool()>& /*giveUp*/) { return true; }
+  // Why part of the cache could not be read when it was last read, in plain words (what, where and
+  // why: "the browser holds ... open"); empty when everything could be read.
+  virtual std::string Problem() const { return {}; }
 };

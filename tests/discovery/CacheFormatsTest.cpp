@@ -13,6 +13,7 @@
 
 #include "cache/discovery/Discovery.h"
 #include "support/CacheFixtures.h"
+#include "support/SqlCacheFixtures.h"
 #include "support/TempDir.h"
 
 using namespace fixtures;
@@ -26,11 +27,11 @@ std::set<std::string> Urls(UrlCacheSource& source) {
   return urls;
 }
 
-TEST(CacheFormats, EveryKindOnceUnderANameOfItsOwnAndBlockfileTriedBeforeSimple) {
+TEST(CacheFormats, EveryKindOnceUnderANameOfItsOwn) {
   const auto formats = CacheFormats();
   std::set<std::string_view> names;
-  for (CacheKind kind :
-       {CacheKind::WinInet, CacheKind::ChromiumSimple, CacheKind::ChromiumBlockfile, CacheKind::Firefox}) {
+  for (CacheKind kind : {CacheKind::WinInet, CacheKind::ChromiumSimple, CacheKind::ChromiumBlockfile,
+                         CacheKind::ChromiumSql, CacheKind::Firefox}) {
     const CacheFormat* format = FindCacheFormat(kind);
 #ifndef _WIN32
     if (kind == CacheKind::WinInet) continue;  // read through the system's API, which only Windows has
@@ -40,10 +41,6 @@ TEST(CacheFormats, EveryKindOnceUnderANameOfItsOwnAndBlockfileTriedBeforeSimple)
     EXPECT_TRUE(names.insert(format->shortName).second) << format->shortName << " names two kinds";
   }
   EXPECT_EQ(names.size(), formats.size());
-  const auto at = [&](CacheKind kind) {
-    return std::find(formats.begin(), formats.end(), FindCacheFormat(kind)) - formats.begin();
-  };
-  EXPECT_LT(at(CacheKind::ChromiumBlockfile), at(CacheKind::ChromiumSimple));
 #ifdef _WIN32
   EXPECT_EQ(DiscoverCaches().at(0).kind, CacheKind::WinInet);
 #endif
@@ -61,17 +58,30 @@ TEST(ClassifyCacheFolder, ReadsEachFolderWithTheReaderOfItsFormat) {
   const std::string blockfile = temp.Sub("blockfile/Cache_Data");
   WriteBytes(blockfile + "/index", std::string("\xc3\xca\x03\xc1", 4) + std::string(364, '\0'));
   WriteChromiumEntry(blockfile, picture);
+  // SQL shards, beside such a file too.
+  const std::string sql = temp.Sub("sql/Cache_Data");
+  SqlCacheWriter shards(sql);
+  shards.Put({.key = "1/0/_dk_http://h http://h http://h/sql.jpg",
+              .head = ChromiumResponseInfo({"HTTP/1.1 200 OK", "Content-Type: image/jpeg"}, false, 13300000000000000),
+              .blobs = SqlPieces(PictureBytes(3000, 3))});
+  WriteChromiumEntry(sql, picture);
 
   const std::tuple<std::string, CacheKind, std::set<std::string>> cases[] = {
       {simple, CacheKind::ChromiumSimple, {"http://h/simple.jpg"}},
       {firefox, CacheKind::Firefox, {"http://h/firefox.jpg"}},
       {blockfile, CacheKind::ChromiumBlockfile, {}},
+      {sql, CacheKind::ChromiumSql, {"http://h/sql.jpg"}},
   };
   for (const auto& [folder, kind, urls] : cases) {
     SCOPED_TRACE(folder);
     const auto cache = ClassifyCacheFolder(folder);
     ASSERT_TRUE(cache);
     EXPECT_EQ(cache->kind, kind);
+    // No folder is taken for two formats, whatever the order they are tried in.
+    EXPECT_EQ(
+        std::count_if(CacheFormats().begin(), CacheFormats().end(),
+                      [&](const CacheFormat* format) { return format->recognises && format->recognises(folder); }),
+        1);
     const auto source = MakeCacheSource(*cache);
     ASSERT_TRUE(source);
     EXPECT_EQ(Urls(*source), urls);

@@ -107,6 +107,7 @@ bool EntryStillHolds(const ParsedEntry& parsed, const std::string& folder) {
 }
 
 std::optional<std::uint32_t> ReadBodyTail(const ParsedEntry& parsed, const std::string& folder) {
+  if (const StoredBody* stored = parsed.Stored()) return stored->LastFourBytes();
   if (parsed.pieces.empty()) return std::nullopt;
   const BodyPiece& last = *(parsed.pieces.end() - 1);
   if (last.length < last.skip + 4) return std::nullopt;  // the bytes lie in more than one piece
@@ -120,8 +121,44 @@ std::optional<std::uint32_t> ReadBodyTail(const ParsedEntry& parsed, const std::
          (std::uint32_t{tail[3]} << 24);
 }
 
+namespace {
+
+// The outcome of a whole body decoded into decoder: its size checked against expectedSize.
+BodyResult Finished(const ParsedEntry& parsed, BodyDecoder& decoder, const std::uint64_t* expectedSize) {
+  if (!decoder.Finish()) {
+    return {decoder.SinkRefused() ? BodyOutcome::SinkRefused : BodyOutcome::CheckFailed, decoder.Written()};
+  }
+  if (expectedSize && decoder.Written() != *expectedSize) {
+    const bool coded = !parsed.Codings().empty();
+    return {coded ? BodyOutcome::SizeDiffers : BodyOutcome::CheckFailed, decoder.Written()};
+  }
+  return {BodyOutcome::Written, decoder.Written()};
+}
+
+BodyResult StreamStoredBody(const ParsedEntry& parsed, const StoredBody& stored, const ByteSink& sink,
+                            const std::uint64_t* expectedSize) {
+  BodyDecoder decoder(parsed.Codings(), sink);
+  bool decodeFailed = false;
+  const BodyOutcome delivered = stored.Deliver([&](const std::uint8_t* data, std::size_t length) {
+    if (decoder.Feed(data, length)) return true;
+    decodeFailed = !decoder.SinkRefused();
+    return false;
+  });
+  if (delivered == BodyOutcome::SinkRefused) {
+    return {decodeFailed ? BodyOutcome::CheckFailed : BodyOutcome::SinkRefused, decoder.Written()};
+  }
+  if (delivered != BodyOutcome::Written) return {delivered, decoder.Written()};
+  return Finished(parsed, decoder, expectedSize);
+}
+
+}  // namespace
+
 BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder, const ByteSink& sink,
                            const std::uint64_t* expectedSize) {
+  if (const StoredBody* stored = parsed.Stored()) {
+    if (!EntryStillHolds(parsed, folder)) return {};
+    return StreamStoredBody(parsed, *stored, sink, expectedSize);
+  }
   BodyResult result;
   // Whether the files are still the ones parsed is told by each file's stamp when it is opened and
   // by all of them once the body is through, before anything counts as written.

@@ -2,6 +2,7 @@
 // Streaming an entry's body out of its cache file: every piece read and checked, the content
 // coding undone, and the file checked to be the one that was parsed, before and after.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,20 @@ enum class BodyOutcome {
 struct BodyResult {
   BodyOutcome outcome = BodyOutcome::EntryChanged;
   std::uint64_t written = 0;  // decoded bytes delivered
+};
+
+// Receives stored bytes; false stops the delivery (the receiver refused them).
+using StoredBytesFeed = std::function<bool(const std::uint8_t* data, std::size_t length)>;
+
+class StoredBody {
+ public:
+  virtual ~StoredBody() = default;
+  // Feeds every stored byte of the body, in order, to feed, each part checked before it is fed.
+  // Written when all went to feed; EntryChanged when the entry is no longer the one parsed (or
+  // cannot be read now); CheckFailed when a part fails its check; SinkRefused when feed said false.
+  virtual BodyOutcome Deliver(const StoredBytesFeed& feed) const = 0;
+  // The last four stored bytes as a little-endian number when they are known without a read.
+  virtual std::optional<std::uint32_t> LastFourBytes() const { return std::nullopt; }
 };
 
 // True when the stamped files of parsed (below folder) still carry their stamps and its check, if

@@ -202,12 +202,17 @@ class EntryCheck {
   virtual bool StillHolds() const = 0;
 };
 
+// A body kept where plain reads of the entry's files cannot reach it (rows of a database): it
+// delivers its stored bytes itself, each part checked, in body order (cache/browser/EntryBody.h).
+class StoredBody;
+
 // What an entry rarely has: files beside the one its id names, content codings, a check of its
-// own. Kept apart so that the usual entry does not carry them.
+// own, a body stored outside plain files. Kept apart so that the usual entry does not carry them.
 struct EntryExtras {
   std::vector<std::string> files;
   std::vector<ContentCoding> codings;  // to undo, in the order the server applied them
   std::shared_ptr<const EntryCheck> check;
+  std::shared_ptr<const StoredBody> stored;  // null: the body lies in the pieces
 };
 
 struct ParsedEntry {
@@ -257,6 +262,7 @@ struct ParsedEntry {
   // The content codings to undo; empty for none (nearly every entry).
   const std::vector<ContentCoding>& Codings() const { return extras ? extras->codings : kNoCodings; }
   const EntryCheck* Check() const { return extras ? extras->check.get() : nullptr; }  // null: the stamps alone decide
+  const StoredBody* Stored() const { return extras ? extras->stored.get() : nullptr; }
   EntryExtras& Extras() {
     if (!extras) extras = std::make_unique<EntryExtras>();
     return *extras;

@@ -2,6 +2,7 @@
 
 #include "cache/chromium/blockfile/BlockfileCacheSource.h"
 #include "cache/chromium/simple/ChromiumSimpleCacheSource.h"
+#include "cache/chromium/sql/ChromiumSqlCacheSource.h"
 #include "cache/firefox/FirefoxCacheSource.h"
 #ifdef _WIN32
 #include "cache/wininet/WinInetSource.h"
@@ -14,9 +15,7 @@ const CacheFormat* const kFormats[] = {
 #ifdef _WIN32
     &kWinInetFormat,
 #endif
-    &kChromiumBlockfileFormat,
-    &kChromiumSimpleCacheFormat,
-    &kFirefoxCacheFormat,
+    &kChromiumBlockfileFormat, &kChromiumSimpleCacheFormat, &kChromiumSqlCacheFormat, &kFirefoxCacheFormat,
 };
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include "cache/CacheFormat.h"
 
 // Every format this build reads, in the order discovery and the home page list them: the system's
-// WinInet cache first (Windows builds only), then Chromium's formats (blockfile, simple), then Firefox's cache2. A
+// WinInet cache first (Windows builds only), then Chromium's formats (blockfile, simple, SQL), then Firefox's cache2. A
 // folder is recognised by one format at most (the Chromium formats ask one function which of them
 // a folder holds), so the order decides nothing else.
 std::span<const CacheFormat* const> CacheFormats();

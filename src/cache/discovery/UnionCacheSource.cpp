@@ -44,3 +44,14 @@ bool UnionCacheSource::WaitUntilCurrentUnless(const std::function<bool()>& giveU
   }
   return true;
 }
+
+std::string UnionCacheSource::Problem() const {
+  std::string problems;
+  for (const auto& member : members_()) {
+    const std::string problem = member ? member->Problem() : std::string();
+    if (problem.empty()) continue;
+    if (!problems.empty()) problems += '\n';
+    problems += problem;
+  }
+  return problems;
+}

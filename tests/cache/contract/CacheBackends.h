@@ -13,9 +13,11 @@
 #include "base/PathText.h"
 #include "cache/chromium/blockfile/BlockfileCacheSource.h"
 #include "cache/chromium/simple/ChromiumSimpleCacheSource.h"
+#include "cache/chromium/sql/ChromiumSqlCacheSource.h"
 #include "cache/firefox/FirefoxCacheSource.h"
 #include "support/BlockfileFixtures.h"
 #include "support/CacheFixtures.h"
+#include "support/SqlCacheFixtures.h"
 #include "support/TempDir.h"
 
 // A response as every format stores it.
@@ -33,6 +35,9 @@ class CacheBackend {
   enum class Stage { kPartOfTheBody, kAllButTheEnd };
 
   virtual ~CacheBackend() = default;
+  // True for a format read through snapshots that the copies read too: a change made behind the
+  // source's back reaches a copy only once a walk took a new snapshot.
+  static constexpr bool kCopiesFromSnapshot = false;
   // Writes the entry whole, as a new response replacing any of the same URL.
   virtual void Write(const StoredResponse& response) = 0;
   virtual void WriteUnfinished(const StoredResponse& response, Stage stage) = 0;
@@ -207,3 +212,48 @@ class BlockfileBackend : public CacheBackend {
   std::string folder_;
   std::vector<fixtures::BlockfileEntry> entries_;
 };
+
+// Rows in SQLite shards, written as the browser writes them: a response rewritten keeps its row and
+// gets a new head (a new response time), so its checksum changes. Wal: the rows stay in "-wal".
+template <bool Wal>
+class SqlBackend : public CacheBackend {
+ public:
+  static constexpr bool kCopiesFromSnapshot = Wal;
+  explicit SqlBackend(const TempDir& temp) : writer_(temp.Sub("Cache_Data"), 3, Wal) {}
+  void Write(const StoredResponse& response) override { Writer().Put(Entry(response, true)); }
+  void WriteUnfinished(const StoredResponse& response, Stage stage) override {
+    fixtures::SqlEntry entry = Entry(response, true);
+    entry.head.clear();  // the head is written when the entry is closed
+    if (stage == Stage::kPartOfTheBody)
+      entry.blobs = fixtures::SqlPieces(response.body.substr(0, response.body.size() * 2 / 5));
+    Writer().Put(entry);
+  }
+  // A body byte changed behind its checksum, the row as the last Write left it.
+  void Spoil(const StoredResponse& response) override { writer_.SpoilBody(Key(response.url)); }
+  void Evict(const std::string& url) override { writer_.Remove(Key(url)); }
+  std::unique_ptr<BrowserCacheSource> Open(FolderWatchOptions watch = {}) const override {
+    return std::make_unique<ChromiumSqlCacheSource>(writer_.Folder(), watch);
+  }
+
+ private:
+  static std::string Key(const std::string& url) { return "1/0/_dk_http://h http://h " + url; }
+  fixtures::SqlEntry Entry(const StoredResponse& response, bool anew) {
+    std::vector<std::string> headers = response.headers;
+    if (response.addContentLength) headers.push_back("Content-Length: " + std::to_string(response.body.size()));
+    if (anew) ++responseTime_;
+    fixtures::SqlEntry entry{.key = Key(response.url),
+                             .head = fixtures::ChromiumResponseInfo(headers, response.truncated, responseTime_),
+                             .blobs = fixtures::SqlPieces(response.body, 200000),
+                             .lastUsed = responseTime_};
+    return entry;
+  }
+  // The writer, started again when the test replaced its folder.
+  fixtures::SqlCacheWriter& Writer() {
+    if (!std::filesystem::exists(JoinPath(writer_.Folder(), "sqldb0"))) writer_.Recreate();
+    return writer_;
+  }
+  fixtures::SqlCacheWriter writer_;
+  std::int64_t responseTime_ = 13300000000000000;
+};
+using SqlBackendRollback = SqlBackend<false>;
+using SqlBackendWal = SqlBackend<true>;

@@ -52,7 +52,8 @@ ChromiumFolderFormat ChromiumFormatOfIndex(const std::string& folder) {
   if (head) {
     std::uint32_t shortMagic = 0;
     std::uint64_t magic = 0;
-    if (ReadLe32(*head, 0, shortMagic) && shortMagic == kBlockfileIndexMagic) return {ChromiumFolderKind::Blockfile, {}};
+    if (ReadLe32(*head, 0, shortMagic) && shortMagic == kBlockfileIndexMagic)
+      return {ChromiumFolderKind::Blockfile, {}};
     if (ReadLe64(*head, 0, magic) && magic == kSimpleInitialMagic) return {ChromiumFolderKind::Simple, {}};
     const std::size_t prefix = sizeof kSqlIndexPrefix - 1;
     if (head->size() >= prefix && std::memcmp(head->data(), kSqlIndexPrefix, prefix) == 0) {
@@ -70,7 +71,8 @@ ChromiumFolderFormat ChromiumFormatOfFolder(const std::string& folder) {
   // A simple cache may not have written its index yet; its other files tell it.
   if (IsFolder(JoinPath(folder, "index-dir"))) return {ChromiumFolderKind::Simple, {}};
   bool entryFound = false;
-  ListFolderFiles(folder, [&](std::string_view name, const FileStamp&) { entryFound = entryFound || IsSimpleEntryName(name); });
+  ListFolderFiles(folder,
+                  [&](std::string_view name, const FileStamp&) { entryFound = entryFound || IsSimpleEntryName(name); });
   if (entryFound) return {ChromiumFolderKind::Simple, {}};
   return byIndex;
 }

@@ -15,11 +15,11 @@ inline constexpr std::uint32_t kBlockfileIndexMagic = 0xC103CAC3u;
 inline constexpr char kSqlIndexPrefix[] = "SQLCache";
 
 enum class ChromiumFolderKind {
-  None,       // no Chromium cache (nothing that marks one)
+  None,  // no Chromium cache (nothing that marks one)
   Simple,
   Blockfile,
   Sql,
-  Unknown,    // an "index" of none of the known kinds: a format this build cannot read
+  Unknown,  // an "index" of none of the known kinds: a format this build cannot read
 };
 
 struct ChromiumFolderFormat {

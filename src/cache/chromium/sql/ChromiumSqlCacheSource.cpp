@@ -1,0 +1,130 @@
+#include "cache/chromium/sql/ChromiumSqlCacheSource.h"
+
+#include "base/PathText.h"
+#include "cache/chromium/common/ChromiumFolderFormat.h"
+#include "cache/chromium/sql/SqlCacheFormat.h"
+
+bool IsChromiumSqlCacheFolder(const std::string& folder) { return HoldsChromiumFormat(folder, ChromiumFolderKind::Sql); }
+
+ChromiumSqlCacheSource::ChromiumSqlCacheSource(std::string folder, FolderWatchOptions watch)
+    : BrowserCacheSource(std::move(folder)), files_(Folder(), watch) {
+  ServeEntries(entries_);
+}
+
+std::string ChromiumSqlCacheSource::Problem() const {
+  std::lock_guard lock(problemMutex_);
+  return problem_;
+}
+
+bool ChromiumSqlCacheSource::HeldByBrowser() const {
+  std::lock_guard lock(problemMutex_);
+  return held_;
+}
+
+bool ChromiumSqlCacheSource::Refresh() {
+  if (!files_.Refresh()) return false;
+  if (files_.ChangedWhole()) {
+    for (ShardStatus& shard : status_) shard.dirty = true;
+    return true;
+  }
+  for (std::uint32_t file : files_.Changed()) {
+    const auto shard = sqlcache::ShardOfFileName(files_.Name(file));
+    if (shard && *shard < status_.size()) status_[*shard].dirty = true;
+  }
+  return true;
+}
+
+unsigned ChromiumSqlCacheSource::ShardCount() const {
+  unsigned count = 0;
+  while (true) {
+    const auto file = files_.Number(sqlcache::ShardFileName(count));
+    if (!file || !files_.Stamp(*file)) return count;
+    ++count;
+  }
+}
+
+void ChromiumSqlCacheSource::ReadShard(unsigned shard, WalkStatistics& statistics) {
+  ShardStatus& status = status_[shard];
+  status.dirty = false;
+  status.retry = false;
+  status.held = false;
+  status.problem.clear();
+  const std::string path = JoinPath(Folder(), sqlcache::ShardFileName(shard));
+  if (!privateFolder_) {
+    std::string reason;
+    privateFolder_ = MakePrivateFolder(reason);
+    if (!privateFolder_) {
+      status.problem = reason;
+      status.retry = true;
+      return;
+    }
+  }
+  SnapshotFailure failure;
+  const auto snapshot = ShardSnapshot::Take(path, *privateFolder_, failure);
+  if (!snapshot) {
+    status.problem = failure.reason;
+    status.held = failure.heldByBrowser;
+    status.retry = true;
+    return;
+  }
+  std::shared_ptr<ShardView> view;
+  ShardRows kept;
+  {
+    std::lock_guard lock(entries_->Mutex());
+    auto& shards = entries_->Shards();
+    if (shards.size() <= shard) shards.resize(shard + 1);
+    view = shards[shard].view;
+    kept.rows = shards[shard].rows;  // a copy: the copies' look-ups keep reading the rows meanwhile
+  }
+  // The rows are validated against the new snapshot while the copies still read the old one;
+  // entries made now stream from the view, which holds the new snapshot before they are listed.
+  const auto previous = view->Current();
+  view->Set(snapshot);
+  std::map<std::int64_t, KeptRow> next;
+  ShardReadCounts counts;
+  std::string reason;
+  const bool read = ReadShardRows(*snapshot, shard, Folder(), kept, view, next, counts, reason);
+  statistics.parsed += counts.parsed;
+  if (!read) {
+    view->Set(previous);
+    status.problem = reason;
+    status.retry = true;
+    ++statistics.unread;
+    return;
+  }
+  statistics.unread += counts.unread;
+  status.retry = counts.unread > 0;
+  std::lock_guard lock(entries_->Mutex());
+  entries_->Shards()[shard].rows = std::move(next);
+}
+
+void ChromiumSqlCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
+  const unsigned count = ShardCount();
+  status_.resize(count);
+  for (unsigned shard = 0; shard < count && !Ending(); ++shard) {
+    if (status_[shard].dirty || status_[shard].retry) ReadShard(shard, statistics);
+  }
+  std::string problem;
+  bool held = false;
+  for (const ShardStatus& status : status_) {
+    held = held || status.held;
+    if (!status.problem.empty() && problem.empty()) problem = status.problem;
+  }
+  {
+    std::lock_guard lock(problemMutex_);
+    problem_ = problem;
+    held_ = held;
+  }
+  std::lock_guard lock(entries_->Mutex());
+  auto& shards = entries_->Shards();
+  if (shards.size() > count) shards.resize(count);
+  statistics.files = 0;
+  for (const ShardRows& shard : shards) {
+    statistics.files += shard.rows.size();
+    for (const auto& [resId, row] : shard.rows) {
+      if (!row.parsed || !row.parsed->listed || row.failed) continue;
+      out.push_back({row.parsed, row.lastUsed});
+    }
+  }
+  statistics.listed = out.size();
+}
