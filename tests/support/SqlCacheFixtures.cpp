@@ -42,7 +42,9 @@ void Exec(sqlite3* db, const std::string& sql) {
 }
 
 struct Statement {
-  Statement(sqlite3* db, const char* sql) : db(db) { Check(db, sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), sql); }
+  Statement(sqlite3* db, const char* sql) : db(db) {
+    Check(db, sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), sql);
+  }
   ~Statement() { sqlite3_finalize(statement); }
   Statement& Bind(int at, std::int64_t value) {
     sqlite3_bind_int64(statement, at, value);
@@ -98,7 +100,8 @@ void SqlCacheWriter::Recreate() {
 void SqlCacheWriter::Create() {
   const bool wal = wal_;
   std::filesystem::create_directories(folder_);
-  WriteBytes(JoinPath(folder_, "index"), std::string("SQLCache") + (wal ? "Wal" : "Truncate") + std::to_string(shardCount_));
+  WriteBytes(JoinPath(folder_, "index"),
+             std::string("SQLCache") + (wal ? "Wal" : "Truncate") + std::to_string(shardCount_));
   for (unsigned shard = 0; shard < shardCount_; ++shard) {
     sqlite3* db = nullptr;
     const std::string path = JoinPath(folder_, "sqldb" + std::to_string(shard));

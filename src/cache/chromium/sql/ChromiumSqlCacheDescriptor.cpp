@@ -10,5 +10,6 @@ std::shared_ptr<UrlCacheSource> OpenChromiumSqlCache(const std::string& folder) 
 }  // namespace
 
 const CacheFormat kChromiumSqlCacheFormat{
-    CacheKind::ChromiumSql, "chromium-sql", "Chromium 系列瀏覽器（SQL 快取）", IsChromiumSqlCacheFolder, OpenChromiumSqlCache,
+    CacheKind::ChromiumSql,   "chromium-sql",       "Chromium 系列瀏覽器（SQL 快取）",
+    IsChromiumSqlCacheFolder, OpenChromiumSqlCache,
 };

@@ -4,7 +4,9 @@
 #include "cache/chromium/common/ChromiumFolderFormat.h"
 #include "cache/chromium/sql/SqlCacheFormat.h"
 
-bool IsChromiumSqlCacheFolder(const std::string& folder) { return HoldsChromiumFormat(folder, ChromiumFolderKind::Sql); }
+bool IsChromiumSqlCacheFolder(const std::string& folder) {
+  return HoldsChromiumFormat(folder, ChromiumFolderKind::Sql);
+}
 
 ChromiumSqlCacheSource::ChromiumSqlCacheSource(std::string folder, FolderWatchOptions watch)
     : BrowserCacheSource(std::move(folder)), files_(Folder(), watch) {
@@ -45,6 +47,7 @@ unsigned ChromiumSqlCacheSource::ShardCount() const {
 
 void ChromiumSqlCacheSource::ReadShard(unsigned shard, WalkStatistics& statistics) {
   ShardStatus& status = status_[shard];
+  const bool changed = status.dirty;
   status.dirty = false;
   status.retry = false;
   status.held = false;
@@ -59,12 +62,21 @@ void ChromiumSqlCacheSource::ReadShard(unsigned shard, WalkStatistics& statistic
       return;
     }
   }
+  // What cannot be read now is not listed now; what was read of it before is kept for the next read.
+  const auto unreadable = [&](std::string problem) {
+    status.problem = std::move(problem);
+    status.retry = true;
+    ++statistics.unread;
+    std::lock_guard lock(entries_->Mutex());
+    auto& shards = entries_->Shards();
+    if (shards.size() <= shard) shards.resize(shard + 1);
+    shards[shard].readable = false;
+  };
   SnapshotFailure failure;
   const auto snapshot = ShardSnapshot::Take(path, *privateFolder_, failure);
   if (!snapshot) {
-    status.problem = failure.reason;
     status.held = failure.heldByBrowser;
-    status.retry = true;
+    unreadable(failure.reason);
     return;
   }
   std::shared_ptr<ShardView> view;
@@ -83,19 +95,18 @@ void ChromiumSqlCacheSource::ReadShard(unsigned shard, WalkStatistics& statistic
   std::map<std::int64_t, KeptRow> next;
   ShardReadCounts counts;
   std::string reason;
-  const bool read = ReadShardRows(*snapshot, shard, Folder(), kept, view, next, counts, reason);
+  const bool read = ReadShardRows(*snapshot, shard, changed, Folder(), kept, view, next, counts, reason);
   statistics.parsed += counts.parsed;
   if (!read) {
     view->Set(previous);
-    status.problem = reason;
-    status.retry = true;
-    ++statistics.unread;
+    unreadable(reason);
     return;
   }
   statistics.unread += counts.unread;
   status.retry = counts.unread > 0;
   std::lock_guard lock(entries_->Mutex());
   entries_->Shards()[shard].rows = std::move(next);
+  entries_->Shards()[shard].readable = true;
 }
 
 void ChromiumSqlCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
@@ -120,6 +131,7 @@ void ChromiumSqlCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& stat
   if (shards.size() > count) shards.resize(count);
   statistics.files = 0;
   for (const ShardRows& shard : shards) {
+    if (!shard.readable) continue;
     statistics.files += shard.rows.size();
     for (const auto& [resId, row] : shard.rows) {
       if (!row.parsed || !row.parsed->listed || row.failed) continue;

@@ -40,8 +40,8 @@ class ChromiumSqlCacheSource : public BrowserCacheSource {
   std::shared_ptr<SqlEntries> entries_ = std::make_shared<SqlEntries>();
   std::shared_ptr<const std::string> privateFolder_;  // for the copies of WAL shards; made when needed
   struct ShardStatus {
-    bool dirty = true;    // changed since it was last read
-    bool retry = false;   // the last read could not take everything: read it again soon
+    bool dirty = true;   // changed since it was last read
+    bool retry = false;  // the last read could not take everything: read it again soon
     bool held = false;
     std::string problem;
   };

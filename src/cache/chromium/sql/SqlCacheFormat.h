@@ -58,10 +58,10 @@ struct BlobRow {
 // The body an entry's rows hold: the pieces that make it, in order, clipped to it.
 struct BodyCoverage {
   enum class Verdict {
-    Whole,     // pieces hold the whole body, storedLength bytes
-    Partial,   // a range entry that holds only part of its resource
-    Torn,      // the rows break a rule (a gap, a piece of the wrong length, an end that does not
-               // match): read while the browser wrote, or damaged
+    Whole,    // pieces hold the whole body, storedLength bytes
+    Partial,  // a range entry that holds only part of its resource
+    Torn,     // the rows break a rule (a gap, a piece of the wrong length, an end that does not
+              // match): read while the browser wrote, or damaged
   };
   Verdict verdict = Verdict::Torn;
   std::vector<BlobRow> pieces;

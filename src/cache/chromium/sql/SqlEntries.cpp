@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <charconv>
 
 #include "base/PathText.h"
@@ -106,7 +107,7 @@ RowRead ReadRow(sqlite3_stmt* row, SqlStatement& blobs, SqlStatement& tail, unsi
                 const std::shared_ptr<ShardView>& view, KeptRow& kept) {
   const std::int64_t resId = sqlite3_column_int64(row, 0);
   const std::string_view key = ColumnText(row, 6);
-  const auto keyHash = static_cast<std::int32_t>(sqlite3_column_int(row, 5));
+  const std::int32_t keyHash = kept.keyHash;
   const Bytes head = ColumnBytes(row, 7);
   if (sqlcache::KeyHash(key) != keyHash || sqlcache::CheckSum(head, keyHash) != kept.checkSum) return RowRead::Torn;
   if (head.empty()) return RowRead::Entry;  // still being written: its head comes last
@@ -169,8 +170,8 @@ bool ParseSqlEntryId(std::string_view id, unsigned& shard, std::int64_t& resId) 
   return true;
 }
 
-bool ReadShardRows(const ShardSnapshot& snapshot, unsigned shard, const std::string& folder, const ShardRows& kept,
-                   const std::shared_ptr<ShardView>& view, std::map<std::int64_t, KeptRow>& next,
+bool ReadShardRows(const ShardSnapshot& snapshot, unsigned shard, bool shardChanged, const std::string& folder,
+                   const ShardRows& kept, const std::shared_ptr<ShardView>& view, std::map<std::int64_t, KeptRow>& next,
                    ShardReadCounts& counts, std::string& reason) {
   const auto connection = snapshot.Connect(reason);
   if (!connection) return false;
@@ -188,7 +189,8 @@ bool ReadShardRows(const ShardSnapshot& snapshot, unsigned shard, const std::str
   SqlStatement rows(*connection,
                     "SELECT res_id, last_used, body_end, doomed, check_sum, cache_key_hash, cache_key, head "
                     "FROM resources ORDER BY res_id");
-  SqlStatement blobs(*connection, "SELECT start, end, check_sum, length(blob) FROM blobs WHERE res_id=?1 ORDER BY start");
+  SqlStatement blobs(*connection,
+                     "SELECT start, end, check_sum, length(blob) FROM blobs WHERE res_id=?1 ORDER BY start");
   SqlStatement tail(*connection, "SELECT substr(blob, -4) FROM blobs WHERE res_id=?1 AND start=?2");
   if (!rows.Prepared() || !blobs.Prepared() || !tail.Prepared()) return failed();
   int step = SQLITE_ROW;
@@ -199,12 +201,14 @@ bool ReadShardRows(const ShardSnapshot& snapshot, unsigned shard, const std::str
     const std::int64_t resId = sqlite3_column_int64(row, 0);
     KeptRow now;
     now.checkSum = sqlite3_column_int(row, 4);
+    now.keyHash = sqlite3_column_int(row, 5);
     now.bodyEnd = sqlite3_column_int64(row, 2);
     now.lastUsed = WindowsEpochMicrosecondsToFileTime(sqlite3_column_int64(row, 1));
     const auto before = kept.rows.find(resId);
-    const bool sameVersion =
-        before != kept.rows.end() && before->second.checkSum == now.checkSum && before->second.bodyEnd == now.bodyEnd;
-    if (sameVersion && (before->second.tornReads == 0 || before->second.tornReads >= kMostTornReads)) {
+    const bool sameVersion = before != kept.rows.end() && before->second.checkSum == now.checkSum &&
+                             before->second.keyHash == now.keyHash && before->second.bodyEnd == now.bodyEnd;
+    const std::uint8_t tornReads = sameVersion ? before->second.tornReads : 0;
+    if (sameVersion && (tornReads == 0 || (!shardChanged && tornReads >= kMostTornReads))) {
       KeptRow& reused = next[resId] = before->second;
       reused.lastUsed = now.lastUsed;
       continue;
@@ -212,7 +216,7 @@ bool ReadShardRows(const ShardSnapshot& snapshot, unsigned shard, const std::str
     ++counts.parsed;
     if (ReadRow(row, blobs, tail, shard, folder, view, now) == RowRead::Torn) {
       now.parsed = nullptr;
-      now.tornReads = static_cast<std::uint8_t>((sameVersion ? before->second.tornReads : 0) + 1);
+      now.tornReads = static_cast<std::uint8_t>(std::min<int>(tornReads + 1, kMostTornReads));
       if (now.tornReads < kMostTornReads) ++counts.unread;
     }
     next[resId] = std::move(now);
@@ -224,7 +228,7 @@ bool ReadShardRows(const ShardSnapshot& snapshot, unsigned shard, const std::str
 KeptRow* SqlEntries::Find(std::string_view id) {
   unsigned shard = 0;
   std::int64_t resId = 0;
-  if (!ParseSqlEntryId(id, shard, resId) || shard >= shards_.size()) return nullptr;
+  if (!ParseSqlEntryId(id, shard, resId) || shard >= shards_.size() || !shards_[shard].readable) return nullptr;
   const auto found = shards_[shard].rows.find(resId);
   return found == shards_[shard].rows.end() ? nullptr : &found->second;
 }

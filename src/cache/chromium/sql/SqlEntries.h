@@ -37,6 +37,7 @@ class ShardView {
 // One row as a walk last found it.
 struct KeptRow {
   std::int32_t checkSum = 0;
+  std::int32_t keyHash = 0;
   std::int64_t bodyEnd = 0;
   std::uint64_t lastUsed = 0;  // FILETIME value
   ParsedEntryRef parsed;       // null: the row holds no entry to list
@@ -46,6 +47,9 @@ struct KeptRow {
 
 struct ShardRows {
   std::map<std::int64_t, KeptRow> rows;  // by res_id
+  // False while the last read of the shard failed: its rows are kept, to be reused when it can be
+  // read again, but not listed.
+  bool readable = true;
   std::shared_ptr<ShardView> view = std::make_shared<ShardView>();
 };
 
@@ -55,10 +59,11 @@ struct ShardReadCounts {
 };
 
 // Reads the rows of one shard from snapshot into next, reusing what kept holds of rows that did
-// not change. False, with reason set, when the snapshot cannot be read now (nothing of it is
-// then taken).
-bool ReadShardRows(const ShardSnapshot& snapshot, unsigned shard, const std::string& folder, const ShardRows& kept,
-                   const std::shared_ptr<ShardView>& view, std::map<std::int64_t, KeptRow>& next,
+// not change. A row found torn is read again while fewer than a few reads found it so, and
+// whenever the shard changed (a torn read comes from the browser writing). False, with reason
+// set, when the snapshot cannot be read now (nothing of it is then taken).
+bool ReadShardRows(const ShardSnapshot& snapshot, unsigned shard, bool shardChanged, const std::string& folder,
+                   const ShardRows& kept, const std::shared_ptr<ShardView>& view, std::map<std::int64_t, KeptRow>& next,
                    ShardReadCounts& counts, std::string& reason);
 
 // The entry id of a row ("sqldb<shard>_<res_id>"), and back.

@@ -124,12 +124,13 @@ std::shared_ptr<const ShardSnapshot> ShardSnapshot::Take(const std::string& path
   const auto file = FileByteSource::Open(path);
   if (!file) {
     failure.heldByBrowser = HeldWithoutSharing(path);
-    failure.reason = failure.heldByBrowser ? "the browser holds " + path + " open; its cache can be read once the browser is closed"
-                                           : "cannot read " + path;
+    failure.reason = failure.heldByBrowser
+                         ? "the browser holds " + path + " open; its cache can be read once the browser is closed"
+                         : "cannot read " + path;
     return nullptr;
   }
-  const auto header = file->Size() >= sqlcache::kDatabaseHeaderSize ? file->Read(0, sqlcache::kDatabaseHeaderSize)
-                                                                    : std::nullopt;
+  const auto header =
+      file->Size() >= sqlcache::kDatabaseHeaderSize ? file->Read(0, sqlcache::kDatabaseHeaderSize) : std::nullopt;
   if (!header || std::memcmp(header->data(), sqlcache::kDatabaseMagic, sizeof sqlcache::kDatabaseMagic) != 0) {
     failure.reason = path + " is not a whole database now";
     return nullptr;
@@ -202,8 +203,8 @@ std::shared_ptr<const std::string> MakePrivateFolder(std::string& reason) {
 #endif
   static std::atomic<unsigned> made{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const auto folder =
-        temp / ("tavrin-sqlcache-" + std::to_string(process) + "-" + std::to_string(++made) + "-" + std::to_string(attempt));
+    const auto folder = temp / ("tavrin-sqlcache-" + std::to_string(process) + "-" + std::to_string(++made) + "-" +
+                                std::to_string(attempt));
     if (std::filesystem::create_directory(folder, error)) {
       return std::shared_ptr<const std::string>(new std::string(folder.string()), [](const std::string* path) {
         std::error_code ignored;
