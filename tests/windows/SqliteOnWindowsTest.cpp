@@ -1,6 +1,7 @@
 // The static SQLite of the Windows build on the ways a cache reader opens a database it must not
 // disturb: an immutable read-only URI on the file (UTF-8, percent-escaped, under a folder whose
-// name needs both) and a copy of its bytes deserialized into memory.
+// name needs both), a copy of its bytes deserialized into memory, and a file that another process
+// holds open with no sharing, which no open can reach until that process lets go.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <iterator>
 #include <string>
 
+#include "ExclusiveHold.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -116,6 +118,39 @@ TEST(SqliteOnWindows, ReadsAFileImmutablyAndACopyOfItsBytesInMemory) {
             SQLITE_OK);
   EXPECT_EQ(ReadRow(memory), kRow);
   sqlite3_close(memory);
+}
+
+TEST(SqliteOnWindows, AFileHeldWithoutSharingOpensOnlyOnceTheHolderLetsGo) {
+  TempDir temp;
+  const fs::path shard = temp.Fs() / "sqldb1";
+  CreateDatabase(shard);
+  const auto size = fs::file_size(shard);
+
+  {
+    ExclusiveHold missing(temp.Fs() / "no-such-file");
+    EXPECT_FALSE(missing.Held());
+    EXPECT_NE(missing.Error().find("ended with code 1"), std::string::npos) << missing.Error();
+  }
+
+  ExclusiveHold hold(shard);
+  ASSERT_TRUE(hold.Held()) << hold.Error();
+  const DWORD anySharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE h =
+      CreateFileW(shard.c_str(), GENERIC_READ, anySharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  // Its size stays visible: a reader can tell the cache is there without reading it.
+  WIN32_FILE_ATTRIBUTE_DATA attributes{};
+  ASSERT_TRUE(GetFileAttributesExW(shard.c_str(), GetFileExInfoStandard, &attributes));
+  EXPECT_EQ(attributes.nFileSizeLow, size);
+  EXPECT_EQ(ReadImmutably(shard).rfind("error: ", 0), 0u);
+
+  ASSERT_TRUE(hold.Release());
+  h = CreateFileW(shard.c_str(), GENERIC_READ, anySharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  EXPECT_EQ(ReadImmutably(shard), kRow);
 }
 
 }  // namespace
