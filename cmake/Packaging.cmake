@@ -15,6 +15,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# SQLite reads Chromium's SQL cache: named here, whatever the programs' symbols tell
+# dpkg-shlibdeps (which adds the version they require).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsqlite3-0")
 # WebP and other formats beyond Qt's own shown as thumbnails.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-image-formats-plugins")
 set(CPACK_GENERATOR DEB)

@@ -18,6 +18,11 @@ if(TAVRIN_QT_MINGW_PREFIX)
   set(QT_HOST_PATH /usr)
   set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
 endif()
+# The static SQLite for MinGW (scripts/build-sqlite-mingw.sh): include/sqlite3.h and
+# lib/libsqlite3.a, which FindSQLite3 finds there and links into every program.
+if(TAVRIN_SQLITE_MINGW_PREFIX)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${TAVRIN_SQLITE_MINGW_PREFIX})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

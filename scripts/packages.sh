@@ -5,8 +5,8 @@
 TAVRIN_PACKAGES=(
   # build
   cmake ninja-build g++ pkg-config ccache
-  # core libraries
-  zlib1g-dev libbrotli-dev
+  # core libraries (SQLite reads Chromium's SQL cache)
+  zlib1g-dev libbrotli-dev libsqlite3-dev
   # window; Qt's own Traditional Chinese translation is built into the program
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev qt6-image-formats-plugins fonts-noto-cjk qt6-translations-l10n
 )
@@ -19,6 +19,8 @@ TAVRIN_TEST_PACKAGES=(
   chromium firefox-esr xvfb xauth xdotool imagemagick
   # the Windows build, cross-compiled and tested under Wine
   wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev locales
+  # SQLite's amalgamation for that build is made from Debian's source with tclsh
+  tcl
   # libFuzzer and the sanitizer runtimes (only recommended by clang), and the format check
   libclang-rt-14-dev clang-format-14
   # the Debian package: dpkg-shlibdeps, and the checks of its desktop entry and metadata
@@ -46,6 +48,17 @@ tavrin_install_packages() {
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# Makes Debian's source package $1 (NAME=VERSION) available to `apt-get source`: when the configured
+# mirrors carry no deb-src line, adds one for the same mirrors and suites.
+tavrin_enable_source_package() {
+  apt-get source --download-only --print-uris "$1" >/dev/null 2>&1 && return 0
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  awk '/^Types:/ {print "Types: deb-src"; next} {print}' /etc/apt/sources.list.d/debian.sources \
+    | $sudo tee /etc/apt/sources.list.d/tavrin-source.sources >/dev/null
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
 }
 
 # Installs what building, running and testing need, when missing.

@@ -37,6 +37,7 @@ appstreamcli validate --no-net "$work/root/usr/share/metainfo/org.tavrin.tavrin.
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 [[ "$depends" == *libqt6widgets6* ]] || fail "dpkg-shlibdeps did not find the Qt libraries: $depends"
+[[ "$depends" == *libsqlite3-0* ]] || fail "the package does not depend on SQLite: $depends"
 
 $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$(realpath "$deb")"
 [ "$(command -v tavrin-harvest)" = /usr/bin/tavrin-harvest ] || fail "tavrin-harvest is not installed in /usr/bin"

@@ -11,10 +11,11 @@ BUILD=build-mingw
 started=$(date +%s)
 
 QT_MINGW=$(scripts/build-qt-mingw.sh)
+SQLITE_MINGW=$(scripts/build-sqlite-mingw.sh)
 cmake -S . -B "$BUILD" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo "${TAVRIN_LAUNCHER[@]}" \
-  -DTAVRIN_QT_MINGW_PREFIX="$QT_MINGW" \
+  -DTAVRIN_QT_MINGW_PREFIX="$QT_MINGW" -DTAVRIN_SQLITE_MINGW_PREFIX="$SQLITE_MINGW" \
   -DTAVRIN_BUILD_GUI=ON -DTAVRIN_BUILD_BENCH=OFF -DTAVRIN_BUILD_FUZZ=OFF -DTAVRIN_BUILD_TESTS=ON
 cmake --build "$BUILD" -j2
 
