@@ -8,7 +8,7 @@
 
 #include "cache/UrlCacheSource.h"
 
-enum class CacheKind { WinInet, ChromiumSimple, ChromiumBlockfile, Firefox, ChromiumSql };
+enum class CacheKind { WinInet, ChromiumSimple, ChromiumBlockfile, Firefox, ChromiumSql, ChromiumUnknown };
 
 struct CacheFormat {
   CacheKind kind;
@@ -19,6 +19,9 @@ struct CacheFormat {
   // True when folder holds a cache of this format. Null for the system's own cache, which has no
   // folder and is always there.
   bool (*recognises)(const std::string& folder);
-  // A reader of the cache in folder (which is empty for the system's own cache).
+  // A reader of the cache in folder (which is empty for the system's own cache). Null for a format
+  // that is recognised only to be reported: its caches are listed as not readable.
   std::shared_ptr<UrlCacheSource> (*open)(const std::string& folder);
+  // For a format that cannot be read: what was found in folder, in plain words.
+  std::string (*describe)(const std::string& folder) = nullptr;
 };

@@ -50,6 +50,10 @@ int ListCaches(const std::vector<DiscoveredCache>& caches) {
     const CacheFormat* format = FindCacheFormat(cache.kind);
     const std::string_view name = format ? format->shortName : std::string_view();
     std::printf("%.*s\t%s\t%s\n", static_cast<int>(name.size()), name.data(), cache.folder.c_str(), entries.c_str());
+    // What could not be read, and why, beside the listing.
+    std::string problem = source ? source->Problem() : std::string();
+    if (!source && format && format->describe) problem = format->describe(cache.folder);
+    if (!problem.empty()) std::fprintf(stderr, "tavrin-harvest: %s: %s\n", cache.folder.c_str(), problem.c_str());
   }
   return 0;
 }
@@ -109,6 +113,12 @@ int main(int argc, char** argv) {
     auto cache = ClassifyCacheFolder(folder);
     if (!cache) {
       std::fprintf(stderr, "tavrin-harvest: not a browser cache folder: %s\n", folder.c_str());
+      return 2;
+    }
+    if (!cache->readable) {
+      const CacheFormat* format = FindCacheFormat(cache->kind);
+      const std::string found = format && format->describe ? format->describe(folder) : "it cannot be read";
+      std::fprintf(stderr, "tavrin-harvest: cannot read the cache folder %s: %s\n", folder.c_str(), found.c_str());
       return 2;
     }
     chosen.push_back(*cache);
@@ -173,7 +183,7 @@ int main(int argc, char** argv) {
   std::int64_t passes = options.passes.value_or(options.watch ? INT64_MAX : 1);
   std::uint64_t totalCopied = 0, totalPresent = 0, failedPasses = 0;
   bool lastEndedByError = false;
-  std::string previousError;
+  std::string previousError, previousProblem;
   for (std::int64_t pass = 1; pass <= passes && !g_interrupted; ++pass) {
     if (pass > 1 && !oneShot) SleepInterruptibly(options.intervalMs);
     if (g_interrupted) break;
@@ -183,6 +193,12 @@ int main(int argc, char** argv) {
     const auto cache = GetUrlCache();
     if (cache && !cache->WaitUntilCurrentUnless([] { return g_interrupted.load(); })) break;
     HarvestCache(extensionList, captureStart, options.destination, options.minimumKb);
+    // Part of a cache that could not be read (a browser that holds its files, a format it does
+    // not know) is said once, and again when it changes.
+    if (const std::string problem = cache ? cache->Problem() : std::string(); problem != previousProblem) {
+      if (!problem.empty()) std::fprintf(stderr, "tavrin-harvest: %s\n", problem.c_str());
+      previousProblem = problem;
+    }
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
     if (terminal && copiedThisPass > 0) std::fputs("\r\033[K", stderr);
     if (options.stats) {

@@ -31,7 +31,7 @@ TEST(CacheFormats, EveryKindOnceUnderANameOfItsOwn) {
   const auto formats = CacheFormats();
   std::set<std::string_view> names;
   for (CacheKind kind : {CacheKind::WinInet, CacheKind::ChromiumSimple, CacheKind::ChromiumBlockfile,
-                         CacheKind::ChromiumSql, CacheKind::Firefox}) {
+                         CacheKind::ChromiumSql, CacheKind::Firefox, CacheKind::ChromiumUnknown}) {
     const CacheFormat* format = FindCacheFormat(kind);
 #ifndef _WIN32
     if (kind == CacheKind::WinInet) continue;  // read through the system's API, which only Windows has
@@ -87,6 +87,16 @@ TEST(ClassifyCacheFolder, ReadsEachFolderWithTheReaderOfItsFormat) {
     EXPECT_EQ(Urls(*source), urls);
     EXPECT_FALSE(MakeCacheSource({kind, folder, false}));  // a cache known to be unreadable is not opened
   }
+  // A Chromium cache of a format this build does not know is recognised to be reported, with what
+  // its index holds, and never read.
+  const std::string future = temp.Sub("future/Cache_Data");
+  WriteBytes(future + "/index", "KVCache2");
+  const auto unknown = ClassifyCacheFolder(future);
+  ASSERT_TRUE(unknown);
+  EXPECT_EQ(unknown->kind, CacheKind::ChromiumUnknown);
+  EXPECT_FALSE(unknown->readable);
+  EXPECT_FALSE(MakeCacheSource(*unknown));
+  EXPECT_NE(FindCacheFormat(unknown->kind)->describe(future).find("index \"KVCache2\""), std::string::npos);
   EXPECT_FALSE(ClassifyCacheFolder(temp.Sub("empty")));
   EXPECT_FALSE(ClassifyCacheFolder(temp.Path() + "/absent"));
   WriteBytes(temp.Path() + "/file", "index");

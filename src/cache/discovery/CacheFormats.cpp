@@ -1,6 +1,7 @@
 #include "cache/discovery/CacheFormats.h"
 
 #include "cache/chromium/blockfile/BlockfileCacheSource.h"
+#include "cache/chromium/common/ChromiumFolderFormat.h"
 #include "cache/chromium/simple/ChromiumSimpleCacheSource.h"
 #include "cache/chromium/sql/ChromiumSqlCacheSource.h"
 #include "cache/firefox/FirefoxCacheSource.h"
@@ -15,7 +16,12 @@ const CacheFormat* const kFormats[] = {
 #ifdef _WIN32
     &kWinInetFormat,
 #endif
-    &kChromiumBlockfileFormat, &kChromiumSimpleCacheFormat, &kChromiumSqlCacheFormat, &kFirefoxCacheFormat,
+    &kChromiumBlockfileFormat,
+    &kChromiumSimpleCacheFormat,
+    &kChromiumSqlCacheFormat,
+    &kFirefoxCacheFormat,
+    // Last: a folder that no format above reads, but that is marked as a Chromium cache.
+    &kChromiumUnknownFormat,
 };
 
 }  // namespace

@@ -16,7 +16,9 @@
 
 std::optional<DiscoveredCache> ClassifyCacheFolder(const std::string& folder) {
   for (const CacheFormat* format : CacheFormats()) {
-    if (format->recognises && format->recognises(folder)) return DiscoveredCache{format->kind, folder, true};
+    if (format->recognises && format->recognises(folder)) {
+      return DiscoveredCache{format->kind, folder, format->open != nullptr};
+    }
   }
   return std::nullopt;
 }
@@ -35,7 +37,7 @@ std::vector<DiscoveredCache> DiscoverCaches() {
 
 std::shared_ptr<UrlCacheSource> MakeCacheSource(const DiscoveredCache& cache) {
   const CacheFormat* format = FindCacheFormat(cache.kind);
-  if (!cache.readable || !format) return nullptr;
+  if (!cache.readable || !format || !format->open) return nullptr;
   return format->open(cache.folder);
 }
 
@@ -172,6 +174,7 @@ class MembersCache : public UrlCacheSource {
     }
     return union_.WaitUntilCurrentUnless(giveUp);
   }
+  std::string Problem() const override { return union_.Problem(); }
 
  private:
   std::shared_ptr<Members> members_;

@@ -37,7 +37,7 @@ std::shared_ptr<UrlCacheSource> MakeDiscoveredUrlCache(CacheReading reading,
                                                        std::function<std::vector<DiscoveredCache>()> discover);
 
 // What a folder holds: the first format of CacheFormats() that recognises it, or empty when none
-// does.
+// does. A format recognised only to be reported gives a cache that is not readable.
 std::optional<DiscoveredCache> ClassifyCacheFolder(const std::string& folder);
 
 // The reader of one cache; null when its kind cannot be read.

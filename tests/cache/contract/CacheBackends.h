@@ -36,7 +36,8 @@ class CacheBackend {
 
   virtual ~CacheBackend() = default;
   // True for a format read through snapshots that the copies read too: a change made behind the
-  // source's back reaches a copy only once a walk took a new snapshot.
+  // source's back reaches a copy only once a walk took a new snapshot, and until then the entry
+  // copies as it was listed.
   static constexpr bool kCopiesFromSnapshot = false;
   // Writes the entry whole, as a new response replacing any of the same URL.
   virtual void Write(const StoredResponse& response) = 0;

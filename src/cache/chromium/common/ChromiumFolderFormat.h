@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "cache/CacheFormat.h"
+
 inline constexpr std::uint64_t kSimpleInitialMagic = 0xfcfb6d1ba7725c30ull;
 inline constexpr std::uint32_t kBlockfileIndexMagic = 0xC103CAC3u;
 inline constexpr char kSqlIndexPrefix[] = "SQLCache";
@@ -34,6 +36,9 @@ ChromiumFolderFormat ChromiumFormatOfFolder(const std::string& folder);
 // What the folder's index alone says, without looking at other files (cheap enough for every
 // walk): None when there is no index that can be read, Unknown for an index of no known kind.
 ChromiumFolderFormat ChromiumFormatOfIndex(const std::string& folder);
+
+// The descriptor of Chromium caches whose format this build cannot read: "chromium-unknown".
+extern const CacheFormat kChromiumUnknownFormat;
 
 inline bool HoldsChromiumFormat(const std::string& folder, ChromiumFolderKind kind) {
   return ChromiumFormatOfFolder(folder).kind == kind;

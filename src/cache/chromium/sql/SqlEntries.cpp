@@ -51,7 +51,7 @@ class SqlStoredBody : public StoredBody {
   BodyOutcome Deliver(const StoredBytesFeed& feed) const override {
     const auto snapshot = view_->Current();
     std::string reason;
-    const auto connection = snapshot && snapshot->StillCurrent() ? snapshot->Connect(reason) : nullptr;
+    const auto connection = snapshot ? snapshot->Connect(reason) : nullptr;
     if (!connection) return BodyOutcome::EntryChanged;
     SqlStatement row(*connection, "SELECT check_sum, body_end, doomed, cache_key_hash FROM resources WHERE res_id=?1");
     SqlStatement blobs(*connection, "SELECT start, end, check_sum, blob FROM blobs WHERE res_id=?1 ORDER BY start");
@@ -80,9 +80,7 @@ class SqlStoredBody : public StoredBody {
       if (take > 0 && !feed(bytes.data(), take)) return BodyOutcome::SinkRefused;
       delivered += take;
     }
-    if (delivered != storedLength_) return BodyOutcome::CheckFailed;
-    // Read after the body: a change while it was read could have mixed versions.
-    return snapshot->StillCurrent() ? BodyOutcome::Written : BodyOutcome::EntryChanged;
+    return delivered == storedLength_ ? BodyOutcome::Written : BodyOutcome::CheckFailed;
   }
 
   std::optional<std::uint32_t> LastFourBytes() const override { return tail_; }

@@ -146,8 +146,6 @@ std::shared_ptr<const ShardSnapshot> ShardSnapshot::Take(const std::string& path
   // then a plain database file like any other snapshot.
   const std::string copy = JoinPath(privateFolder, "shard" + std::to_string(++g_copies));
   std::shared_ptr<ShardSnapshot> snapshot(new ShardSnapshot(copy, path));
-  snapshot->liveStamp_ = file->Stamp();
-  snapshot->walStamp_ = walStamp;
   if (!CopyPlainFile(path, copy, failure.reason)) return nullptr;
   if (walStamp && walStamp->size > 0 && !CopyPlainFile(wal, copy + "-wal", failure.reason)) {
     RemoveQuietly(copy + "-wal");
@@ -164,10 +162,6 @@ std::shared_ptr<const ShardSnapshot> ShardSnapshot::Take(const std::string& path
     return nullptr;
   }
   return snapshot;
-}
-
-bool ShardSnapshot::StillCurrent() const {
-  return live_.empty() || (StampOfPath(live_) == liveStamp_ && StampOfPath(live_ + "-wal") == walStamp_);
 }
 
 ShardSnapshot::~ShardSnapshot() {

@@ -65,17 +65,15 @@ class ShardSnapshot {
   ShardSnapshot& operator=(const ShardSnapshot&) = delete;
 
   // A new read-only connection that takes no lock; null, with reason set, when it cannot be made.
+  // A copy reads the snapshot the last walk validated its entry in: for a shard read in place the
+  // shard as it is now, for a private copy the shard as it was then (a complete, checked body of
+  // the entry, even when the browser has since replaced or evicted it).
   std::unique_ptr<SqlConnection> Connect(std::string& reason) const;
-  // True while the live shard is as it was when the snapshot was taken: always for a shard read in
-  // place (its reads see the file as it is); for a copy, while the shard and its WAL keep their
-  // stamps, so that a copy never delivers what the cache no longer holds.
-  bool StillCurrent() const;
 
  private:
   ShardSnapshot(std::string path, std::string live) : path_(std::move(path)), live_(std::move(live)) {}
   std::string path_;  // the live shard, or the private copy
   std::string live_;  // the live shard when path_ is a private copy (removed with the snapshot)
-  std::optional<FileStamp> liveStamp_, walStamp_;
 };
 
 // A private folder for copies, made below the system's temporary folder; removed with everything

@@ -95,7 +95,8 @@ TEST_F(SqlSource, TornRowsAreLeftOutUntilWholeAndNotReadForeverWhenTheyStayTorn)
 
   // A head or key that fails its checksum is never listed.
   writer_.Exec(writer_.ShardOf(Picture("torn.jpg", body).key), "UPDATE resources SET check_sum = check_sum + 1");
-  writer_.Exec(writer_.ShardOf(Picture("whole.jpg", body).key), "UPDATE resources SET cache_key_hash = cache_key_hash + 1");
+  writer_.Exec(writer_.ShardOf(Picture("whole.jpg", body).key),
+               "UPDATE resources SET cache_key_hash = cache_key_hash + 1");
   listed = ListByUrl(source_);
   EXPECT_EQ(listed.count("http://h/torn.jpg"), 0u);
   EXPECT_EQ(listed.count("http://h/whole.jpg"), 0u);
@@ -158,7 +159,9 @@ TEST(SqlSourceReading, LeavesTheBrowsersFolderAndLocksAlone) {
     writer.Put(first);
     const auto before = Names(writer.Folder());
     if (wal) {  // the row is only in the WAL, which the reader must read
-      EXPECT_GT(std::filesystem::file_size(JoinPath(writer.Folder(), sqlcache::ShardFileName(writer.ShardOf(first.key)) + "-wal")), 0u);
+      EXPECT_GT(std::filesystem::file_size(
+                    JoinPath(writer.Folder(), sqlcache::ShardFileName(writer.ShardOf(first.key)) + "-wal")),
+                0u);
     }
     ChromiumSqlCacheSource source(writer.Folder());
     EXPECT_EQ(ListByUrl(source).size(), 1u);
