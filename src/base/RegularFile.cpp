@@ -2,6 +2,8 @@
 
 #include "base/NumberedError.h"
 
+#include <utility>
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -13,6 +15,17 @@
 
 #include <cerrno>
 #endif
+
+namespace {
+thread_local int t_exhaustion = 0;
+
+RegularFileOpening Noted(const RegularFileOpening& opening) {
+  if (IsExhaustion(opening.systemError)) t_exhaustion = opening.systemError;
+  return opening;
+}
+}  // namespace
+
+int TakeOpeningExhaustion() { return std::exchange(t_exhaustion, 0); }
 
 RegularFileOpening OpenRegularFileForReading(const std::string& path) {
   RegularFileOpening opening;
@@ -29,7 +42,7 @@ RegularFileOpening OpenRegularFileForReading(const std::string& path) {
       opening.systemError = 0;
       opening.notRegular = true;
     }
-    return opening;
+    return Noted(opening);
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
@@ -42,7 +55,7 @@ RegularFileOpening OpenRegularFileForReading(const std::string& path) {
   if (fd < 0) {
     opening.systemError = ERROR_TOO_MANY_OPEN_FILES;
     CloseHandle(handle);
-    return opening;
+    return Noted(opening);
   }
   opening.fd = fd;
 #else
@@ -50,7 +63,7 @@ RegularFileOpening OpenRegularFileForReading(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     opening.systemError = errno;
-    return opening;
+    return Noted(opening);
   }
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {

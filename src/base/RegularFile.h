@@ -18,6 +18,11 @@ struct RegularFileOpening {
 // handle is a regular file. The caller closes fd (close, or _close on Windows).
 RegularFileOpening OpenRegularFileForReading(const std::string& path);
 
+// The system error of the last opening on this thread that failed for want of memory or file
+// descriptors (IsExhaustion), and forgets it; 0 for none. Readers that report only "could not
+// read" let their caller give the real reason this way.
+int TakeOpeningExhaustion();
+
 // The same as a C stream ("rb"); null when not opened, with why in opening (fd is then -1).
 std::FILE* OpenRegularFileStream(const std::string& path, RegularFileOpening* opening = nullptr);
 

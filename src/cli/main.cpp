@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
   const bool oneShot = !options.watch && !options.passes;
   constexpr std::int64_t kRetriesOfAOneShotRun = 5;
   std::int64_t passes = options.passes.value_or(options.watch ? INT64_MAX : 1);
-  std::uint64_t totalCopied = 0, totalPresent = 0, failedPasses = 0;
+  std::uint64_t totalCopied = 0, totalPresent = 0, failedPasses = 0, totalFailedEntries = 0, lastFailedEntries = 0;
   bool lastEndedByError = false;
   std::string previousError;
   for (std::int64_t pass = 1; pass <= passes && !g_interrupted; ++pass) {
@@ -187,16 +187,25 @@ int main(int argc, char** argv) {
     if (terminal && copiedThisPass > 0) std::fputs("\r\033[K", stderr);
     if (options.stats) {
       const PassStatistics& s = LastPassStatistics();
-      std::fprintf(
-          stderr,
-          "{\"pass\":%lld,\"entries\":%llu,\"copied\":%llu,\"present\":%llu,\"ms\":%.1f,\"ended_by_error\":%s%s}\n",
-          static_cast<long long>(pass), static_cast<unsigned long long>(s.entries),
-          static_cast<unsigned long long>(s.copied), static_cast<unsigned long long>(s.present), ms,
-          s.endedByError ? "true" : "false", s.error.empty() ? "" : (",\"error\":" + JsonText(s.error)).c_str());
+      std::fprintf(stderr,
+                   "{\"pass\":%lld,\"entries\":%llu,\"copied\":%llu,\"present\":%llu,\"failed\":%llu,\"ms\":%.1f,"
+                   "\"ended_by_error\":%s%s}\n",
+                   static_cast<long long>(pass), static_cast<unsigned long long>(s.entries),
+                   static_cast<unsigned long long>(s.copied), static_cast<unsigned long long>(s.present),
+                   static_cast<unsigned long long>(s.failed), ms, s.endedByError ? "true" : "false",
+                   s.error.empty() ? "" : (",\"error\":" + JsonText(s.error)).c_str());
     }
     const PassStatistics& s = LastPassStatistics();
     totalCopied += s.copied;
     totalPresent += s.present;
+    // Each entry left for a later pass is said once, when it first fails (or fails anew after a
+    // change); the pass went on with the entries after it.
+    for (const EntryFailure& failure : s.failedEntries) {
+      std::fprintf(stderr, "tavrin-harvest: pass %lld left an entry for a later pass: %s\n",
+                   static_cast<long long>(pass), failure.line.c_str());
+    }
+    totalFailedEntries += s.failed;
+    lastFailedEntries = s.failed + s.heldBack;
     // A pass cut short by an interruption is no failure.
     lastEndedByError = s.endedByError && !g_interrupted;
     if (!lastEndedByError) continue;
@@ -212,11 +221,13 @@ int main(int argc, char** argv) {
     if (oneShot && progressed && pass <= kRetriesOfAOneShotRun) ++passes;
   }
   if (terminal) {
-    std::fprintf(stderr, "tavrin-harvest: %llu copied, %llu already present, %llu %s ended by an error\n",
+    std::fprintf(stderr, "tavrin-harvest: %llu copied, %llu already present, %llu failed, %llu %s ended by an error\n",
                  static_cast<unsigned long long>(totalCopied), static_cast<unsigned long long>(totalPresent),
-                 static_cast<unsigned long long>(failedPasses), failedPasses == 1 ? "pass" : "passes");
+                 static_cast<unsigned long long>(totalFailedEntries), static_cast<unsigned long long>(failedPasses),
+                 failedPasses == 1 ? "pass" : "passes");
   }
   // The background threads end here, before anything they use is torn down at exit.
   SetUrlCache(nullptr);
-  return lastEndedByError ? 3 : 0;
+  // Entries the last pass could not copy are a failure too, though it copied every other one.
+  return lastEndedByError || (lastFailedEntries > 0 && !g_interrupted) ? 3 : 0;
 }

@@ -90,6 +90,7 @@ CopyFailure::CopyFailure(const NumberedError& cause, PassErrorKind kind, std::st
 namespace {
 
 PassErrorKind KindOfWriteError(const NumberedError& error) {
+  if (IsExhaustion(error.SystemError())) return PassErrorKind::Exhausted;
   switch (error.Number()) {
     case NumberedError::kFileNotFound:
     case NumberedError::kPathNotFound:
@@ -232,7 +233,9 @@ void CopyFileUnique(const std::string& source, const std::string& target, bool s
       throw CopyFailure(writeError, KindOfWriteError(writeError), "cannot write into", folder);
     }
     // Without a system error the entry itself was refused: its body failed a check on the way.
-    throw CopyFailure(error, PassErrorKind::SourceUnreadable, "cannot read", source,
+    const PassErrorKind kind =
+        IsExhaustion(error.SystemError()) ? PassErrorKind::Exhausted : PassErrorKind::SourceUnreadable;
+    throw CopyFailure(error, kind, "cannot read", source,
                       error.SystemError() == 0 ? "the cache entry is damaged or changed while it was read" : "");
   }
   copy.MarkOrigin(origin.url, origin.mimeType);
@@ -286,7 +289,13 @@ void CopyFileUnique(const std::string& source, const std::string& target, bool s
       }
     }
   } catch (const NumberedError& error) {
-    throw CopyFailure(error, KindOfWriteError(error), "cannot write", candidate);
+    // A name refused is this entry's trouble; so is a name "not found" in a folder that is there
+    // (Windows says so of a path beyond its length limit).
+    PassErrorKind kind = KindOfWriteError(error);
+    if (IsNameRefusal(error.SystemError()) || (kind == PassErrorKind::FolderMissing && fso.FolderExists(folder))) {
+      kind = PassErrorKind::NameRefused;
+    }
+    throw CopyFailure(error, kind, "cannot write", candidate);
   }
   known.reset();
   if (present) return pass_state::Notify({source, *present, true});

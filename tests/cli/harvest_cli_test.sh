@@ -86,15 +86,21 @@ wait
 [ -e "$work/rerun/.tavrin-copy-ABCDEF.jpg" ] || fail "a picture named like a temporary was removed"
 [ -z "$(find "$work/rerun" -type f -exec md5sum {} + | awk '{print $1}' | sort | uniq -d)" ] || fail "identical copies"
 
-# A damaged entry ends the first pass, which is said; the run goes on past it in a second pass.
-"$make_cache" "$work/damaged" 12 3000 pic 3
-expect_exit 0 "damaged entry" "$harvester" --dest "$work/past" --cache "$work/damaged" --min-kb 0
-[ "$(grep -c "pass 1 ended by an error: cannot read $work/damaged/.*: the cache entry is damaged" "$work/err")" -eq 1 ] ||
-  fail "damage not said"
-[ "$(wc -l <"$work/out")" -eq 11 ] || fail "the entries after the damaged one were not copied"
+# Damaged entries end only themselves: the first pass copies every other picture and says each
+# damaged one once, and the run exits 3. Later passes that meet them unchanged say nothing more, and
+# the status is the last pass's.
+"$make_cache" "$work/damaged" 12 3000 pic 3,4,9
+expect_exit 3 "damaged entries" "$harvester" --dest "$work/past" --cache "$work/damaged" --min-kb 0 --stats
+[ "$(grep -c "pass 1 left an entry for a later pass: cannot read $work/damaged/.*: the cache entry is damaged" "$work/err")" -eq 3 ] ||
+  { fail "damage not said once per entry"; cat "$work/err"; }
+[ "$(wc -l <"$work/out")" -eq 9 ] || fail "the entries after a damaged one were not copied in the first pass"
+grep -q '"pass":2' "$work/err" && fail "a one-shot run with damaged entries ran a second pass"
+expect_exit 0 "damaged entries again" "$harvester" --dest "$work/past" --cache "$work/damaged" --min-kb 0 \
+  --passes 3 --interval 10
+[ "$(grep -c "left an entry" "$work/err")" -eq 3 ] || { fail "damage said again for unchanged entries"; cat "$work/err"; }
 # On a terminal, a summary line at the end.
 script -qec "'$harvester' --dest '$work/past' --cache '$work/damaged' --min-kb 0" /dev/null >"$work/tty"
-grep -q "0 copied, 11 already present, 1 pass ended by an error" "$work/tty" || { fail "no summary"; cat "$work/tty"; }
+grep -q "0 copied, 9 already present, 3 failed, 0 passes ended by an error" "$work/tty" || { fail "no summary"; cat "$work/tty"; }
 
 # SIGHUP, like SIGTERM, ends a watch cleanly.
 "$harvester" --dest "$work/hup" --cache "$work/pairs" --watch --interval 50 >/dev/null 2>&1 &
@@ -131,6 +137,11 @@ expect_exit 3 "file size limit" bash -c 'ulimit -f 100 && exec "$@"' limited \
 # Said once, though the run tries the failing pass again.
 [ "$(grep -c "cannot write into $work/limited: File too large" "$work/err")" -eq 1 ] || {
   fail "file size limit not said once"; cat "$work/err"; }
+# Out of descriptors: said in the system's words, never as a damaged entry.
+expect_exit 3 "few descriptors" bash -c 'ulimit -n 8 && exec "$@"' limited \
+  "$harvester" --dest "$work/few" --cache "$work/damaged" --cache "$work/pairs" --min-kb 0
+grep -q "Too many open files" "$work/err" || { fail "running out of descriptors not said"; cat "$work/err"; }
+grep -q "entry is damaged" "$work/err" && { fail "running out of descriptors said as damage"; cat "$work/err"; }
 "$harvester" --dest "$work/gone" --cache "$work/pairs" --watch --since all --interval 50 --min-kb 0 >/dev/null 2>"$work/err" &
 pid=$!
 sleep 0.5

@@ -220,6 +220,19 @@ void BrowserCacheSource::BringUpToDate() {
     inBackground_ = background;
     lastStatistics = statistics_;
   }
+  // Done, even when the walk raises (out of memory, say): a caller waiting for it must not wait
+  // for ever. The exception goes on to whoever ran the update.
+  struct Done {
+    BrowserCacheSource& source;
+    std::uint64_t ticket;
+    ~Done() {
+      {
+        std::lock_guard lock(source.published_);
+        source.updatesDone_ = ticket;
+      }
+      source.updated_.notify_all();
+    }
+  } done{*this, ticket};
   const auto now = std::chrono::steady_clock::now();
   // Kept in the background, the next look waits for its spacing after the last walk; the changes
   // wait for it in the watches.
@@ -280,11 +293,6 @@ void BrowserCacheSource::BringUpToDate() {
     statistics_.parsed = 0;
     statistics_.reused = true;
   }
-  {
-    std::lock_guard lock(published_);
-    updatesDone_ = ticket;
-  }
-  updated_.notify_all();
 }
 
 bool BrowserCacheSource::WaitUntilCurrentUnless(const std::function<bool()>& giveUp) {
