@@ -195,7 +195,8 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
     name = lowerName;
     RemoveAll(name, "[1]");
   }
-  const std::string target = JoinPath(destinationFolder, SafeFileName(name));
+  // Shortened to what the destination's file system takes for one name (eCryptfs: 143 bytes).
+  const std::string target = JoinPath(destinationFolder, SafeFileName(name, FileNameLimitIn(destinationFolder)));
 
   // 11-12. Copy, then remember the key. The copy lets pending events run, and Stop or Start may
   // have ended the capture meanwhile: the key then belongs to no collection of this pass.

@@ -5,8 +5,11 @@ harvester="$1"
 make_cache="$2"
 work=$(mktemp -d)
 small="$work/small"
+limited="$work/limited-fs"
+limited_fs="$(cd "$(dirname "$0")/../support" && pwd)/limited_fs.py"
 cleanup() {
   mountpoint -q "$small" 2>/dev/null && umount "$small"
+  mountpoint -q "$limited" 2>/dev/null && fusermount -u "$limited"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -129,6 +132,31 @@ elif [ "$(id -u)" -eq 0 ]; then
   fail "cannot mount a tmpfs as root"
 else
   echo "not root: the full and read-only destination cases are left out"
+fi
+# A destination whose file system takes names of 143 bytes at most and has no hard links, as
+# eCryptfs and FAT do (a FUSE file system): over-long names are shortened to fit, clash numbers
+# included, and no real name is ever created empty: each copy is created under its temporary name
+# and moved into place whole.
+mkdir -p "$work/limited-back" "$limited"
+if [ "$(id -u)" -eq 0 ] || [ -w /dev/fuse ]; then
+  /usr/bin/python3 "$limited_fs" "$work/limited-back" "$limited" --name-max 143 --no-hard-links \
+    --log "$work/limited.log" 2>"$work/limited.err" &
+  for _ in $(seq 100); do mountpoint -q "$limited" && break; sleep 0.1; done
+  if mountpoint -q "$limited"; then
+    "$make_cache" "$work/long" 6 3000 "$(printf 'l%.0s' $(seq 150))"
+    "$make_cache" "$work/long" 2 3000 short
+    expect_exit 0 "names too long for the destination" "$harvester" --dest "$limited/dest" --cache "$work/long" --min-kb 0
+    [ "$(wc -l <"$work/out")" -eq 8 ] || { fail "not every picture copied under a name that fits"; cat "$work/err"; }
+    [ -z "$(find "$work/limited-back/dest" -type f -printf '%f\n' | awk 'length($0) > 143')" ] || fail "a name too long"
+    grep '^create ' "$work/limited.log" | grep -v '^create \.tavrin-copy-' && fail "a real name was created before its copy"
+    [ -z "$(find "$work/limited-back" -name '.tavrin-copy-*')" ] || fail "a temporary stayed"
+    fusermount -u "$limited"
+  else
+    fail "the FUSE file system did not mount"; cat "$work/limited.err"
+  fi
+  wait
+else
+  echo "no access to /dev/fuse: the limited destination cases are left out"
 fi
 # A copy beyond the file size limit is a failing pass that says so, not a run killed by a signal.
 "$make_cache" "$work/large" 1 300000

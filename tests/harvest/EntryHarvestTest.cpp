@@ -2,6 +2,8 @@
 #include <string>
 
 #include "HarvestFixture.h"
+#include "base/FileWriter.h"
+#include "base/SafeFileName.h"
 
 namespace {
 
@@ -96,6 +98,31 @@ TEST_F(EntryHarvest, VideoNamesFromAddressesCannotLeaveTheFolder) {
   Pass(";*.flv;");
   EXPECT_THAT(Harvested(), ElementsAre("...flv", ".._.._escape.flv"));
   EXPECT_FALSE(std::filesystem::exists(destRoot / "escape.flv"));
+}
+
+// A picture is never named like the program's temporary files, which a start removes; a name is
+// shortened to the destination's limit before its extension, never inside a character; and on
+// Windows no name is taken for a device.
+TEST_F(EntryHarvest, NamesAreNeverTemporariesOrDevicesAndFitTheirFolder) {
+  Add(Entry("http://a/x/.tavrin-copy-Ab12Cd", ".tavrin-copy-Ab12Cd", "picture"));
+  Pass(";*.*;");
+  EXPECT_THAT(Harvested(), ElementsAre("_tavrin-copy-ab12cd"));
+  EXPECT_EQ(RemoveLeftoverCopies(dest), 0);
+  EXPECT_THAT(Harvested(), ElementsAre("_tavrin-copy-ab12cd"));
+
+  std::string chinese;
+  for (int i = 0; i < 60; ++i) chinese += "港";  // 180 bytes
+  const std::string cut = SafeFileName(chinese + ".jpg", 143);
+  EXPECT_EQ(cut, chinese.substr(0, 123) + ".jpg");  // 41 whole characters in 128 bytes
+  EXPECT_EQ(SafeFileName(chinese + ".jpg").size(), 180u + 4);
+  EXPECT_EQ(SafeFileName(std::string(300, 'a') + ".jpg").size(), 240u);
+  EXPECT_EQ(SafeFileName(std::string(300, 'a') + ".jpg", 0), SafeFileName(std::string(300, 'a') + ".jpg", 4096));
+#ifdef _WIN32
+  for (const char* device : {"con .jpg", "nul  .gif", "prn .txt.jpg", "CONIN$.jpg", "conout$.jpg", "Aux"}) {
+    EXPECT_EQ(SafeFileName(device), std::string("_") + device) << device;
+  }
+  EXPECT_EQ(SafeFileName("console.jpg"), "console.jpg");
+#endif
 }
 
 TEST_F(EntryHarvest, AddressesAreKeyedWithoutCaseAtPrefixOrFilePrefix) {
