@@ -172,6 +172,17 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
   }
   if (handle) FindCloseUrlCache(handle);
   SetUrlCacheSettledContext(0);
+  // A cache whose own files could not be opened (a special file in place of one, no permission)
+  // may be missing entries: said like a failed pass, naming the file.
+  if (const auto cache = GetUrlCache(); cache && !stats.endedByError && !stats.endedByStop) {
+    if (const OpeningProblem problem = cache->Problem(); !problem.empty()) {
+      stats.endedByError = true;
+      stats.errorKind = PassErrorKind::SourceUnreadable;
+      stats.errorPath = problem.path;
+      stats.errorReason = problem.reason;
+      stats.error = problem.Line();
+    }
+  }
   // The caches read on background threads could not be read (out of memory, say): the listing
   // walked is an old one, and the reading is tried again; said like a failed pass.
   if (const std::string failure = TakeBackgroundFailure(); !failure.empty() && !stats.endedByError) {

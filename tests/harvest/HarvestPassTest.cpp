@@ -1,6 +1,7 @@
 // A whole harvest pass over browser caches built in the real formats, into a real folder.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include <cerrno>
@@ -17,6 +18,7 @@
 #include "cache/firefox/FirefoxCacheSource.h"
 #include "harvest/SettledEntries.h"
 #include "harvest/cmnWinInet.h"
+#include "support/BlockfileFixtures.h"
 #include "support/CacheFixtures.h"
 #include "support/TempDir.h"
 
@@ -222,4 +224,39 @@ TEST(HarvestPassTest, PassingOverSettledEntriesChangesNoOutcome) {
   EXPECT_LT(settled[1].entries, every[1].entries);
   EXPECT_LT(settled[5].entries, every[5].entries);  // the failed entry ended no pass
   EXPECT_LT(settled[6].entries, every[6].entries);
+}
+
+// A cache whose own file cannot be read (a FIFO in place of a block file) may be missing entries:
+// the pass says so, naming the file, instead of copying nothing in silence. Once the file is back,
+// the pass ends well again.
+TEST(HarvestPassTest, ACacheFileThatCannotBeReadIsSaid) {
+  for (const CacheReading reading : {CacheReading::OnOpen, CacheReading::InBackground}) {
+    SCOPED_TRACE(reading == CacheReading::OnOpen ? "on open" : "in the background");
+    TempDir temp;
+    const std::string blockfile = temp.Sub("Cache"), destination = temp.Sub("dest");
+    BlockfileCache cache;
+    cache.Add({.key = "1/0/http://b/one.jpg", .body = PictureBytes(30000, 1)});
+    cache.Write(blockfile);
+    const std::string dataFile = JoinPath(blockfile, "data_1");
+    const std::string kept = ReadBytes(dataFile);
+    std::filesystem::remove(dataFile);
+    ASSERT_EQ(::mkfifo(dataFile.c_str(), 0600), 0);
+    SetUrlCache(MakeUrlCacheOf({{CacheKind::ChromiumBlockfile, blockfile}}, reading));
+    InitCacheBuffer();
+    HarvestedKeys = std::make_unique<KeyedCollection>();
+    const DateValue captureStart = DateValue::FromFields(2010, 1, 1, 0, 0, 0);
+    GetUrlCache()->WaitUntilCurrent();
+    HarvestCache(";*.jpg;", captureStart, destination, 0);
+    EXPECT_TRUE(LastPassStatistics().endedByError);
+    EXPECT_EQ(LastPassStatistics().error, "cannot read " + dataFile + ": not a regular file");
+    EXPECT_EQ(LastPassStatistics().errorPath, dataFile);
+
+    std::filesystem::remove(dataFile);
+    WriteFile(dataFile, kept);
+    GetUrlCache()->WaitUntilCurrent();
+    HarvestCache(";*.jpg;", captureStart, destination, 0);
+    EXPECT_FALSE(LastPassStatistics().endedByError) << LastPassStatistics().error;
+    EXPECT_EQ(FilesIn(destination), std::set<std::string>{"one.jpg"});
+    SetUrlCache(nullptr);
+  }
 }

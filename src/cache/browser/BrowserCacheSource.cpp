@@ -244,6 +244,8 @@ void BrowserCacheSource::BringUpToDate() {
   std::size_t failedBefore = 0;
   std::uint64_t failures = 0;
   bool retry = false;
+  // The files that this look cannot open, though they are there, are told to the pass.
+  OpeningProblems problems;
   if (work) {
     changed = Refresh();
     {
@@ -293,6 +295,15 @@ void BrowserCacheSource::BringUpToDate() {
     statistics_.parsed = 0;
     statistics_.reused = true;
   }
+  if (work || !problems.First().empty()) {
+    std::lock_guard lock(published_);
+    problem_ = problems.First();
+  }
+}
+
+OpeningProblem BrowserCacheSource::Problem() const {
+  std::lock_guard lock(published_);
+  return problem_;
 }
 
 bool BrowserCacheSource::WaitUntilCurrentUnless(const std::function<bool()>& giveUp) {

@@ -148,6 +148,8 @@ class MembersCache : public UrlCacheSource {
     members_->Take(fixed_);
   }
 
+  OpeningProblem Problem() const override { return union_.Problem(); }
+
   std::unique_ptr<CacheEntryCursor> Open() override {
     if (!worker_) {
       if (discover_) members_->Take(discover_());

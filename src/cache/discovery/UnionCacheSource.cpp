@@ -44,3 +44,11 @@ bool UnionCacheSource::WaitUntilCurrentUnless(const std::function<bool()>& giveU
   }
   return true;
 }
+
+OpeningProblem UnionCacheSource::Problem() const {
+  for (const auto& member : members_()) {
+    if (!member) continue;
+    if (OpeningProblem problem = member->Problem(); !problem.empty()) return problem;
+  }
+  return {};
+}
