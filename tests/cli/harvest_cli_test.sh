@@ -170,6 +170,19 @@ expect_exit 3 "few descriptors" bash -c 'ulimit -n 8 && exec "$@"' limited \
   "$harvester" --dest "$work/few" --cache "$work/damaged" --cache "$work/pairs" --min-kb 0
 grep -q "Too many open files" "$work/err" || { fail "running out of descriptors not said"; cat "$work/err"; }
 grep -q "entry is damaged" "$work/err" && { fail "running out of descriptors said as damage"; cat "$work/err"; }
+# Out of memory, wherever it strikes (the readers' threads, the pass): never an abort, and a run
+# that could not copy everything says why in the system's words.
+"$make_cache" "$work/many" 6000 200
+for limit in 40000 70000 100000 150000; do
+  rm -rf "$work/mem"
+  bash -c 'ulimit -v "$1" && shift && exec "$@"' limited "$limit" \
+    "$harvester" --dest "$work/mem" --cache "$work/many" --min-kb 0 >"$work/out" 2>"$work/err"
+  status=$?
+  [ "$status" -eq 0 ] || [ "$status" -eq 3 ] || { fail "memory limit $limit: exit $status"; cat "$work/err"; }
+  if [ "$(wc -l <"$work/out")" -lt 6000 ]; then
+    grep -q "Cannot allocate memory" "$work/err" || { fail "memory limit $limit: not said"; cat "$work/err"; }
+  fi
+done
 "$harvester" --dest "$work/gone" --cache "$work/pairs" --watch --since all --interval 50 --min-kb 0 >/dev/null 2>"$work/err" &
 pid=$!
 sleep 0.5

@@ -119,12 +119,19 @@ class MembersCache : public UrlCacheSource {
                 std::lock_guard lock(members->mutex);
                 ++members->roundsBegun;
               }
+              // Done even when discovery raises (out of memory, say), so that no Open waits for
+              // ever; the worker runs the round again later.
+              struct RoundDone {
+                Members& members;
+                ~RoundDone() {
+                  {
+                    std::lock_guard lock(members.mutex);
+                    ++members.roundsDone;
+                  }
+                  members.discovered.notify_all();
+                }
+              } done{*members};
               members->Take(discover());
-              {
-                std::lock_guard lock(members->mutex);
-                ++members->roundsDone;
-              }
-              members->discovered.notify_all();
               return true;
             },
             kDiscoveryInterval);
