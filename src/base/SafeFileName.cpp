@@ -30,11 +30,21 @@ bool IsUnsafe(unsigned char c) {
 #endif
 }
 
-// Cuts text to at most bytes bytes without splitting a UTF-8 sequence.
-std::string_view CutUtf8(std::string_view text, std::size_t bytes) {
+// Cuts text to at most bytes bytes without splitting a character: of the ANSI code page on Windows
+// (whose double-byte characters start with a lead byte), of UTF-8 elsewhere.
+std::string_view CutText(std::string_view text, std::size_t bytes) {
   if (text.size() <= bytes) return text;
+#ifdef _WIN32
+  std::size_t end = 0;
+  while (end < bytes) {
+    const std::size_t step = IsDBCSLeadByte(static_cast<BYTE>(text[end])) ? 2 : 1;
+    if (end + step > bytes) break;
+    end += step;
+  }
+#else
   std::size_t end = bytes;
   while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+#endif
   return text.substr(0, end);
 }
 
@@ -83,7 +93,7 @@ std::string SafeFileName(std::string_view name, std::size_t limitBytes) {
                                safe.size() - dot < maxBytes / 2;
     const std::string extension = keepExtension ? safe.substr(dot) : std::string();
     const std::string_view stem = keepExtension ? std::string_view(safe).substr(0, dot) : std::string_view(safe);
-    safe = std::string(CutUtf8(stem, maxBytes - extension.size())) + extension;
+    safe = std::string(CutText(stem, maxBytes - extension.size())) + extension;
   }
   return safe;
 }

@@ -1,10 +1,16 @@
 // The walk over the URL cache: every entry once per pass, an entry's failure ends only that entry,
 // other errors end the pass quietly, and the receive buffer is never written past its end.
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "HarvestFixture.h"
+#include "base/NumberedError.h"
 #include "base/PathText.h"
 #include "cache/CacheEntryRecord.h"
 #include "harvest/FailedEntries.h"
@@ -67,9 +73,14 @@ TEST_F(CacheWalk, AnEntryThatFailsEndsOnlyItselfAndIsTriedAgainLater) {
   EXPECT_EQ(stats.failed, 2u);
   ASSERT_EQ(stats.failedEntries.size(), 2u);
   EXPECT_EQ(stats.failedEntries[0].path, cacheDir / "3.jpg");
-  EXPECT_EQ(stats.failedEntries[0].reason, "No such file or directory");
+#ifdef _WIN32
+  const std::string gone = SystemErrorText(ERROR_FILE_NOT_FOUND);
+#else
+  const std::string gone = SystemErrorText(ENOENT);
+#endif
+  EXPECT_EQ(stats.failedEntries[0].reason, gone);
   EXPECT_EQ(stats.failedEntries[0].kind, PassErrorKind::SourceUnreadable);
-  EXPECT_EQ(stats.error, "cannot read " + (cacheDir / "3.jpg") + ": No such file or directory");
+  EXPECT_EQ(stats.error, "cannot read " + (cacheDir / "3.jpg") + ": " + gone);
   EXPECT_FALSE(CollectionHasKey(HarvestedKeys.get(), "Chttp://a/3.jpg"));
 
   // Back in the cache, but the entries say nothing changed: held back, and not reported again.
