@@ -23,6 +23,8 @@ TAVRIN_TEST_PACKAGES=(
   tcl
   # libFuzzer and the sanitizer runtimes (only recommended by clang), and the format check
   libclang-rt-14-dev clang-format-14
+  # a FUSE file system with the limits of real ones (name length, no hard links) for the copy checks
+  python3-fusepy fuse3
   # the Debian package: dpkg-shlibdeps, and the checks of its desktop entry and metadata
   dpkg-dev desktop-file-utils appstream
 )

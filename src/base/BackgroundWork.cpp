@@ -1,6 +1,38 @@
 #include "base/BackgroundWork.h"
 
 #include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "base/NumberedError.h"
+
+namespace {
+
+// Kept in a fixed buffer: noting a failure must not need the memory that may have run out.
+std::mutex g_failureMutex;
+char g_failure[256] = {};
+
+void NoteFailure(const std::exception* error) {
+  std::string reason;
+  try {
+    reason = error ? ErrorReason(*error) : std::string("an unknown error");
+  } catch (...) {
+    reason.clear();
+  }
+  const char* text = reason.empty() ? (error ? error->what() : "an unknown error") : reason.c_str();
+  std::lock_guard lock(g_failureMutex);
+  std::strncpy(g_failure, text, sizeof g_failure - 1);
+  g_failure[sizeof g_failure - 1] = '\0';
+}
+
+}  // namespace
+
+std::string TakeBackgroundFailure() {
+  std::lock_guard lock(g_failureMutex);
+  std::string failure = g_failure;
+  g_failure[0] = '\0';
+  return failure;
+}
 
 BackgroundWorker::BackgroundWorker(unsigned threads) {
   for (unsigned i = 0; i < std::max(threads, 1u); ++i) threads_.emplace_back([this] { Run(); });
@@ -62,7 +94,15 @@ void BackgroundWorker::Run() {
     const JobId id = next->id;
     Job job = next->job;  // entries_ may move while the lock is released
     lock.unlock();
-    const bool keep = job();
+    bool keep = true;
+    // A job that raises (out of memory, say) is kept and run again later; the thread goes on.
+    try {
+      keep = job();
+    } catch (const std::exception& error) {
+      NoteFailure(&error);
+    } catch (...) {
+      NoteFailure(nullptr);
+    }
     job = nullptr;  // what the job holds is released outside the lock
     lock.lock();
     const auto entry = std::find_if(entries_.begin(), entries_.end(), [id](const Entry& e) { return e.id == id; });

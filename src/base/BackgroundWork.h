@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,11 @@ bool WaitFor(std::condition_variable& changed, std::unique_lock<std::mutex>& loc
   }
   return true;
 }
+
+// Why the last background job that raised did so (the system's words, e.g. "Cannot allocate
+// memory"), and forgets it; empty when none raised since the last call. A job that raises is run
+// again after its interval, like one that returned true.
+std::string TakeBackgroundFailure();
 
 class BackgroundWorker {
  public:

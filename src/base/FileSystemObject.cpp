@@ -117,7 +117,11 @@ std::string FileSystemObject::GetParentFolderName(const std::string& path) const
 
 void FileSystemObject::ReadContents(const std::string& path, const ByteSink& sink) const {
   if (auto provider = virtual_files::ProviderFor(path)) {
+    TakeOpeningExhaustion();
     if (!provider->CopyTo(path, sink)) {
+      // A provider says only that it could not copy; running out of descriptors or memory on the
+      // way is no fault of the entry, and its reason is kept.
+      if (const int exhausted = TakeOpeningExhaustion()) throw NumberedError::FromSystemError(exhausted);
       throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
     }
     return;

@@ -88,6 +88,36 @@ bool IsLeftoverCopyName(std::string_view name) {
   return true;
 }
 
+#ifndef _WIN32
+// Moves from to to unless something is named to already; false then. Where the file system has no
+// move that refuses to replace (NFS, FUSE file systems of the older protocol), the name is looked
+// up just before a plain move, under a lock on the folder that every writer of this program takes
+// for it, so that two harvesters into one folder never replace each other's copies.
+bool MoveIfNameFree(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EEXIST) return false;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP) {
+    throw NumberedError::FromSystemError(LastSystemError());
+  }
+#endif
+  const std::string folder = FolderPrefix(to);
+  const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) ::flock(dir, LOCK_EX);  // best effort: some network file systems lock no folder
+  struct stat existing {};
+  int error = 0;
+  bool moved = false;
+  if (::lstat(to.c_str(), &existing) != 0) {
+    error = errno == ENOENT ? 0 : errno;  // ENOENT: the name is free
+    if (error == 0 && ::rename(from.c_str(), to.c_str()) == 0) moved = true;
+    if (error == 0 && !moved) error = errno;
+  }
+  if (dir >= 0) ::close(dir);
+  if (error != 0) throw NumberedError::FromSystemError(error);
+  return moved;
+}
+#endif
+
 #ifdef _WIN32
 // True when the volume that holds path keeps named streams (NTFS does). Elsewhere (FAT, exFAT,
 // many network shares, Wine's folders) "name:Zone.Identifier" is refused, or made a file of that
@@ -340,20 +370,10 @@ bool FileWriter::LinkNewFile(const std::string& target) {
   if (linkError != EPERM && linkError != ENOTSUP && linkError != EOPNOTSUPP && linkError != EMLINK) {
     throw NumberedError::FromSystemError(linkError);
   }
-  // File systems without hard links (FAT, some network mounts): reserve the name exclusively,
-  // then move the finished file over the reservation, which is ours alone.
-  const int reserved = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (reserved < 0) {
-    if (errno == EEXIST) return false;
-    throw NumberedError::FromSystemError(LastSystemError());
-  }
-  ::close(reserved);
-  if (::rename(tempPath_.c_str(), target.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(target.c_str());
-    throw NumberedError::FromSystemError(error);
-  }
-  return true;
+  // File systems without hard links (FAT, exFAT, network shares): the finished file is moved from
+  // its temporary name with a move that never replaces, so that a crash at any moment leaves at
+  // most the temporary, which the next start removes, and never an empty file under a real name.
+  return MoveIfNameFree(tempPath_, target);
 }
 
 bool FileWriter::SameContentsAs(const std::string& path) {
@@ -479,7 +499,11 @@ int RemoveLeftoverCopies(const std::string& folder) {
   if (search == INVALID_HANDLE_VALUE) return 0;
   int removed = 0;
   do {
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsLeftoverCopyName(found.cFileName)) continue;
+    // Ours are created hidden; a file of that name without the mark is someone else's.
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !(found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) ||
+        !IsLeftoverCopyName(found.cFileName)) {
+      continue;
+    }
     // A running writer keeps its file open without sharing, so the delete fails and it stays.
     if (DeleteFileA(JoinPath(folder, found.cFileName).c_str())) ++removed;
   } while (FindNextFileA(search, &found));

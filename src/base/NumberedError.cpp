@@ -3,9 +3,11 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cerrno>
 #include <cstring>
 #endif
+
+#include <cerrno>
+#include <new>
 
 namespace {
 NumberedError MappedSystemError(int code) {
@@ -84,7 +86,32 @@ std::string SystemErrorText(int code) {
   return out.empty() ? "error " + std::to_string(code) : out;
 }
 
+bool IsExhaustion(int code) {
+#ifdef _WIN32
+  return code == ERROR_TOO_MANY_OPEN_FILES || code == ERROR_NOT_ENOUGH_MEMORY || code == ERROR_OUTOFMEMORY ||
+         code == ERROR_NO_SYSTEM_RESOURCES;
+#else
+  return code == EMFILE || code == ENFILE || code == ENOMEM;
+#endif
+}
+
+bool IsNameRefusal(int code) {
+#ifdef _WIN32
+  return code == ERROR_INVALID_NAME || code == ERROR_FILENAME_EXCED_RANGE || code == ERROR_BAD_PATHNAME ||
+         code == ERROR_BAD_DEV_TYPE;
+#else
+  return code == ENAMETOOLONG || code == EINVAL || code == EILSEQ;
+#endif
+}
+
 std::string ErrorReason(const std::exception& error) {
+  if (dynamic_cast<const std::bad_alloc*>(&error)) {
+#ifdef _WIN32
+    return SystemErrorText(ERROR_NOT_ENOUGH_MEMORY);
+#else
+    return SystemErrorText(ENOMEM);
+#endif
+  }
   if (const auto* numbered = dynamic_cast<const NumberedError*>(&error); numbered && numbered->SystemError() != 0) {
     return SystemErrorText(numbered->SystemError());
   }

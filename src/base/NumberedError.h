@@ -43,6 +43,13 @@ std::string SystemErrorText(int code);
 // failing call.
 int LastSystemError();
 
-// What a report says about an error: the system's words when it came from a system call,
-// otherwise its description.
+// True for a system error that says the process ran out of what all its work needs (memory, file
+// descriptors), not that one file is wrong: the same work may succeed later.
+bool IsExhaustion(int code);
+// True for a system error that refuses one file name (too long, or characters or a device name
+// the file system does not take), not the folder it would go in.
+bool IsNameRefusal(int code);
+
+// What a report says about an error: the system's words when it came from a system call (or ran
+// out of memory), otherwise its description.
 std::string ErrorReason(const std::exception& error);

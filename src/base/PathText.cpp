@@ -122,6 +122,49 @@ std::string LowerCaseText(std::string_view text) {
 }
 #endif
 
+#ifdef _WIN32
+std::string FileNameTextFromUtf8(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      out += text[i++];
+      continue;
+    }
+    char32_t c = 0;
+    const std::size_t length = DecodeUtf8(text, i, c);
+    i += length ? length : 1;
+    // One character at a time, without a "best fit" (which turns a full-width solidus into "\"):
+    // what the code page cannot hold exactly is "_".
+    wchar_t units[2];
+    int count = 1;
+    if (length == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      out += '_';
+      continue;
+    }
+    if (c >= 0x10000) {
+      units[0] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+      units[1] = static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      count = 2;
+    } else {
+      units[0] = static_cast<wchar_t>(c);
+    }
+    char bytes[8];
+    BOOL usedDefault = FALSE;
+    const int written =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, count, bytes, sizeof bytes, nullptr, &usedDefault);
+    if (written <= 0 || usedDefault) {
+      out += '_';
+    } else {
+      out.append(bytes, static_cast<std::size_t>(written));
+    }
+  }
+  return out;
+}
+#else
+std::string FileNameTextFromUtf8(std::string_view text) { return std::string(text); }
+#endif
+
 std::string JoinPath(std::string_view folder, std::string_view name) {
   std::string out(folder);
   if (out.empty() || !IsPathSeparator(out.back())) out += kPathSeparator;

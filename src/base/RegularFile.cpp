@@ -2,6 +2,8 @@
 
 #include "base/NumberedError.h"
 
+#include <utility>
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -13,6 +15,38 @@
 
 #include <cerrno>
 #endif
+
+namespace {
+thread_local int t_exhaustion = 0;
+thread_local OpeningProblems* t_problems = nullptr;
+
+bool IsAbsence(int code) {
+#ifdef _WIN32
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+#else
+  return code == ENOENT || code == ENOTDIR;
+#endif
+}
+}  // namespace
+
+void NoteOpeningProblem(const std::string& path, const RegularFileOpening& opening) {
+  if (IsExhaustion(opening.systemError)) t_exhaustion = opening.systemError;
+  if (!t_problems || !t_problems->first_.empty()) return;
+  if (!opening.notRegular && (opening.systemError == 0 || IsAbsence(opening.systemError))) return;
+  t_problems->first_ = {path, opening.notRegular ? "not a regular file" : SystemErrorText(opening.systemError)};
+}
+
+OpeningProblems::OpeningProblems() : outer_(t_problems) { t_problems = this; }
+OpeningProblems::~OpeningProblems() { t_problems = outer_; }
+
+namespace {
+RegularFileOpening Noted(const std::string& path, const RegularFileOpening& opening) {
+  NoteOpeningProblem(path, opening);
+  return opening;
+}
+}  // namespace
+
+int TakeOpeningExhaustion() { return std::exchange(t_exhaustion, 0); }
 
 RegularFileOpening OpenRegularFileForReading(const std::string& path) {
   RegularFileOpening opening;
@@ -29,20 +63,20 @@ RegularFileOpening OpenRegularFileForReading(const std::string& path) {
       opening.systemError = 0;
       opening.notRegular = true;
     }
-    return opening;
+    return Noted(path, opening);
   }
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     CloseHandle(handle);
     opening.notRegular = true;
-    return opening;
+    return Noted(path, opening);
   }
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
   if (fd < 0) {
     opening.systemError = ERROR_TOO_MANY_OPEN_FILES;
     CloseHandle(handle);
-    return opening;
+    return Noted(path, opening);
   }
   opening.fd = fd;
 #else
@@ -50,13 +84,13 @@ RegularFileOpening OpenRegularFileForReading(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     opening.systemError = errno;
-    return opening;
+    return Noted(path, opening);
   }
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
     opening.notRegular = true;
-    return opening;
+    return Noted(path, opening);
   }
   // Reads of a regular file block only as long as the disk takes; a plain descriptor from here on.
   const int flags = ::fcntl(fd, F_GETFL);

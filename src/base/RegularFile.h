@@ -18,6 +18,38 @@ struct RegularFileOpening {
 // handle is a regular file. The caller closes fd (close, or _close on Windows).
 RegularFileOpening OpenRegularFileForReading(const std::string& path);
 
+// The system error of the last opening on this thread that failed for want of memory or file
+// descriptors (IsExhaustion), and forgets it; 0 for none. Readers that report only "could not
+// read" let their caller give the real reason this way.
+int TakeOpeningExhaustion();
+
+// A file that could not be opened for a reason other than its absence: it is no regular file, or
+// the system refused it (no permission, an I/O error, no descriptor left).
+struct OpeningProblem {
+  std::string path;
+  std::string reason;  // the system's words, or "not a regular file"
+  bool empty() const { return path.empty(); }
+  // "cannot read <path>: <reason>"
+  std::string Line() const { return "cannot read " + path + ": " + reason; }
+};
+
+// While it lives, keeps the first such problem of every opening on this thread (those of an outer
+// one meanwhile go to this one alone), so that a reader that only says "could not read" can be
+// told why and of which file.
+class OpeningProblems {
+ public:
+  OpeningProblems();
+  ~OpeningProblems();
+  OpeningProblems(const OpeningProblems&) = delete;
+  OpeningProblems& operator=(const OpeningProblems&) = delete;
+  const OpeningProblem& First() const { return first_; }
+
+ private:
+  friend void NoteOpeningProblem(const std::string&, const RegularFileOpening&);
+  OpeningProblems* outer_;
+  OpeningProblem first_;
+};
+
 // The same as a C stream ("rb"); null when not opened, with why in opening (fd is then -1).
 std::FILE* OpenRegularFileStream(const std::string& path, RegularFileOpening* opening = nullptr);
 

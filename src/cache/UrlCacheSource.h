@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "base/RegularFile.h"
 #include "cache/CacheEntry.h"
 
 class CacheEntryCursor {
@@ -34,7 +35,7 @@ class UrlCacheSource {
   // The same, unless giveUp (asked every few milliseconds while it waits) says true first; false
   // then.
   virtual bool WaitUntilCurrentUnless(const std::function<bool()>& /*giveUp*/) { return true; }
-  // Why part of the cache could not be read when it was last read, in plain words (what, where and
-  // why: "the browser holds ... open"); empty when everything could be read.
-  virtual std::string Problem() const { return {}; }
+  // A file of the cache's own that its last reading could not open (a special file in place of
+  // one, no permission): the cache may be missing entries; empty when there was none.
+  virtual OpeningProblem Problem() const { return {}; }
 };

@@ -24,14 +24,15 @@ const char* const kHarvestUsage =
     "  --help            this text\n"
     "\n"
     "Prints the path of every file it copies, and on stderr one line for every pass that ends by an\n"
-    "error (what failed, on which path, and why). Without --watch or --passes, a pass that ended by\n"
-    "an error is run again at once while it made progress (a few times at most), so that the\n"
-    "entries after a damaged one are copied too. SIGINT, SIGTERM and SIGHUP end it after the file\n"
-    "being copied.\n"
+    "error (what failed, on which path, and why) and one for every entry a pass could not copy (a\n"
+    "damaged entry, a name the destination refuses), said once: the pass goes on with the next\n"
+    "entry, and the entry is tried again once it changes or a few passes later. Without --watch or\n"
+    "--passes, a pass that ended by an error is run again at once while it made progress (a few\n"
+    "times at most). SIGINT, SIGTERM and SIGHUP end it after the file being copied.\n"
     "\n"
     "Exit status: 0 when the passes ran and the last one ended well (or was interrupted), 1 when the\n"
     "destination cannot be created, 2 for bad usage or a --cache folder that cannot be read, 3 when\n"
-    "the last pass ended by an error.\n";
+    "the last pass ended by an error or left entries it could not copy.\n";
 
 namespace {
 

@@ -51,9 +51,11 @@ int ListCaches(const std::vector<DiscoveredCache>& caches) {
     const std::string_view name = format ? format->shortName : std::string_view();
     std::printf("%.*s\t%s\t%s\n", static_cast<int>(name.size()), name.data(), cache.folder.c_str(), entries.c_str());
     // What could not be read, and why, beside the listing.
-    std::string problem = source ? source->Problem() : std::string();
-    if (!source && format && format->describe) problem = format->describe(cache.folder);
-    if (!problem.empty()) std::fprintf(stderr, "tavrin-harvest: %s: %s\n", cache.folder.c_str(), problem.c_str());
+    if (const OpeningProblem problem = source ? source->Problem() : OpeningProblem(); !problem.empty()) {
+      std::fprintf(stderr, "tavrin-harvest: %s\n", problem.Line().c_str());
+    } else if (!source && format && format->describe) {
+      std::fprintf(stderr, "tavrin-harvest: %s: %s\n", cache.folder.c_str(), format->describe(cache.folder).c_str());
+    }
   }
   return 0;
 }
@@ -181,9 +183,9 @@ int main(int argc, char** argv) {
   const bool oneShot = !options.watch && !options.passes;
   constexpr std::int64_t kRetriesOfAOneShotRun = 5;
   std::int64_t passes = options.passes.value_or(options.watch ? INT64_MAX : 1);
-  std::uint64_t totalCopied = 0, totalPresent = 0, failedPasses = 0;
+  std::uint64_t totalCopied = 0, totalPresent = 0, failedPasses = 0, totalFailedEntries = 0, lastFailedEntries = 0;
   bool lastEndedByError = false;
-  std::string previousError, previousProblem;
+  std::string previousError;
   for (std::int64_t pass = 1; pass <= passes && !g_interrupted; ++pass) {
     if (pass > 1 && !oneShot) SleepInterruptibly(options.intervalMs);
     if (g_interrupted) break;
@@ -193,26 +195,29 @@ int main(int argc, char** argv) {
     const auto cache = GetUrlCache();
     if (cache && !cache->WaitUntilCurrentUnless([] { return g_interrupted.load(); })) break;
     HarvestCache(extensionList, captureStart, options.destination, options.minimumKb);
-    // Part of a cache that could not be read (a browser that holds its files, a format it does
-    // not know) is said once, and again when it changes.
-    if (const std::string problem = cache ? cache->Problem() : std::string(); problem != previousProblem) {
-      if (!problem.empty()) std::fprintf(stderr, "tavrin-harvest: %s\n", problem.c_str());
-      previousProblem = problem;
-    }
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
     if (terminal && copiedThisPass > 0) std::fputs("\r\033[K", stderr);
     if (options.stats) {
       const PassStatistics& s = LastPassStatistics();
-      std::fprintf(
-          stderr,
-          "{\"pass\":%lld,\"entries\":%llu,\"copied\":%llu,\"present\":%llu,\"ms\":%.1f,\"ended_by_error\":%s%s}\n",
-          static_cast<long long>(pass), static_cast<unsigned long long>(s.entries),
-          static_cast<unsigned long long>(s.copied), static_cast<unsigned long long>(s.present), ms,
-          s.endedByError ? "true" : "false", s.error.empty() ? "" : (",\"error\":" + JsonText(s.error)).c_str());
+      std::fprintf(stderr,
+                   "{\"pass\":%lld,\"entries\":%llu,\"copied\":%llu,\"present\":%llu,\"failed\":%llu,\"ms\":%.1f,"
+                   "\"ended_by_error\":%s%s}\n",
+                   static_cast<long long>(pass), static_cast<unsigned long long>(s.entries),
+                   static_cast<unsigned long long>(s.copied), static_cast<unsigned long long>(s.present),
+                   static_cast<unsigned long long>(s.failed), ms, s.endedByError ? "true" : "false",
+                   s.error.empty() ? "" : (",\"error\":" + JsonText(s.error)).c_str());
     }
     const PassStatistics& s = LastPassStatistics();
     totalCopied += s.copied;
     totalPresent += s.present;
+    // Each entry left for a later pass is said once, when it first fails (or fails anew after a
+    // change); the pass went on with the entries after it.
+    for (const EntryFailure& failure : s.failedEntries) {
+      std::fprintf(stderr, "tavrin-harvest: pass %lld left an entry for a later pass: %s\n",
+                   static_cast<long long>(pass), failure.line.c_str());
+    }
+    totalFailedEntries += s.failed;
+    lastFailedEntries = s.failed + s.heldBack;
     // A pass cut short by an interruption is no failure.
     lastEndedByError = s.endedByError && !g_interrupted;
     if (!lastEndedByError) continue;
@@ -228,11 +233,13 @@ int main(int argc, char** argv) {
     if (oneShot && progressed && pass <= kRetriesOfAOneShotRun) ++passes;
   }
   if (terminal) {
-    std::fprintf(stderr, "tavrin-harvest: %llu copied, %llu already present, %llu %s ended by an error\n",
+    std::fprintf(stderr, "tavrin-harvest: %llu copied, %llu already present, %llu failed, %llu %s ended by an error\n",
                  static_cast<unsigned long long>(totalCopied), static_cast<unsigned long long>(totalPresent),
-                 static_cast<unsigned long long>(failedPasses), failedPasses == 1 ? "pass" : "passes");
+                 static_cast<unsigned long long>(totalFailedEntries), static_cast<unsigned long long>(failedPasses),
+                 failedPasses == 1 ? "pass" : "passes");
   }
   // The background threads end here, before anything they use is torn down at exit.
   SetUrlCache(nullptr);
-  return lastEndedByError ? 3 : 0;
+  // Entries the last pass could not copy are a failure too, though it copied every other one.
+  return lastEndedByError || (lastFailedEntries > 0 && !g_interrupted) ? 3 : 0;
 }

@@ -2,9 +2,14 @@
 // its record to the entry harvest.
 #include <chrono>
 #include <exception>
+#include <functional>
+#include <new>
+#include <string>
 
+#include "base/BackgroundWork.h"
 #include "base/NumberedError.h"
 #include "cache/UrlCacheEnumeration.h"
+#include "harvest/FailedEntries.h"
 #include "harvest/PassState.h"
 #include "harvest/SettledEntries.h"
 #include "harvest/cmnWinInet.h"
@@ -39,6 +44,44 @@ void EnsureRoomFor(std::uint32_t entryBytes) {
 
 void* ReceiveBuffer() { return reinterpret_cast<void*>(CacheBuffer->Handle()); }
 
+// What tells the entry in the receive buffer from others across passes: its address and local path.
+std::string EntryIdentity(const CacheEntryRecord& record) {
+  const auto text = [&](std::uint32_t offset) {
+    if (offset == 0 || offset >= CacheEntrySize) return std::string();
+    return CacheBuffer->ExtractString(CacheBuffer->Handle() + offset,
+                                      static_cast<std::int32_t>(CacheEntrySize - offset));
+  };
+  return text(record.lpszSourceUrlName) + '\n' + text(record.lpszLocalFileName);
+}
+
+// What changes when the entry changes: its size and times.
+std::uint64_t EntryVersion(const CacheEntryRecord& record) {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const std::uint64_t value : {std::uint64_t{record.dwSizeLow}, std::uint64_t{record.dwSizeHigh},
+                                    record.LastAccessTime.Value(), record.LastModifiedTime.Value()}) {
+    hash = (hash ^ value) * 1099511628211ULL;
+  }
+  return hash;
+}
+
+std::uint64_t FailureContext(const std::string& destinationFolder) {
+  return std::hash<std::string>()(destinationFolder) ^ ((HarvestedKeys ? HarvestedKeys->Serial() : 0) << 1);
+}
+
+// Reports the failure of one entry in the pass's statistics: every one is counted, one not
+// reported before is listed, and the first of those also fills the pass's error line.
+void NoteEntryFailure(PassStatistics& stats, const CopyFailure& failure, const std::string& identity,
+                      std::uint64_t version) {
+  ++stats.failed;
+  if (!failed_entries::Failed(identity, version)) return;
+  stats.failedEntries.push_back({failure.Kind(), failure.Path(), failure.Reason(), failure.Line()});
+  if (!stats.error.empty()) return;
+  stats.error = failure.Line();
+  stats.errorKind = failure.Kind();
+  stats.errorPath = failure.Path();
+  stats.errorReason = failure.Reason();
+}
+
 }  // namespace
 
 void InitCacheBuffer() {
@@ -53,6 +96,7 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
   // Entries whose decision cannot change are not handed over again while they stay as they are.
   SetUrlCacheSettledContext(settled_entries::ContextFor(HarvestedKeys ? HarvestedKeys->Serial() : 0, extensionList,
                                                         minimumSizeKb, captureStart, lastPassEndedByError));
+  failed_entries::BeginPass(FailureContext(destinationFolder));
   CacheEnumHandle handle = nullptr;
   try {
     FileSystemObject fso;
@@ -61,9 +105,23 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
     auto harvestFetched = [&] {
       CacheBuffer->ReadFrom(reinterpret_cast<std::uintptr_t>(&record), sizeof record);
       ++stats.entries;
-      settled_entries::TakeDecided();
-      HarvestEntry(fso, record, destinationFolder, minimumSizeKb, captureStart, extensionList);
-      if (settled_entries::TakeDecided()) SettleUrlCacheEntry(handle);
+      // An entry that failed by a fault of its own and has not changed waits a few passes; one
+      // that fails now is reported and left for a later pass, and the walk goes on.
+      std::string identity;
+      if (!failed_entries::None()) identity = EntryIdentity(record);
+      if (!identity.empty() && failed_entries::HeldBack(identity, EntryVersion(record))) {
+        ++stats.heldBack;
+      } else {
+        settled_entries::TakeDecided();
+        try {
+          HarvestEntry(fso, record, destinationFolder, minimumSizeKb, captureStart, extensionList);
+          if (!identity.empty()) failed_entries::Forget(identity);
+        } catch (const CopyFailure& failure) {
+          if (!failure.OfOneEntry()) throw;
+          NoteEntryFailure(stats, failure, identity.empty() ? EntryIdentity(record) : identity, EntryVersion(record));
+        }
+        if (settled_entries::TakeDecided()) SettleUrlCacheEntry(handle);
+      }
       const auto now = std::chrono::steady_clock::now();
       if (now - eventsDone >= kEventsAtLeastEvery) {
         ProcessPendingEvents();
@@ -104,7 +162,7 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
     stats.errorReason = failure.Reason();
   } catch (const std::exception& error) {
     stats.endedByError = true;
-    stats.errorKind = PassErrorKind::Other;
+    stats.errorKind = dynamic_cast<const std::bad_alloc*>(&error) ? PassErrorKind::Exhausted : PassErrorKind::Other;
     stats.errorReason = ErrorReason(error);
     stats.error = "the pass failed: " + stats.errorReason;
   } catch (...) {
@@ -114,4 +172,24 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
   }
   if (handle) FindCloseUrlCache(handle);
   SetUrlCacheSettledContext(0);
+  // A cache whose own files could not be opened (a special file in place of one, no permission)
+  // may be missing entries: said like a failed pass, naming the file.
+  if (const auto cache = GetUrlCache(); cache && !stats.endedByError && !stats.endedByStop) {
+    if (const OpeningProblem problem = cache->Problem(); !problem.empty()) {
+      stats.endedByError = true;
+      stats.errorKind = PassErrorKind::SourceUnreadable;
+      stats.errorPath = problem.path;
+      stats.errorReason = problem.reason;
+      stats.error = problem.Line();
+    }
+  }
+  // The caches read on background threads could not be read (out of memory, say): the listing
+  // walked is an old one, and the reading is tried again; said like a failed pass.
+  if (const std::string failure = TakeBackgroundFailure(); !failure.empty() && !stats.endedByError) {
+    stats.endedByError = true;
+    stats.errorKind = PassErrorKind::Other;
+    stats.errorPath.clear();
+    stats.errorReason = failure;
+    stats.error = "cannot read the browser caches: " + failure;
+  }
 }

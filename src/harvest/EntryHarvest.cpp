@@ -8,6 +8,7 @@
 #include "base/NumberedError.h"
 #include "base/PathText.h"
 #include "base/SafeFileName.h"
+#include "base/VirtualFiles.h"
 #include "harvest/DestinationNames.h"
 #include "harvest/PassState.h"
 #include "harvest/SettledEntries.h"
@@ -49,8 +50,32 @@ std::string NormalizeAddress(std::string address) {
   return address;
 }
 
+// The file name of the local path, in the text of file names here. A browser cache entry's name
+// was taken from its address, in UTF-8; a WinInet path is in the ANSI code page already.
+std::string NameOf(const FileSystemObject& fso, const std::string& localPath) {
+  std::string name = fso.GetFileName(localPath);
+#ifdef _WIN32
+  const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (!ascii && virtual_files::ProviderFor(localPath)) name = FileNameTextFromUtf8(name);
+#endif
+  return name;
+}
+
 void RemoveAll(std::string& text, std::string_view part) {
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at)) text.erase(at, part.size());
+}
+
+// The longest name a copy in folder may have. On Windows the whole path must also stay within
+// MAX_PATH, which the file functions that take ANSI paths allow at most.
+std::size_t NameLimitIn(const std::string& folder) {
+  std::size_t limit = FileNameLimitIn(folder);
+#ifdef _WIN32
+  constexpr std::size_t kMaxPath = 260;
+  if (limit == 0) limit = 255;
+  const std::size_t room = folder.size() + 2 < kMaxPath ? kMaxPath - folder.size() - 2 : 1;
+  limit = std::min(limit, std::max<std::size_t>(room, 1));
+#endif
+  return limit;
 }
 
 }  // namespace
@@ -90,6 +115,7 @@ CopyFailure::CopyFailure(const NumberedError& cause, PassErrorKind kind, std::st
 namespace {
 
 PassErrorKind KindOfWriteError(const NumberedError& error) {
+  if (IsExhaustion(error.SystemError())) return PassErrorKind::Exhausted;
   switch (error.Number()) {
     case NumberedError::kFileNotFound:
     case NumberedError::kPathNotFound:
@@ -154,7 +180,7 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
   // The name and the extension are those of the lower-cased path; only its last component is
   // lower-cased, as nothing else of it is used. The file itself is read from the path as stored:
   // on a case-sensitive file system the lower-cased path may name nothing.
-  const std::string lowerName = LowerCaseText(fso.GetFileName(localPath));
+  const std::string lowerName = LowerCaseText(NameOf(fso, localPath));
   const std::string extension = fso.GetExtensionName(lowerName);
   // The address is read only once it matters: for video recognition when the extension alone does
   // not admit the entry, otherwise after the cheaper size and time tests. The outcome is the same
@@ -194,7 +220,8 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
     name = lowerName;
     RemoveAll(name, "[1]");
   }
-  const std::string target = JoinPath(destinationFolder, SafeFileName(name));
+  // Shortened to what the destination's file system takes for one name (eCryptfs: 143 bytes).
+  const std::string target = JoinPath(destinationFolder, SafeFileName(name, NameLimitIn(destinationFolder)));
 
   // 11-12. Copy, then remember the key. The copy lets pending events run, and Stop or Start may
   // have ended the capture meanwhile: the key then belongs to no collection of this pass.
@@ -232,7 +259,9 @@ void CopyFileUnique(const std::string& source, const std::string& target, bool s
       throw CopyFailure(writeError, KindOfWriteError(writeError), "cannot write into", folder);
     }
     // Without a system error the entry itself was refused: its body failed a check on the way.
-    throw CopyFailure(error, PassErrorKind::SourceUnreadable, "cannot read", source,
+    const PassErrorKind kind =
+        IsExhaustion(error.SystemError()) ? PassErrorKind::Exhausted : PassErrorKind::SourceUnreadable;
+    throw CopyFailure(error, kind, "cannot read", source,
                       error.SystemError() == 0 ? "the cache entry is damaged or changed while it was read" : "");
   }
   copy.MarkOrigin(origin.url, origin.mimeType);
@@ -286,7 +315,13 @@ void CopyFileUnique(const std::string& source, const std::string& target, bool s
       }
     }
   } catch (const NumberedError& error) {
-    throw CopyFailure(error, KindOfWriteError(error), "cannot write", candidate);
+    // A name refused is this entry's trouble; so is a name "not found" in a folder that is there
+    // (Windows says so of a path beyond its length limit).
+    PassErrorKind kind = KindOfWriteError(error);
+    if (IsNameRefusal(error.SystemError()) || (kind == PassErrorKind::FolderMissing && fso.FolderExists(folder))) {
+      kind = PassErrorKind::NameRefused;
+    }
+    throw CopyFailure(error, kind, "cannot write", candidate);
   }
   known.reset();
   if (present) return pass_state::Notify({source, *present, true});

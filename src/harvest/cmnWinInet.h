@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/CacheTime.h"
 #include "base/FileSystemObject.h"
@@ -24,10 +25,13 @@ extern std::unique_ptr<KeyedCollection> HarvestedKeys;
 void InitCacheBuffer();
 
 // One pass over the whole URL cache: every entry that passes the extension, video, size, time and
-// de-dup tests is copied into destinationFolder. Any error ends the pass (LastPassStatistics says
-// why); the entry that failed is met again by the next pass. The pass belongs to the capture whose
-// HarvestedKeys it started with: once that collection is released or replaced (Stop, Start) while
-// events run, the pass ends at its next step and copies nothing more.
+// de-dup tests is copied into destinationFolder. A failure that belongs to one entry (a damaged or
+// changing entry, a name the destination refuses) ends only that entry: it is reported once
+// (LastPassStatistics().failedEntries), left for a later pass, and the pass goes on. Any other
+// error ends the pass (LastPassStatistics says why); the entry that failed is met again by the next
+// pass. An entry that failed is tried again once it changes, or after a few passes. The pass belongs to the capture
+// whose HarvestedKeys it started with: once that collection is released or replaced (Stop, Start) while events run, the
+// pass ends at its next step and copies nothing more.
 void HarvestCache(const std::string& extensionList, const DateValue& captureStart, const std::string& destinationFolder,
                   std::int32_t minimumSizeKb);
 
@@ -56,6 +60,8 @@ enum class PassErrorKind {
   DiskFull,          // no space left, or over a quota or size limit
   PermissionDenied,  // the folder cannot be written (permissions, a read-only file system)
   SourceUnreadable,  // a cached file could not be read (damaged, vanished, locked)
+  NameRefused,       // the destination does not take the name of one copy (too long, not allowed)
+  Exhausted,         // out of memory or file descriptors
   Other,
 };
 
@@ -68,6 +74,8 @@ class CopyFailure : public NumberedError {
   PassErrorKind Kind() const { return kind_; }
   const std::string& Path() const { return path_; }
   const std::string& Reason() const { return reason_; }
+  // True when the failure belongs to the entry being copied, not to the destination as a whole.
+  bool OfOneEntry() const { return kind_ == PassErrorKind::SourceUnreadable || kind_ == PassErrorKind::NameRefused; }
   // "<action> <path>: <reason>", e.g. "cannot write into /pictures/today: No space left on device".
   std::string Line() const { return action_ + " " + path_ + ": " + reason_; }
 
@@ -87,13 +95,28 @@ struct HarvestEvent {
 };
 void SetHarvestObserver(std::function<void(const HarvestEvent&)> observer);
 
+// An entry whose copy failed by a fault of its own, as reported.
+struct EntryFailure {
+  PassErrorKind kind = PassErrorKind::Other;
+  std::string path;    // the cached file or the name refused
+  std::string reason;  // the system's words for it
+  std::string line;    // CopyFailure::Line
+};
+
 // Counts of the last pass, for callers that report them.
 struct PassStatistics {
   std::uint64_t entries = 0;  // entries handed to HarvestEntry
   std::uint64_t copied = 0;
-  std::uint64_t present = 0;  // found already in the folder
+  std::uint64_t present = 0;   // found already in the folder
+  std::uint64_t failed = 0;    // entries whose copy failed by a fault of their own, this pass
+  std::uint64_t heldBack = 0;  // entries that failed before and are not tried again yet
+  // The failures of this pass not reported before: an entry that keeps failing the same way is
+  // reported once.
+  std::vector<EntryFailure> failedEntries;
   bool endedByError = false;
   // One line in plain words: what failed, on which path, the system's reason (CopyFailure::Line).
+  // Also set, with endedByError false, for the first entry failure newly reported by a pass that
+  // went on.
   std::string error;
   PassErrorKind errorKind = PassErrorKind::None;
   std::string errorPath;    // the folder or file concerned; empty when none

@@ -56,7 +56,8 @@ void StatusLine::PassEnded(int pass, const QDateTime& started, std::int64_t mill
   lastPass_ = started;
   lastPassMs_ = milliseconds;
   lastError_.clear();
-  if (outcome.endedByError) {
+  // A pass that went on past an entry it could not copy names that entry too.
+  if (outcome.endedByError || !outcome.error.empty()) {
     lastError_ = outcome.error.empty() ? QStringLiteral("原因不明") : FromNative(outcome.error);
   }
   Show();

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 
 namespace {
 
@@ -65,4 +66,26 @@ TEST(BackgroundWorker, RunsEachJobAloneAgainWhenAskedAndNotOnceDone) {
   EXPECT_EQ(kept.runs, 3);
   EXPECT_EQ(kept.mostAtOnce, 1);
   EXPECT_EQ(done.runs, 1);
+}
+
+// A job that runs out of memory neither ends the program nor its thread: it is run again after its
+// interval, the other jobs go on, and the reason is kept in the system's words.
+TEST(BackgroundWorker, KeepsAJobThatRaisesAndTellsWhy) {
+  TakeBackgroundFailure();
+  Probe failing, other;
+  {
+    BackgroundWorker worker(1);
+    worker.Add(
+        [&] {
+          failing.Run(true);
+          throw std::bad_alloc();
+          return true;
+        },
+        std::chrono::milliseconds(1));
+    worker.Add([&] { return other.Run(true); }, std::chrono::milliseconds(1));
+    failing.WaitForRuns(3);
+    other.WaitForRuns(3);
+  }
+  EXPECT_EQ(TakeBackgroundFailure(), "Cannot allocate memory");
+  EXPECT_EQ(TakeBackgroundFailure(), "");
 }

@@ -5,8 +5,11 @@ harvester="$1"
 make_cache="$2"
 work=$(mktemp -d)
 small="$work/small"
+limited="$work/limited-fs"
+limited_fs="$(cd "$(dirname "$0")/../support" && pwd)/limited_fs.py"
 cleanup() {
   mountpoint -q "$small" 2>/dev/null && umount "$small"
+  mountpoint -q "$limited" 2>/dev/null && fusermount -u "$limited"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -86,15 +89,21 @@ wait
 [ -e "$work/rerun/.tavrin-copy-ABCDEF.jpg" ] || fail "a picture named like a temporary was removed"
 [ -z "$(find "$work/rerun" -type f -exec md5sum {} + | awk '{print $1}' | sort | uniq -d)" ] || fail "identical copies"
 
-# A damaged entry ends the first pass, which is said; the run goes on past it in a second pass.
-"$make_cache" "$work/damaged" 12 3000 pic 3
-expect_exit 0 "damaged entry" "$harvester" --dest "$work/past" --cache "$work/damaged" --min-kb 0
-[ "$(grep -c "pass 1 ended by an error: cannot read $work/damaged/.*: the cache entry is damaged" "$work/err")" -eq 1 ] ||
-  fail "damage not said"
-[ "$(wc -l <"$work/out")" -eq 11 ] || fail "the entries after the damaged one were not copied"
+# Damaged entries end only themselves: the first pass copies every other picture and says each
+# damaged one once, and the run exits 3. Later passes that meet them unchanged say nothing more, and
+# the status is the last pass's.
+"$make_cache" "$work/damaged" 12 3000 pic 3,4,9
+expect_exit 3 "damaged entries" "$harvester" --dest "$work/past" --cache "$work/damaged" --min-kb 0 --stats
+[ "$(grep -c "pass 1 left an entry for a later pass: cannot read $work/damaged/.*: the cache entry is damaged" "$work/err")" -eq 3 ] ||
+  { fail "damage not said once per entry"; cat "$work/err"; }
+[ "$(wc -l <"$work/out")" -eq 9 ] || fail "the entries after a damaged one were not copied in the first pass"
+grep -q '"pass":2' "$work/err" && fail "a one-shot run with damaged entries ran a second pass"
+expect_exit 0 "damaged entries again" "$harvester" --dest "$work/past" --cache "$work/damaged" --min-kb 0 \
+  --passes 3 --interval 10
+[ "$(grep -c "left an entry" "$work/err")" -eq 3 ] || { fail "damage said again for unchanged entries"; cat "$work/err"; }
 # On a terminal, a summary line at the end.
 script -qec "'$harvester' --dest '$work/past' --cache '$work/damaged' --min-kb 0" /dev/null >"$work/tty"
-grep -q "0 copied, 11 already present, 1 pass ended by an error" "$work/tty" || { fail "no summary"; cat "$work/tty"; }
+grep -q "0 copied, 9 already present, 3 failed, 0 passes ended by an error" "$work/tty" || { fail "no summary"; cat "$work/tty"; }
 
 # SIGHUP, like SIGTERM, ends a watch cleanly.
 "$harvester" --dest "$work/hup" --cache "$work/pairs" --watch --interval 50 >/dev/null 2>&1 &
@@ -124,6 +133,31 @@ elif [ "$(id -u)" -eq 0 ]; then
 else
   echo "not root: the full and read-only destination cases are left out"
 fi
+# A destination whose file system takes names of 143 bytes at most and has no hard links, as
+# eCryptfs and FAT do (a FUSE file system): over-long names are shortened to fit, clash numbers
+# included, and no real name is ever created empty: each copy is created under its temporary name
+# and moved into place whole.
+mkdir -p "$work/limited-back" "$limited"
+if [ "$(id -u)" -eq 0 ] || [ -w /dev/fuse ]; then
+  /usr/bin/python3 "$limited_fs" "$work/limited-back" "$limited" --name-max 143 --no-hard-links \
+    --log "$work/limited.log" 2>"$work/limited.err" &
+  for _ in $(seq 100); do mountpoint -q "$limited" && break; sleep 0.1; done
+  if mountpoint -q "$limited"; then
+    "$make_cache" "$work/long" 6 3000 "$(printf 'l%.0s' $(seq 150))"
+    "$make_cache" "$work/long" 2 3000 short
+    expect_exit 0 "names too long for the destination" "$harvester" --dest "$limited/dest" --cache "$work/long" --min-kb 0
+    [ "$(wc -l <"$work/out")" -eq 8 ] || { fail "not every picture copied under a name that fits"; cat "$work/err"; }
+    [ -z "$(find "$work/limited-back/dest" -type f -printf '%f\n' | awk 'length($0) > 143')" ] || fail "a name too long"
+    grep '^create ' "$work/limited.log" | grep -v '^create \.tavrin-copy-' && fail "a real name was created before its copy"
+    [ -z "$(find "$work/limited-back" -name '.tavrin-copy-*')" ] || fail "a temporary stayed"
+    fusermount -u "$limited"
+  else
+    fail "the FUSE file system did not mount"; cat "$work/limited.err"
+  fi
+  wait
+else
+  echo "no access to /dev/fuse: the limited destination cases are left out"
+fi
 # A copy beyond the file size limit is a failing pass that says so, not a run killed by a signal.
 "$make_cache" "$work/large" 1 300000
 expect_exit 3 "file size limit" bash -c 'ulimit -f 100 && exec "$@"' limited \
@@ -131,6 +165,24 @@ expect_exit 3 "file size limit" bash -c 'ulimit -f 100 && exec "$@"' limited \
 # Said once, though the run tries the failing pass again.
 [ "$(grep -c "cannot write into $work/limited: File too large" "$work/err")" -eq 1 ] || {
   fail "file size limit not said once"; cat "$work/err"; }
+# Out of descriptors: said in the system's words, never as a damaged entry.
+expect_exit 3 "few descriptors" bash -c 'ulimit -n 8 && exec "$@"' limited \
+  "$harvester" --dest "$work/few" --cache "$work/damaged" --cache "$work/pairs" --min-kb 0
+grep -q "Too many open files" "$work/err" || { fail "running out of descriptors not said"; cat "$work/err"; }
+grep -q "entry is damaged" "$work/err" && { fail "running out of descriptors said as damage"; cat "$work/err"; }
+# Out of memory, wherever it strikes (the readers' threads, the pass): never an abort, and a run
+# that could not copy everything says why in the system's words.
+"$make_cache" "$work/many" 6000 200
+for limit in 40000 70000 100000 150000; do
+  rm -rf "$work/mem"
+  bash -c 'ulimit -v "$1" && shift && exec "$@"' limited "$limit" \
+    "$harvester" --dest "$work/mem" --cache "$work/many" --min-kb 0 >"$work/out" 2>"$work/err"
+  status=$?
+  [ "$status" -eq 0 ] || [ "$status" -eq 3 ] || { fail "memory limit $limit: exit $status"; cat "$work/err"; }
+  if [ "$(wc -l <"$work/out")" -lt 6000 ]; then
+    grep -q "Cannot allocate memory" "$work/err" || { fail "memory limit $limit: not said"; cat "$work/err"; }
+  fi
+done
 "$harvester" --dest "$work/gone" --cache "$work/pairs" --watch --since all --interval 50 --min-kb 0 >/dev/null 2>"$work/err" &
 pid=$!
 sleep 0.5

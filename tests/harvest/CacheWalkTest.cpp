@@ -1,12 +1,19 @@
-// The walk over the URL cache: every entry once per pass, errors end the pass quietly, and the
-// receive buffer is never written past its end.
+// The walk over the URL cache: every entry once per pass, an entry's failure ends only that entry,
+// other errors end the pass quietly, and the receive buffer is never written past its end.
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "HarvestFixture.h"
+#include "base/NumberedError.h"
 #include "base/PathText.h"
 #include "cache/CacheEntryRecord.h"
+#include "harvest/FailedEntries.h"
 
 namespace {
 
@@ -49,22 +56,60 @@ TEST_F(CacheWalk, AnEmptyCacheEndsThePassAtOnce) {
   EXPECT_FALSE(LastPassStatistics().endedByError);
 }
 
-TEST_F(CacheWalk, AFailureEndsThePassAndTheEntryIsMetAgain) {
+// A failure of one entry ends only that entry: it is reported once, the pass goes on, and the
+// entry is left unkeyed for later. Unchanged, it waits a few passes before it is tried again;
+// changed, it is tried at once. A failure of the destination as a whole still ends the pass.
+TEST_F(CacheWalk, AnEntryThatFailsEndsOnlyItselfAndIsTriedAgainLater) {
+  std::vector<CacheEntry> entries;
   for (int i = 1; i <= 5; ++i) {
-    CacheEntry entry = Entry("http://a/" + std::to_string(i) + ".jpg", std::to_string(i) + ".jpg", "data");
-    if (i == 3) std::filesystem::remove(entry.localPath);  // vanished from the cache
-    Add(entry);
+    entries.push_back(Entry("http://a/" + std::to_string(i) + ".jpg", std::to_string(i) + ".jpg", "data"));
+    if (i == 3 || i == 4) std::filesystem::remove(entries.back().localPath);  // vanished from the cache
+    Add(entries.back());
   }
   Pass();
-  EXPECT_THAT(Harvested(), ElementsAre("1.jpg", "2.jpg"));
-  EXPECT_TRUE(LastPassStatistics().endedByError);
-  EXPECT_NE(CacheEntrySize, 0u);
+  EXPECT_THAT(Harvested(), ElementsAre("1.jpg", "2.jpg", "5.jpg"));
+  const PassStatistics& stats = LastPassStatistics();
+  EXPECT_FALSE(stats.endedByError);
+  EXPECT_EQ(stats.failed, 2u);
+  ASSERT_EQ(stats.failedEntries.size(), 2u);
+  EXPECT_EQ(stats.failedEntries[0].path, cacheDir / "3.jpg");
+#ifdef _WIN32
+  const std::string gone = SystemErrorText(ERROR_FILE_NOT_FOUND);
+#else
+  const std::string gone = SystemErrorText(ENOENT);
+#endif
+  EXPECT_EQ(stats.failedEntries[0].reason, gone);
+  EXPECT_EQ(stats.failedEntries[0].kind, PassErrorKind::SourceUnreadable);
+  EXPECT_EQ(stats.error, "cannot read " + (cacheDir / "3.jpg") + ": " + gone);
   EXPECT_FALSE(CollectionHasKey(HarvestedKeys.get(), "Chttp://a/3.jpg"));
 
-  WriteFile(cacheDir / "3.jpg", "back");
+  // Back in the cache, but the entries say nothing changed: held back, and not reported again.
+  WriteFile(cacheDir / "3.jpg", "data");
+  WriteFile(cacheDir / "4.jpg", "data");
+  Pass();
+  EXPECT_EQ(LastPassStatistics().heldBack, 2u);
+  EXPECT_TRUE(LastPassStatistics().failedEntries.empty());
+  EXPECT_TRUE(LastPassStatistics().error.empty());
+  // The fourth is used again, so its entry changed: tried at once. The third waits its turn.
+  entries[3].lastAccess = FileTimeOf(DateValue::FromSeconds(start.Seconds() + 9));
+  SetUrlCache(std::make_shared<ListCacheSource>(entries));
+  Pass();
+  EXPECT_THAT(Harvested(), ElementsAre("1.jpg", "2.jpg", "4.jpg", "5.jpg"));
+  EXPECT_EQ(LastPassStatistics().heldBack, 1u);
+  for (std::uint64_t pass = 3; pass <= failed_entries::kPassesBetweenTries; ++pass) Pass();
+  EXPECT_EQ(Harvested().size(), 4u);
   Pass();
   EXPECT_THAT(Harvested(), ElementsAre("1.jpg", "2.jpg", "3.jpg", "4.jpg", "5.jpg"));
-  EXPECT_EQ(LastPassStatistics().copied, 3u);
+  EXPECT_EQ(LastPassStatistics().copied, 1u);
+
+  // The destination gone: the pass ends at the first entry it would copy, as before.
+  HarvestedKeys = std::make_unique<KeyedCollection>();
+  std::filesystem::remove_all(dest);
+  Pass();
+  EXPECT_TRUE(LastPassStatistics().endedByError);
+  EXPECT_EQ(LastPassStatistics().errorKind, PassErrorKind::FolderMissing);
+  EXPECT_EQ(LastPassStatistics().entries, 1u);
+  EXPECT_NE(CacheEntrySize, 0u);
 }
 
 TEST_F(CacheWalk, GrowsTheBufferForAnEntryLargerThanIt) {

@@ -1,7 +1,15 @@
 // Which entries a pass copies, and under which names.
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "HarvestFixture.h"
+#include "base/FileWriter.h"
+#include "base/PathText.h"
+#include "base/SafeFileName.h"
+#include "base/VirtualFiles.h"
 
 namespace {
 
@@ -96,6 +104,65 @@ TEST_F(EntryHarvest, VideoNamesFromAddressesCannotLeaveTheFolder) {
   Pass(";*.flv;");
   EXPECT_THAT(Harvested(), ElementsAre("...flv", ".._.._escape.flv"));
   EXPECT_FALSE(std::filesystem::exists(destRoot / "escape.flv"));
+}
+
+// A picture is never named like the program's temporary files, which a start removes; a name is
+// shortened to the destination's limit before its extension, never inside a character; and on
+// Windows no name is taken for a device.
+TEST_F(EntryHarvest, NamesAreNeverTemporariesOrDevicesAndFitTheirFolder) {
+  Add(Entry("http://a/x/.tavrin-copy-Ab12Cd", ".tavrin-copy-Ab12Cd", "picture"));
+  Pass(";*.*;");
+  EXPECT_THAT(Harvested(), ElementsAre("_tavrin-copy-ab12cd"));
+  EXPECT_EQ(RemoveLeftoverCopies(dest), 0);
+  EXPECT_THAT(Harvested(), ElementsAre("_tavrin-copy-ab12cd"));
+
+#ifdef _WIN32
+  // Names are in the ANSI code page here: code page 950 has characters of two bytes ("乙" is A4 41).
+  std::string doubled = "a";
+  for (int i = 0; i < 90; ++i) doubled += "\xA4\x41";
+  const std::string cut = SafeFileName(doubled + ".jpg", 143);
+  EXPECT_EQ(cut.size(), GetACP() == 950 ? 127u : 128u);  // 61 whole characters after the "a"
+  EXPECT_EQ(cut.substr(0, 123), doubled.substr(0, 123));
+#else
+  std::string chinese;
+  for (int i = 0; i < 60; ++i) chinese += "港";  // 180 bytes
+  const std::string cut = SafeFileName(chinese + ".jpg", 143);
+  EXPECT_EQ(cut, chinese.substr(0, 123) + ".jpg");  // 41 whole characters in 128 bytes
+  EXPECT_EQ(SafeFileName(chinese + ".jpg").size(), 180u + 4);
+#endif
+  EXPECT_EQ(SafeFileName(std::string(300, 'a') + ".jpg").size(), 240u);
+  EXPECT_EQ(SafeFileName(std::string(300, 'a') + ".jpg", 0), SafeFileName(std::string(300, 'a') + ".jpg", 4096));
+#ifdef _WIN32
+  for (const char* device : {"con .jpg", "nul  .gif", "prn .txt.jpg", "CONIN$.jpg", "conout$.jpg", "Aux"}) {
+    EXPECT_EQ(SafeFileName(device), std::string("_") + device) << device;
+  }
+  EXPECT_EQ(SafeFileName("console.jpg"), "console.jpg");
+#endif
+}
+
+// A browser cache entry's name comes from its address, in UTF-8: it keeps its characters where the
+// file names can hold them (on Windows, the ANSI code page's), and a character they cannot hold is
+// "_", not a reason to fail.
+TEST_F(EntryHarvest, NamesFromAddressesKeepTheirCharacters) {
+  struct Bodies : VirtualFileProvider {
+    std::optional<std::uint64_t> SizeOf(const std::string&) override { return 7; }
+    bool CopyTo(const std::string&, const ByteSink& sink) override { return sink("picture", 7); }
+  };
+  const std::string folder = cacheDir / "browser";
+  const auto registration = virtual_files::Register(folder, std::make_shared<Bodies>());
+  CacheEntry entry = Entry("http://a/x.jpg", "unused", "picture");
+  entry.localPath = JoinPath(JoinPath(folder, "1"), "港口é\xF0\x9F\x98\x80.jpg");
+  Add(entry);
+  Pass();
+  ASSERT_EQ(Harvested().size(), 1u) << LastPassStatistics().error;
+  const std::u8string utf8 = std::filesystem::directory_iterator(dest)->path().filename().u8string();
+  const std::string name(utf8.begin(), utf8.end());
+#ifdef _WIN32
+  if (GetACP() == 950) EXPECT_EQ(name, "港口__.jpg");
+  if (GetACP() == 1252) EXPECT_EQ(name, "__é_.jpg");
+#else
+  EXPECT_EQ(name, "港口é\xF0\x9F\x98\x80.jpg");
+#endif
 }
 
 TEST_F(EntryHarvest, AddressesAreKeyedWithoutCaseAtPrefixOrFilePrefix) {

@@ -107,6 +107,14 @@ TEST(FileWriterOnWindows, PlacesOnlyUnderAFreeNameAndLeavesNothingBehind) {
   EXPECT_EQ(wine_cache::ReadWholeFile(taken), "replaced");
   EXPECT_EQ(GetFileAttributesA(taken.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
   EXPECT_EQ(folder.FileNames(), (std::vector<std::string>{"pic.jpg", "pic_1.jpg"}));
+
+  // The clean-up at start removes a crash's hidden temporary, never a plain file of that name.
+  wine_cache::WriteWholeFile(folder.Path() + "\\.tavrin-copy-Ab12Cd", "left");
+  SetFileAttributesA((folder.Path() + "\\.tavrin-copy-Ab12Cd").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  wine_cache::WriteWholeFile(folder.Path() + "\\.tavrin-copy-ABCDEF", "someone's");
+  EXPECT_EQ(RemoveLeftoverCopies(folder.Path()), 1);
+  EXPECT_EQ(folder.FileNames(), (std::vector<std::string>{".tavrin-copy-ABCDEF", "pic.jpg", "pic_1.jpg"}));
+  DeleteFileA((folder.Path() + "\\.tavrin-copy-ABCDEF").c_str());
 }
 
 TEST(CopyFileUniqueOnWindows, NeverReplacesAndNumbersClashes) {

@@ -11,6 +11,7 @@
 #include "base/PathText.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "cache/wininet/WinInetSource.h"
+#include "harvest/FailedEntries.h"
 #include "harvest/cmnWinInet.h"
 
 namespace {
@@ -154,18 +155,26 @@ TEST_F(HarvestPass, NumberedCacheNamesAndClashes) {
   EXPECT_EQ(copied.count("beach.jpg"), 1u);
 }
 
-// A cache file that vanished ends the pass without a partial copy; the entry is tried again.
+// A cache file that vanished ends only its entry, without a partial copy, and says so; the entry is
+// tried again a few passes later.
 TEST_F(HarvestPass, VanishedCacheFileLeavesNothingAndIsRetried) {
   const std::string bytes = wine_cache::MadeUpBytes(30000, 6);
   const std::string local = wine_cache::AddCacheEntry("http://tavrin.test/gone/pic.jpg", "jpg", bytes);
   const std::string hidden = local + ".away";
   ASSERT_TRUE(wine_cache::RenameFile(local, hidden));
-  HarvestCache(kExtensions, SecondsAgo(2), destination.Path(), 25);
-  EXPECT_TRUE(LastPassStatistics().endedByError);
+  const DateValue start = SecondsAgo(60);
+  HarvestCache(kExtensions, start, destination.Path(), 25);
+  EXPECT_FALSE(LastPassStatistics().endedByError);
+  EXPECT_EQ(LastPassStatistics().failed, 1u);
+  EXPECT_NE(LastPassStatistics().error.find(local), std::string::npos) << LastPassStatistics().error;
   EXPECT_TRUE(destination.FileNames().empty());
 
   ASSERT_TRUE(wine_cache::RenameFile(hidden, local));
-  Pass(SecondsAgo(60));
+  for (std::uint64_t pass = 0; pass < failed_entries::kPassesBetweenTries; ++pass) {
+    HarvestCache(kExtensions, start, destination.Path(), 25);
+  }
+  EXPECT_TRUE(destination.FileNames().empty());
+  HarvestCache(kExtensions, start, destination.Path(), 25);
   EXPECT_EQ(Contents(destination), (std::map<std::string, std::string>{{NameInFolder(local), Fingerprint(bytes)}}));
 }
 

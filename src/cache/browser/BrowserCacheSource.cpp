@@ -1,8 +1,10 @@
 #include "cache/browser/BrowserCacheSource.h"
 
 #include <algorithm>
+#include <exception>
 #include <utility>
 
+#include "base/NumberedError.h"
 #include "base/PathText.h"
 #include "cache/browser/EntryBody.h"
 #include "cache/browser/EntryListing.h"
@@ -220,71 +222,99 @@ void BrowserCacheSource::BringUpToDate() {
     inBackground_ = background;
     lastStatistics = statistics_;
   }
-  const auto now = std::chrono::steady_clock::now();
-  // Kept in the background, the next look waits for its spacing after the last walk; the changes
-  // wait for it in the watches.
-  const auto spacing = std::min<std::chrono::steady_clock::duration>(kMostWalkSpacing, walkedFor_ * kWalkSpacingFactor);
-  bool work = !last || !background || forced || now - walked_ >= spacing;
-  bool changed = false;
-  // Counted before the entries' failures are read: every failure among them is marked by then, so
-  // the walk below leaves it out.
-  std::size_t failedBefore = 0;
-  std::uint64_t failures = 0;
-  bool retry = false;
-  if (work) {
-    changed = Refresh();
-    {
-      std::lock_guard lock(failed_->mutex);
-      failedBefore = failed_->entries.size();
-    }
-    failures = entries_->Failures();
-    retry = failures != failuresSeen_ || unread_ > 0;
-    work = !last || changed || (retry && (!background || forced || now - walked_ >= kRetrySpacing));
-  }
-  if (work) {
-    std::shared_ptr<std::vector<Listed>> listing;
-    WalkStatistics statistics;
-    if (last && !retry) {
-      // Only what the refresh found changed is looked at, in a copy: a cursor may hold the listing
-      // published last, and it never changes.
-      listing = std::make_shared<std::vector<Listed>>(*last);
-      statistics = lastStatistics;
-      statistics.parsed = 0;
-      statistics.reused = false;
-      if (!Update(*listing, statistics)) listing.reset();
-    }
-    if (!listing) {
-      listing = std::make_shared<std::vector<Listed>>();
-      statistics = {};
-      Walk(*listing, statistics);
-    }
-    // A walk cut short because the source is no longer kept current is not published.
-    if (!Ending()) {
-      walked_ = std::chrono::steady_clock::now();
-      walkedFor_ = walked_ - now;
-      failuresSeen_ = failures;
-      unread_ = statistics.unread;
+  // Done, even when the look raises: a caller waiting for it must not wait for ever. The
+  // exception goes on to whoever ran the update.
+  struct Done {
+    BrowserCacheSource& source;
+    std::uint64_t ticket;
+    ~Done() {
       {
-        std::lock_guard lock(published_);
-        listing_ = std::move(listing);
-        ++listingGeneration_;
-        statistics_ = statistics;
+        std::lock_guard lock(source.published_);
+        source.updatesDone_ = ticket;
       }
-      // Only now: a listing yielded before the one just published still needs them left out.
-      std::lock_guard lock(failed_->mutex);
-      failed_->entries.erase(failed_->entries.begin(),
-                             failed_->entries.begin() + static_cast<std::ptrdiff_t>(failedBefore));
+      source.updated_.notify_all();
     }
-  } else {
+  } done{*this, ticket};
+  // A look that raises (out of memory, say) is told to the pass as this cache's problem, before a
+  // caller waiting for it is let go.
+  try {
+    const auto now = std::chrono::steady_clock::now();
+    // Kept in the background, the next look waits for its spacing after the last walk; the changes
+    // wait for it in the watches.
+    const auto spacing =
+        std::min<std::chrono::steady_clock::duration>(kMostWalkSpacing, walkedFor_ * kWalkSpacingFactor);
+    bool work = !last || !background || forced || now - walked_ >= spacing;
+    bool changed = false;
+    // Counted before the entries' failures are read: every failure among them is marked by then, so
+    // the walk below leaves it out.
+    std::size_t failedBefore = 0;
+    std::uint64_t failures = 0;
+    bool retry = false;
+    // The files that this look cannot open, though they are there, are told to the pass.
+    OpeningProblems problems;
+    if (work) {
+      changed = Refresh();
+      {
+        std::lock_guard lock(failed_->mutex);
+        failedBefore = failed_->entries.size();
+      }
+      failures = entries_->Failures();
+      retry = failures != failuresSeen_ || unread_ > 0;
+      work = !last || changed || (retry && (!background || forced || now - walked_ >= kRetrySpacing));
+    }
+    if (work) {
+      std::shared_ptr<std::vector<Listed>> listing;
+      WalkStatistics statistics;
+      if (last && !retry) {
+        // Only what the refresh found changed is looked at, in a copy: a cursor may hold the listing
+        // published last, and it never changes.
+        listing = std::make_shared<std::vector<Listed>>(*last);
+        statistics = lastStatistics;
+        statistics.parsed = 0;
+        statistics.reused = false;
+        if (!Update(*listing, statistics)) listing.reset();
+      }
+      if (!listing) {
+        listing = std::make_shared<std::vector<Listed>>();
+        statistics = {};
+        Walk(*listing, statistics);
+      }
+      // A walk cut short because the source is no longer kept current is not published.
+      if (!Ending()) {
+        walked_ = std::chrono::steady_clock::now();
+        walkedFor_ = walked_ - now;
+        failuresSeen_ = failures;
+        unread_ = statistics.unread;
+        {
+          std::lock_guard lock(published_);
+          listing_ = std::move(listing);
+          ++listingGeneration_;
+          statistics_ = statistics;
+        }
+        // Only now: a listing yielded before the one just published still needs them left out.
+        std::lock_guard lock(failed_->mutex);
+        failed_->entries.erase(failed_->entries.begin(),
+                               failed_->entries.begin() + static_cast<std::ptrdiff_t>(failedBefore));
+      }
+    } else {
+      std::lock_guard lock(published_);
+      statistics_.parsed = 0;
+      statistics_.reused = true;
+    }
+    if (work || !problems.First().empty()) {
+      std::lock_guard lock(published_);
+      problem_ = problems.First();
+    }
+  } catch (const std::exception& error) {
     std::lock_guard lock(published_);
-    statistics_.parsed = 0;
-    statistics_.reused = true;
+    problem_ = {folder_, ErrorReason(error)};
+    throw;
   }
-  {
-    std::lock_guard lock(published_);
-    updatesDone_ = ticket;
-  }
-  updated_.notify_all();
+}
+
+OpeningProblem BrowserCacheSource::Problem() const {
+  std::lock_guard lock(published_);
+  return problem_;
 }
 
 bool BrowserCacheSource::WaitUntilCurrentUnless(const std::function<bool()>& giveUp) {

@@ -53,6 +53,9 @@ class BrowserCacheSource : public UrlCacheSource {
   // threads published last, without reading the cache (an empty one before the first).
   std::unique_ptr<CacheEntryCursor> Open() final;
   bool WaitUntilCurrentUnless(const std::function<bool()>& giveUp) final;
+  // The first file of the folder that the last look at it could not open for a reason other than
+  // its absence.
+  OpeningProblem Problem() const override;
   const std::string& Folder() const { return folder_; }
   // The counts of the walk behind the listing that Open yielded last.
   const WalkStatistics& LastWalk() const { return opened_; }
@@ -118,13 +121,14 @@ class BrowserCacheSource : public UrlCacheSource {
 
   // What BringUpToDate publishes, under published_. A published listing never changes: a cursor
   // may hold it.
-  std::mutex published_;
+  mutable std::mutex published_;
   std::condition_variable updated_;
   std::shared_ptr<const std::vector<Listed>> listing_;  // the last walk's
   std::uint64_t listingGeneration_ = 0;
   WalkStatistics statistics_;
   std::uint64_t updatesBegun_ = 0, updatesDone_ = 0;
   bool forceWalk_ = false;  // the next update walks whatever changed, at once
+  OpeningProblem problem_;  // of the last update that looked at the folder
 
   // Kept in the background: by whom, under which job.
   std::weak_ptr<BackgroundWorker> worker_;

@@ -121,12 +121,19 @@ class MembersCache : public UrlCacheSource {
                 std::lock_guard lock(members->mutex);
                 ++members->roundsBegun;
               }
+              // Done even when discovery raises (out of memory, say), so that no Open waits for
+              // ever; the worker runs the round again later.
+              struct RoundDone {
+                Members& members;
+                ~RoundDone() {
+                  {
+                    std::lock_guard lock(members.mutex);
+                    ++members.roundsDone;
+                  }
+                  members.discovered.notify_all();
+                }
+              } done{*members};
               members->Take(discover());
-              {
-                std::lock_guard lock(members->mutex);
-                ++members->roundsDone;
-              }
-              members->discovered.notify_all();
               return true;
             },
             kDiscoveryInterval);
@@ -149,6 +156,8 @@ class MembersCache : public UrlCacheSource {
     fixed_ = std::move(caches);
     members_->Take(fixed_);
   }
+
+  OpeningProblem Problem() const override { return union_.Problem(); }
 
   std::unique_ptr<CacheEntryCursor> Open() override {
     if (!worker_) {
@@ -174,7 +183,6 @@ class MembersCache : public UrlCacheSource {
     }
     return union_.WaitUntilCurrentUnless(giveUp);
   }
-  std::string Problem() const override { return union_.Problem(); }
 
  private:
   std::shared_ptr<Members> members_;

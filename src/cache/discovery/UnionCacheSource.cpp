@@ -45,13 +45,10 @@ bool UnionCacheSource::WaitUntilCurrentUnless(const std::function<bool()>& giveU
   return true;
 }
 
-std::string UnionCacheSource::Problem() const {
-  std::string problems;
+OpeningProblem UnionCacheSource::Problem() const {
   for (const auto& member : members_()) {
-    const std::string problem = member ? member->Problem() : std::string();
-    if (problem.empty()) continue;
-    if (!problems.empty()) problems += '\n';
-    problems += problem;
+    if (!member) continue;
+    if (OpeningProblem problem = member->Problem(); !problem.empty()) return problem;
   }
-  return problems;
+  return {};
 }

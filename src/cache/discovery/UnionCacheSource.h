@@ -14,8 +14,8 @@ class UnionCacheSource : public UrlCacheSource {
   std::unique_ptr<CacheEntryCursor> Open() override;
   // Brings every member up to date.
   bool WaitUntilCurrentUnless(const std::function<bool()>& giveUp) override;
-  // The members' problems, one per line.
-  std::string Problem() const override;
+  // The first member's problem.
+  OpeningProblem Problem() const override;
 
  private:
   std::function<SourceList()> members_;

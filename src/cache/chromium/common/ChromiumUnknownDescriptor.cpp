@@ -15,6 +15,10 @@ std::string DescribeUnknownChromiumFolder(const std::string& folder) {
 }  // namespace
 
 const CacheFormat kChromiumUnknownFormat{
-    CacheKind::ChromiumUnknown, "chromium-unknown", "Chromium 系列瀏覽器（無法辨識的快取格式）", IsUnknownChromiumFolder,
-    nullptr, DescribeUnknownChromiumFolder,
+    CacheKind::ChromiumUnknown,
+    "chromium-unknown",
+    "Chromium 系列瀏覽器（無法辨識的快取格式）",
+    IsUnknownChromiumFolder,
+    nullptr,
+    DescribeUnknownChromiumFolder,
 };

@@ -13,9 +13,12 @@ ChromiumSqlCacheSource::ChromiumSqlCacheSource(std::string folder, FolderWatchOp
   ServeEntries(entries_);
 }
 
-std::string ChromiumSqlCacheSource::Problem() const {
-  std::lock_guard lock(problemMutex_);
-  return problem_;
+OpeningProblem ChromiumSqlCacheSource::Problem() const {
+  {
+    std::lock_guard lock(problemMutex_);
+    if (!problem_.empty()) return problem_;
+  }
+  return BrowserCacheSource::Problem();
 }
 
 bool ChromiumSqlCacheSource::HeldByBrowser() const {
@@ -52,6 +55,7 @@ void ChromiumSqlCacheSource::ReadShard(unsigned shard, WalkStatistics& statistic
   status.retry = false;
   status.held = false;
   status.problem.clear();
+  status.lasting = false;
   const std::string path = JoinPath(Folder(), sqlcache::ShardFileName(shard));
   if (!privateFolder_) {
     std::string reason;
@@ -65,6 +69,7 @@ void ChromiumSqlCacheSource::ReadShard(unsigned shard, WalkStatistics& statistic
   // What cannot be read now is not listed now; what was read of it before is kept for the next read.
   const auto unreadable = [&](std::string problem) {
     status.problem = std::move(problem);
+    if (status.failedReads < UINT8_MAX) ++status.failedReads;
     status.retry = true;
     ++statistics.unread;
     std::lock_guard lock(entries_->Mutex());
@@ -76,6 +81,7 @@ void ChromiumSqlCacheSource::ReadShard(unsigned shard, WalkStatistics& statistic
   const auto snapshot = ShardSnapshot::Take(path, *privateFolder_, failure);
   if (!snapshot) {
     status.held = failure.heldByBrowser;
+    status.lasting = failure.heldByBrowser;
     unreadable(failure.reason);
     return;
   }
@@ -99,9 +105,11 @@ void ChromiumSqlCacheSource::ReadShard(unsigned shard, WalkStatistics& statistic
   statistics.parsed += counts.parsed;
   if (!read) {
     view->Set(previous);
+    status.lasting = counts.unknownVersion;
     unreadable(reason);
     return;
   }
+  status.failedReads = 0;
   statistics.unread += counts.unread;
   status.retry = counts.unread > 0;
   std::lock_guard lock(entries_->Mutex());
@@ -115,11 +123,17 @@ void ChromiumSqlCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& stat
   for (unsigned shard = 0; shard < count && !Ending(); ++shard) {
     if (status_[shard].dirty || status_[shard].retry) ReadShard(shard, statistics);
   }
-  std::string problem;
+  // A read that fails now and then (the browser committing while it was read) is only "not now";
+  // one that keeps failing, or cannot succeed while things stay as they are, is said.
+  constexpr std::uint8_t kFailedReadsSaid = 3;
+  OpeningProblem problem;
   bool held = false;
-  for (const ShardStatus& status : status_) {
+  for (unsigned shard = 0; shard < status_.size(); ++shard) {
+    const ShardStatus& status = status_[shard];
     held = held || status.held;
-    if (!status.problem.empty() && problem.empty()) problem = status.problem;
+    if (problem.empty() && !status.problem.empty() && (status.lasting || status.failedReads >= kFailedReadsSaid)) {
+      problem = {JoinPath(Folder(), sqlcache::ShardFileName(shard)), status.problem};
+    }
   }
   {
     std::lock_guard lock(problemMutex_);

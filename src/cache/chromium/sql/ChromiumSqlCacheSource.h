@@ -21,9 +21,10 @@ extern const CacheFormat kChromiumSqlCacheFormat;
 class ChromiumSqlCacheSource : public BrowserCacheSource {
  public:
   explicit ChromiumSqlCacheSource(std::string folder, FolderWatchOptions watch = {});
-  // Why some of the cache could not be read at the last walk (a shard held by the browser, a
-  // table version this build does not know, a read that failed); empty when all was read.
-  std::string Problem() const override;
+  // What could not be read at the last walk and why (a shard held by the browser, a table version
+  // this build does not know, a shard that failed several reads in a row); else what every
+  // browser cache source reports.
+  OpeningProblem Problem() const override;
   // True when the last walk found a shard held open by the browser without sharing (Windows).
   bool HeldByBrowser() const;
 
@@ -40,13 +41,15 @@ class ChromiumSqlCacheSource : public BrowserCacheSource {
   std::shared_ptr<SqlEntries> entries_ = std::make_shared<SqlEntries>();
   std::shared_ptr<const std::string> privateFolder_;  // for the copies of WAL shards; made when needed
   struct ShardStatus {
-    bool dirty = true;   // changed since it was last read
-    bool retry = false;  // the last read could not take everything: read it again soon
-    bool held = false;
-    std::string problem;
+    bool dirty = true;             // changed since it was last read
+    bool retry = false;            // the last read could not take everything: read it again soon
+    bool held = false;             // by the browser, without sharing
+    bool lasting = false;          // the problem is not one that the next read is likely to clear
+    std::uint8_t failedReads = 0;  // in a row
+    std::string problem;           // why the last read failed
   };
   std::vector<ShardStatus> status_;  // by shard; used by the walking thread only
   mutable std::mutex problemMutex_;
-  std::string problem_;
+  OpeningProblem problem_;
   bool held_ = false;
 };

@@ -174,14 +174,15 @@ bool ReadShardRows(const ShardSnapshot& snapshot, unsigned shard, bool shardChan
   const auto connection = snapshot.Connect(reason);
   if (!connection) return false;
   const auto failed = [&] {
-    reason = "cannot read " + JoinPath(folder, sqlcache::ShardFileName(shard)) + ": " + connection->LastError();
+    reason = connection->LastError();
     return false;
   };
   SqlStatement version(*connection, "SELECT value FROM meta WHERE key='version'");
   if (!version.Prepared() || version.Step() != SQLITE_ROW) return failed();
   if (sqlite3_column_int(version.get(), 0) != sqlcache::kSchemaVersion) {
-    reason = JoinPath(folder, sqlcache::ShardFileName(shard)) + " has tables of version " +
-             std::string(ColumnText(version.get(), 0)) + ", which this version of Tavrin cannot read";
+    reason = "its tables are of version " + std::string(ColumnText(version.get(), 0)) +
+             ", which this version of Tavrin cannot read";
+    counts.unknownVersion = true;
     return false;
   }
   SqlStatement rows(*connection,

@@ -56,6 +56,7 @@ struct ShardRows {
 // Counts of one read of a shard.
 struct ShardReadCounts {
   std::uint64_t rows = 0, parsed = 0, unread = 0;
+  bool unknownVersion = false;  // the shard's tables are of a version this build does not read
 };
 
 // Reads the rows of one shard from snapshot into next, reusing what kept holds of rows that did

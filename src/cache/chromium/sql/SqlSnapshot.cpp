@@ -70,7 +70,7 @@ std::string SystemReason() { return std::strerror(errno); }
 bool CopyPlainFile(const std::string& from, const std::string& to, std::string& reason) {
   const auto source = FileByteSource::Open(from);
   if (!source) {
-    reason = "cannot read " + from;
+    reason = "it cannot be read now";
     return false;
   }
   std::FILE* out = std::fopen(to.c_str(), "wb");
@@ -84,7 +84,7 @@ bool CopyPlainFile(const std::string& from, const std::string& to, std::string& 
   for (std::uint64_t done = 0; ok && done < source->Size();) {
     const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(source->Size() - done, kChunk));
     ok = source->ReadAt(done, std::span(buffer.data(), step)) && std::fwrite(buffer.data(), 1, step, out) == step;
-    if (!ok) reason = "cannot copy " + from;
+    if (!ok) reason = "it changed or could not be read while it was copied";
     done += step;
   }
   if (std::fclose(out) != 0 && ok) {
@@ -125,14 +125,14 @@ std::shared_ptr<const ShardSnapshot> ShardSnapshot::Take(const std::string& path
   if (!file) {
     failure.heldByBrowser = HeldWithoutSharing(path);
     failure.reason = failure.heldByBrowser
-                         ? "the browser holds " + path + " open; its cache can be read once the browser is closed"
-                         : "cannot read " + path;
+                         ? "the browser holds it open; the cache can be read once the browser is closed"
+                         : "it cannot be opened now";
     return nullptr;
   }
   const auto header =
       file->Size() >= sqlcache::kDatabaseHeaderSize ? file->Read(0, sqlcache::kDatabaseHeaderSize) : std::nullopt;
   if (!header || std::memcmp(header->data(), sqlcache::kDatabaseMagic, sizeof sqlcache::kDatabaseMagic) != 0) {
-    failure.reason = path + " is not a whole database now";
+    failure.reason = "it is not a whole database now";
     return nullptr;
   }
   const std::string wal = path + "-wal";
@@ -156,7 +156,7 @@ std::shared_ptr<const ShardSnapshot> ShardSnapshot::Take(const std::string& path
   SqlConnection connection(db);
   char* error = nullptr;
   if (opened != SQLITE_OK || sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, &error) != SQLITE_OK) {
-    failure.reason = "cannot read a copy of " + path + ": " + (error ? error : connection.LastError());
+    failure.reason = "its copy cannot be read: " + std::string(error ? error : connection.LastError());
     sqlite3_free(error);
     RemoveQuietly(copy + "-wal");
     return nullptr;
@@ -177,7 +177,7 @@ std::unique_ptr<SqlConnection> ShardSnapshot::Connect(std::string& reason) const
   const int opened = sqlite3_open_v2(ImmutableUri(path_).c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
   auto connection = std::make_unique<SqlConnection>(db);
   if (opened != SQLITE_OK) {
-    reason = "cannot read " + path_ + ": " + (db ? connection->LastError() : std::string(sqlite3_errstr(opened)));
+    reason = db ? connection->LastError() : std::string(sqlite3_errstr(opened));
     return nullptr;
   }
   return connection;

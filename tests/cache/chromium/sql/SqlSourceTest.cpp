@@ -132,12 +132,12 @@ TEST_F(SqlSource, ADamagedOrUnknownShardIsReportedAndTheOthersAreRead) {
   const unsigned other = writer_.ShardOf(second.key);
   writer_.Put(second);
   EXPECT_EQ(ListByUrl(source_).size(), 2u);
-  EXPECT_EQ(source_.Problem(), "");
+  EXPECT_TRUE(source_.Problem().empty()) << source_.Problem().Line();
 
   writer_.Exec(other, "UPDATE meta SET value='9' WHERE key='version'");
   auto listed = ListByUrl(source_);
   EXPECT_EQ(listed.size(), 1u);
-  EXPECT_NE(source_.Problem().find("version 9"), std::string::npos) << source_.Problem();
+  EXPECT_NE(source_.Problem().Line().find("version 9"), std::string::npos) << source_.Problem().Line();
 
   writer_.Close();
   const std::string shard = JoinPath(writer_.Folder(), "sqldb" + std::to_string(other));
@@ -147,7 +147,9 @@ TEST_F(SqlSource, ADamagedOrUnknownShardIsReportedAndTheOthersAreRead) {
   listed = ListByUrl(source_);
   EXPECT_EQ(listed.size(), 1u);
   EXPECT_EQ(listed.count("http://h/a.jpg"), 1u);
-  EXPECT_NE(source_.Problem().find(shard), std::string::npos) << source_.Problem();
+  // Said once it keeps failing: a read that fails now and then is only "not now".
+  for (int walk = 0; walk < 3; ++walk) ListByUrl(source_);
+  EXPECT_EQ(source_.Problem().path, shard) << source_.Problem().Line();
 }
 
 TEST(SqlSourceReading, LeavesTheBrowsersFolderAndLocksAlone) {
