@@ -378,7 +378,7 @@ LIVE_PICTURES = 48
 def live_size(number: int) -> int:
     """30 KiB to 600 KB, spread so that about one size in seven passes 512 KiB (a body the
     browser writes in more than one piece)."""
-    return 30 * KIB + (number * 7919) % 48 * ((600_000 - 30 * KIB) // 47)
+    return 30 * KIB + (number * 29) % 48 * ((600_000 - 30 * KIB) // 47)
 
 
 def build_live_pictures(count: int = LIVE_PICTURES) -> list[Item]:
