@@ -216,8 +216,9 @@ def read_shard(copy: Path, shard: int, shards: int) -> list[Entry]:
     return entries
 
 
-def read_cache(folder: Path) -> list[Entry]:
-    """Every entry of an SQL cache folder, read from private copies of its shards."""
+def read_cache(folder: Path, skip_unreadable: bool = False) -> list[Entry]:
+    """Every entry of an SQL cache folder, read from private copies of its shards. A shard
+    SQLite cannot read raises sqlite3.DatabaseError, or is left out with skip_unreadable."""
     shards = shard_files(folder)
     if not shards:
         raise ValueError(f"{folder}: no sqldb0")
@@ -225,5 +226,9 @@ def read_cache(folder: Path) -> list[Entry]:
         entries = []
         for number, shard in enumerate(shards):
             copy = copy_shard(shard, Path(private) / str(number))
-            entries += read_shard(copy, number, len(shards))
+            try:
+                entries += read_shard(copy, number, len(shards))
+            except sqlite3.DatabaseError:
+                if not skip_unreadable:
+                    raise
         return entries

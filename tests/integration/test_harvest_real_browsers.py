@@ -17,6 +17,9 @@ The blockfile cache is also harvested while Chromium still runs, caught with an 
 written (copied mid-download, and left behind by a killed network service), and damaged on
 purpose (index, block-file headers, single records, allocation bits, a short separate file):
 the harvest must never fail or copy anything wrong, and must copy everything undamaged.
+Copies of the SQL caches are torn and damaged the same way (a head without its blobs, a missing
+piece, failing checksums, a wrong key hash, a head missing or marked truncated, a doomed row, a
+shard's header, an index naming another shard count, an unknown schema version).
 
 Each SQL variant is also harvested live: a page adds a picture every 100-300 ms while
 `tavrin-harvest --watch --interval 1000` watches the cache. Every copy must be byte for byte a
@@ -37,6 +40,7 @@ import json
 import os
 import shutil
 import re
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -49,6 +53,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import blockfile_layout  # noqa: E402
 import browser_cache  # noqa: E402
 import corpus  # noqa: E402
+import sql_layout  # noqa: E402
 
 HARVEST_TIMEOUT = 60
 # The kind --list-caches names for each cache, where it is not the browser's name here.
@@ -390,6 +395,127 @@ def check_damaged(harvest: str, manifest: dict, workdir: Path) -> list[str]:
 
 
 # ---------------------------------------------------------------------------------------------
+# The SQL caches: torn and damaged copies
+
+
+def sql_damage_scenarios(manifest: dict, variant: str) -> list[tuple[str, object]]:
+    """(description, function(folder) -> item ids made unreadable). Rows are changed through
+    SQLite on the test's own copy of the cache, never on the browser's files: as a snapshot
+    taken while the browser commits can show them (a head without its blobs, a blob missing),
+    or as damage (a failing checksum, a wrong key hash, a shard whose header is gone)."""
+    stored = manifest["browsers"][variant]["stored"]
+
+    def where(item_id: str) -> tuple[str, int]:
+        shard, res_id = stored[item_id].split(":")
+        return shard, int(res_id)
+
+    def rows(folder: Path):
+        lost = []
+
+        def edit(item_id: str, *statements: tuple[str, tuple]):
+            shard, res_id = where(item_id)
+            db = sqlite3.connect(folder / shard)
+            with db:
+                for sql, values in statements:
+                    db.execute(sql, values + (res_id,))
+            db.close()
+            lost.append(item_id)
+
+        def row(item_id: str, query: str = "SELECT head, cache_key_hash FROM resources WHERE res_id=?"):
+            shard, res_id = where(item_id)
+            db = sqlite3.connect(folder / shard)
+            first, hash_ = db.execute(query, (res_id,)).fetchone()
+            db.close()
+            return bytearray(first), hash_
+
+        # The last piece of a body in several pieces missing: the rest passes every checksum.
+        edit("big", ("DELETE FROM blobs WHERE blob_id=(SELECT max(blob_id) FROM blobs WHERE res_id=?)", ()))
+        # The final head and body_end written, no blob yet.
+        edit("bmp", ("DELETE FROM blobs WHERE res_id=?", ()))
+        # A body byte changed under its checksum.
+        blob, _ = row("jpg", "SELECT blob, 0 FROM blobs WHERE res_id=?")
+        blob[100] ^= 0x01
+        edit("jpg", ("UPDATE blobs SET blob=? WHERE res_id=?", (bytes(blob),)))
+        # Still being written: no head, its checksum that of an empty head.
+        _, hash_ = row("png")
+        edit("png", ("UPDATE resources SET head=NULL, check_sum=? WHERE res_id=?", (sql_layout.checksum(b"", hash_),)))
+        # Cut short at a clean exit: the TRUNCATED flag set, the checksum made right.
+        head, hash_ = row("gif")
+        head[5] |= sql_layout.TRUNCATED_FLAG >> 8
+        edit("gif", ("UPDATE resources SET head=?, check_sum=? WHERE res_id=?", (bytes(head),
+                                                                                sql_layout.checksum(bytes(head), hash_))))
+        # Doomed, waiting to be deleted.
+        edit("webp", ("UPDATE resources SET doomed=1 WHERE res_id=?", ()))
+        # A key hash that is not the key's.
+        edit("cjk", ("UPDATE resources SET cache_key_hash=-cache_key_hash WHERE res_id=?", ()))
+        # A header byte changed under the head's checksum.
+        head, _ = row("query")
+        head[-1] ^= 0x20
+        edit("query", ("UPDATE resources SET head=? WHERE res_id=?", (bytes(head),)))
+        return lost
+
+    def shard_header(folder: Path):
+        blockfile_layout.patch(folder, "sqldb2", 0, b"\0" * 100)
+        if (folder / "sqldb2-wal").is_file():  # else the log's copy of the first page stands in for it
+            blockfile_layout.patch(folder, "sqldb2-wal", 0, b"\0" * 32)
+        return [i for i, address in stored.items() if address.startswith("sqldb2:")]
+
+    def other_index(folder: Path):
+        (folder / "index").write_bytes(b"SQLCacheTruncate5Sql")  # another count and a trial group
+        return []
+
+    return [
+        ("torn and damaged rows", rows),
+        ("a shard's header overwritten", shard_header),
+        ("an index naming five shards and a trial group beside three shards", other_index),
+    ]
+
+
+def check_damaged_sql(harvest: str, manifest: dict, variant: str, workdir: Path) -> list[str]:
+    """Torn and damaged copies of a clean SQL cache: nothing wrong or partial copied, everything
+    else copied. A shard that cannot be read may be reported; rows that cannot be used are not
+    errors (a harvest meets them again later)."""
+    info = manifest["browsers"][variant]
+    cache = Path(info["cache"])
+    expected = expected_copies(manifest, 0)
+    problems = []
+    for number, (label, damage) in enumerate(sql_damage_scenarios(manifest, variant)):
+        folder = workdir / f"damaged-{variant}" / f"{number}" / "Cache_Data"
+        shutil.copytree(cache, folder)
+        lost = set(damage(folder))
+        wanted = {n: it for n, it in expected.items() if it["id"] not in lost}
+        # The test's own reader must see the damage as meant, or the expectation is wrong.
+        complete = {e.url: hashlib.sha256(e.body).hexdigest() for e in sql_layout.read_cache(folder, True) if e.body}
+        readable = {it["id"] for it in manifest["items"] if it["id"] in info["stored"]
+                    and complete.get(manifest["origin"] + info["requested"][it["id"]]) == it["wire_sha256"]}
+        if readable != set(info["stored"]) - lost:
+            problems.append(f"{label}: the damage did not take as meant: complete are {sorted(readable)}, "
+                            f"expected {sorted(set(info['stored']) - lost)}")
+        dest = workdir / f"damaged-{variant}" / f"{number}" / "dest"
+        result = harvest_all(harvest, str(folder), dest, manifest["harvest"]["ext"])
+        reported = label.startswith("a shard's") and result.returncode in (0, 3)
+        if not reported and (result.returncode != 0 or result.stderr.strip()):
+            problems.append(f"{label}: exit status {result.returncode}; stderr: {text(result.stderr).strip()}")
+        problems += [f"{label}: {p}" for p in compare_folder(dest, wanted, manifest["items"], text(result.stdout))]
+
+    # A schema version it does not know: nothing read, and said so.
+    folder = workdir / f"damaged-{variant}" / "version" / "Cache_Data"
+    shutil.copytree(cache, folder)
+    for shard in sql_layout.shard_files(folder):
+        db = sqlite3.connect(shard)
+        with db:
+            db.execute("UPDATE meta SET value='9' WHERE key IN ('version', 'last_compatible_version')")
+        db.close()
+    dest = workdir / f"damaged-{variant}" / "version" / "dest"
+    result = harvest_all(harvest, str(folder), dest, manifest["harvest"]["ext"])
+    said = text(result.stderr).strip()
+    if result.stdout.strip() or not said or "not a browser cache folder" in said:
+        problems.append(f"schema version 9: exit status {result.returncode}, copied {text(result.stdout).split()}; "
+                        f"expected nothing copied and the unknown version named; stderr: {said!r}")
+    return problems
+
+
+# ---------------------------------------------------------------------------------------------
 # The SQL caches harvested live, while the browser keeps adding pictures
 
 # Seconds a watching harvest gets for its first pass, and to copy the last pictures while the
@@ -571,6 +697,8 @@ def main(argv: list[str]) -> int:
                 problems += check_dirty(harvest, manifest, workdir)
             except browser_cache.BrowserMissing as missing:
                 problems.append(str(missing))
+        if browser in browser_cache.SQL_VARIANTS and browser in manifest["browsers"] and not cache_problems:
+            problems += check_damaged_sql(harvest, manifest, browser, workdir)
         if browser in browser_cache.SQL_VARIANTS and not args.no_live:
             try:
                 problems += check_live_sql(harvest, browser, workdir)
