@@ -85,11 +85,10 @@ DIRTY_PAGE = f"""<!doctype html>
 # Bytes of the slow picture sent before the cache is caught mid-download.
 DIRTY_AFTER_BYTES = 1_300_000
 
-# The live run: the page waits for the test's go, then adds a picture every 100-300 ms.
-LIVE_RUNS = tuple(f"{variant}-live" for variant in SQL_VARIANTS)
+# The live run: a first session stores a few pictures ("warm"), a second one, with the same
+# profile, adds a picture every 100-300 ms ("live").
+LIVE_RUNS = tuple(f"{variant}-{phase}" for variant in SQL_VARIANTS for phase in ("warm", "live"))
 LIVE_GAPS_MS = [100 + (n * 61) % 201 for n in range(corpus.LIVE_PICTURES)]
-# Seconds for the browser to start and make its cache folder, and to load every live picture.
-LIVE_READY_TIMEOUT = 20.0
 
 
 # ---------------------------------------------------------------------------------------------
@@ -126,15 +125,16 @@ Promise.all([fetched, loaded]).then(([sizes]) => {{
 
 
 def live_page_html(items: list[corpus.Item], run: str) -> str:
-    """The live page: once /live/start answers (the test's go), an <img> every 100-300 ms; when
-    every picture has loaded or failed it reports which did not decode."""
-    paths = json.dumps([[it.id, it.path] for it in items])
+    """The live page: an <img> every 100-300 ms, for the pictures of the run's phase (warm or
+    live); when every picture has loaded or failed it reports which did not decode."""
+    phase = run.rsplit("-", 1)[-1]
+    paths = json.dumps([[it.id, it.path] for it in items if it.id.startswith(phase)])
     return f"""<!doctype html>
 <html><head><meta charset="utf-8"><title>live</title></head><body>
 <script>
 const pictures = {paths};
-const gaps = {json.dumps(LIVE_GAPS_MS[:len(items)])};
-fetch("/live/start", {{cache: "no-store"}}).then(() => new Promise(resolve => {{
+const gaps = {json.dumps(LIVE_GAPS_MS)};
+new Promise(resolve => {{
   const broken = [];
   let settled = 0, at = 0;
   const settle = (img, ok) => {{
@@ -152,8 +152,8 @@ fetch("/live/start", {{cache: "no-store"}}).then(() => new Promise(resolve => {{
       document.body.appendChild(img);
     }}, at);
   }});
-}})).then(broken => fetch("/loaded?" + new URLSearchParams({{browser: "{run}", broken: broken.join(",")}}),
-                         {{cache: "no-store"}}));
+}}).then(broken => fetch("/loaded?" + new URLSearchParams({{browser: "{run}", broken: broken.join(",")}}),
+                        {{cache: "no-store"}}));
 </script>
 </body></html>
 """
@@ -171,7 +171,6 @@ class CorpusServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.requests: dict[str, list[dict]] = {b: [] for b in runs}  # per browser, every request
         self.reports: dict[str, dict] = {}
         self.reported = {b: threading.Event() for b in runs}
-        self.live_go = threading.Event()  # the live page starts adding pictures
         self.current = None  # the browser now running; requests are put down to it
         self.slow_sent = 0  # bytes of the slow picture sent so far
         self.slow_stop = threading.Event()
@@ -215,10 +214,6 @@ class CorpusHandler(http.server.BaseHTTPRequestHandler):
             run = urllib.parse.parse_qs(url.query).get("browser", [""])[0]
             body = live_page_html(server.item_list, run).encode()
             self._send(200, "text/html; charset=utf-8", body, {"Cache-Control": "no-cache"})
-            return
-        if url.path == "/live/start":
-            server.live_go.wait(PAGE_TIMEOUT)
-            self._send(204, None, b"", {"Cache-Control": "no-store"})
             return
         if url.path == "/dirty.html":
             body = DIRTY_PAGE.encode()
@@ -415,13 +410,12 @@ def make_dirty_blockfile_cache(workdir: Path) -> dict:
             "photo_url": server.origin + "/pics/photo.jpg", "problems": problems}
 
 
-def run_browser(server: CorpusServer, browser: str, root: Path, while_running=None, run: str | None = None,
-                on_start=None) -> dict:
+def run_browser(server: CorpusServer, browser: str, root: Path, while_running=None, run: str | None = None) -> dict:
     """Runs one browser over the page and ends it cleanly. Returns what happened. while_running,
     when given, is called with the cache folder after the page reported back and the browser
     settled, before it is ended; what it returns is kept as "while_running". run, when given,
-    names a live run of the browser: it opens the live page instead, and on_start(cache) is
-    called once the browser has started (the page waits for server.live_go)."""
+    names a phase of a live run (LIVE_RUNS): the browser opens the live page instead, and logs
+    to browser-<run>.log."""
     executable = find_executable(browser)
     root.mkdir(parents=True, exist_ok=True)
     run = run or browser
@@ -432,11 +426,10 @@ def run_browser(server: CorpusServer, browser: str, root: Path, while_running=No
     server.current = run
     started = time.monotonic()
     started_wall = time.time()
-    with open(root / "browser.log", "wb") as log:
+    log_path = root / ("browser.log" if run == browser else f"browser-{run}.log")
+    with open(log_path, "wb") as log:
         process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, env=env,
                                    stdin=subprocess.DEVNULL, start_new_session=True)
-        if on_start:
-            on_start(cache)
         reported = server.reported[run].wait(PAGE_TIMEOUT)
         page_seconds = time.monotonic() - started
         live = None
@@ -472,7 +465,7 @@ def run_browser(server: CorpusServer, browser: str, root: Path, while_running=No
         "clean_exit": clean_exit and reported,
         "broken_pictures": [x for x in report.get("broken", "").split(",") if x],
         "fetched": report.get("fetched", ""),
-        "log": str(root / "browser.log"),
+        "log": str(log_path),
     }
 
 
@@ -700,63 +693,57 @@ def make_caches(workdir: Path, browsers: list[str], log=print, while_running=Non
     return manifest, problems
 
 
-def wait_for_sql_cache(cache: Path, timeout: float = LIVE_READY_TIMEOUT) -> bool:
-    """Waits until the browser has made its SQL cache folder (index and first shard written)."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if sql_layout.is_sql_cache(cache):
-            return True
-        time.sleep(0.1)
-    return False
-
-
 def make_live_cache(workdir: Path, variant: str, on_ready=None, before_exit=None, attempts: int = 1,
                     log=print) -> tuple[dict, list[str]]:
-    """The live run of one SQL variant: Chromium opens the live page with a fresh profile. Once
-    it has made its cache folder, on_ready(cache) is called (a harvest may start watching it),
-    then the page adds the live pictures one by one; when all have loaded and the browser has
-    settled, before_exit(cache) is called, the browser is ended cleanly and its cache read from
-    private copies of its shards. Returns what happened ("stored": picture id -> entry of each
-    picture stored complete, "complete_entries": complete entries of any kind, "files": the
-    names in the cache folder) and the problems found. attempts > 1 runs again (a fresh
-    profile) while the browser falls short; a run watched by a harvest gets one attempt only."""
+    """The live run of one SQL variant, two sessions of Chromium with one fresh profile. The
+    first stores the warm pictures and is ended; on_ready(cache) is then called (a harvest may
+    start watching the cache before the browser opens it again). The second session adds the
+    live pictures one by one; when all have loaded and the browser has settled, before_exit(cache)
+    is called, the browser is ended cleanly and its cache read from private copies of its shards.
+    Returns what happened ("stored": picture id -> entry of each picture stored complete, warm
+    ones included; "complete_entries": complete entries of any kind; "files": the names in the
+    cache folder) and the problems found. attempts > 1 runs again (a fresh profile) while the
+    browser falls short; a run watched by a harvest gets one attempt only."""
     find_executable(variant)
-    items = corpus.build_live_pictures()
+    items = corpus.build_live_pictures(corpus.WARM_PICTURES, "warm") + corpus.build_live_pictures()
     corpus_dir = workdir / "live-corpus"
     write_corpus(items, corpus_dir)
     server = CorpusServer(items)
     thread = threading.Thread(target=server.serve_forever, daemon=True)
     thread.start()
-    run = f"{variant}-live"
     try:
         for attempt in range(attempts):
-            root = workdir / (run if attempt == 0 else f"{run}-again")
-            server.requests[run] = []
-            server.reports.pop(run, None)
-            server.reported[run] = threading.Event()
-            server.live_go.clear()
-            problems = []
-
-            def start(cache: Path):
-                if not wait_for_sql_cache(cache):
-                    problems.append(f"{run}: no SQL cache folder at {cache} after {LIVE_READY_TIMEOUT:.0f} s")
-                elif on_ready:
-                    on_ready(cache)
-                server.live_go.set()
-
-            info = run_browser(server, variant, root, before_exit, run=run, on_start=start)
-            info["requests"] = list(server.requests[run])
-            problems += check_cache(run, info, items, server.origin)
+            root = workdir / (f"{variant}-live" if attempt == 0 else f"{variant}-live-again")
+            shutil.rmtree(root, ignore_errors=True)  # a fresh profile, also when the work folder is reused
+            for phase in ("warm", "live"):
+                run = f"{variant}-{phase}"
+                server.requests[run] = []
+                server.reports.pop(run, None)
+                server.reported[run] = threading.Event()
+                info = run_browser(server, variant, root, before_exit if phase == "live" else None, run=run)
+                info["requests"] = list(server.requests[run])
+                if phase == "warm":
+                    warm = info
+                    problems = [f"{run}: the page never reported back (see {info['log']})"] if not info["reported"] \
+                        else []
+                    if not sql_layout.is_sql_cache(Path(info["cache"])):
+                        problems.append(f"{run}: no SQL cache at {info['cache']}")
+                    if problems:
+                        break
+                    if on_ready:
+                        on_ready(Path(info["cache"]))
+            if not problems:
+                info["requests"] += warm["requests"]
+                problems = check_cache(run, info, items, server.origin)
             if not problems:
                 break
-            log(f"{run} fell short on run {attempt + 1}: {'; '.join(problems)}")
+            log(f"{variant} live run fell short on run {attempt + 1}: {'; '.join(problems)}")
     finally:
-        server.live_go.set()
         server.shutdown()
         server.server_close()
     info["origin"] = server.origin
     info["items"] = [item_manifest(it, server.origin, corpus_dir) for it in items]
-    del info["requests"]
+    info.pop("requests", None)
     return info, problems
 
 
@@ -782,7 +769,7 @@ def main(argv: list[str]) -> int:
             print(f"error: {missing}", file=sys.stderr)
             return 1
         print(f"{args.live} {info['cache']}")
-        print(f"{len(info['stored'])}/{corpus.LIVE_PICTURES} pictures stored, {info['complete_entries']} complete "
+        print(f"{len(info.get('stored', {}))}/{corpus.WARM_PICTURES + corpus.LIVE_PICTURES} pictures stored, {info.get('complete_entries')} complete "
               f"entries, {info['seconds']:.1f} s", file=sys.stderr)
         for problem in problems:
             print(f"error: {problem}", file=sys.stderr)
