@@ -723,9 +723,9 @@ def make_live_cache(workdir: Path, variant: str, on_ready=None, before_exit=None
                 info = run_browser(server, variant, root, before_exit if phase == "live" else None, run=run)
                 info["requests"] = list(server.requests[run])
                 if phase == "warm":
-                    warm = info
-                    problems = [f"{run}: the page never reported back (see {info['log']})"] if not info["reported"] \
-                        else []
+                    warm, problems = info, []
+                    if not info["reported"]:
+                        problems.append(f"{run}: the page never reported back (see {info['log']})")
                     if not sql_layout.is_sql_cache(Path(info["cache"])):
                         problems.append(f"{run}: no SQL cache at {info['cache']}")
                     if problems:
@@ -769,7 +769,8 @@ def main(argv: list[str]) -> int:
             print(f"error: {missing}", file=sys.stderr)
             return 1
         print(f"{args.live} {info['cache']}")
-        print(f"{len(info.get('stored', {}))}/{corpus.WARM_PICTURES + corpus.LIVE_PICTURES} pictures stored, {info.get('complete_entries')} complete "
+        pictures = corpus.WARM_PICTURES + corpus.LIVE_PICTURES
+        print(f"{len(info.get('stored', {}))}/{pictures} pictures stored, {info.get('complete_entries')} complete "
               f"entries, {info['seconds']:.1f} s", file=sys.stderr)
         for problem in problems:
             print(f"error: {problem}", file=sys.stderr)

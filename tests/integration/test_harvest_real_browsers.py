@@ -448,8 +448,8 @@ def sql_damage_scenarios(manifest: dict, variant: str) -> list[tuple[str, object
         # Cut short at a clean exit: the TRUNCATED flag set, the checksum made right.
         head, hash_ = row("gif")
         head[5] |= sql_layout.TRUNCATED_FLAG >> 8
-        edit("gif", ("UPDATE resources SET head=?, check_sum=? WHERE res_id=?", (bytes(head),
-                                                                                sql_layout.checksum(bytes(head), hash_))))
+        truncated = (bytes(head), sql_layout.checksum(bytes(head), hash_))
+        edit("gif", ("UPDATE resources SET head=?, check_sum=? WHERE res_id=?", truncated))
         # Doomed, waiting to be deleted.
         edit("webp", ("UPDATE resources SET doomed=1 WHERE res_id=?", ()))
         # A key hash that is not the key's.
@@ -621,6 +621,8 @@ def check_live_sql(harvest: str, variant: str, workdir: Path) -> list[str]:
         return [f"live: the harvest never started: {'; '.join(browser_problems)}"]
     harvest_run = watch[0]
     problems = [f"browser, watched: {p}" for p in browser_problems]
+    if "stored" not in watched:  # the second session never ran, or its cache could not be read
+        return [f"live: {p}" for p in problems]
     print(f"{variant} live: {len(harvest_run.copies)} copies, {watched['while_running']} before the browser was "
           f"ended; {len(harvest_run.passes)} passes; {len(watched['stored'])} pictures and "
           f"{watched['complete_entries']} complete entries stored (without the harvest: {len(alone['stored'])} and "
@@ -642,7 +644,8 @@ def check_live_sql(harvest: str, variant: str, workdir: Path) -> list[str]:
 
     # Every stored picture copied while the browser ran, exactly; nothing else, nothing partial.
     items = watched["items"]
-    expected = {it["expected_name"]: it for it in items if it["id"] in watched["stored"] and it["id"].startswith("live")}
+    expected = {it["expected_name"]: it for it in items
+                if it["id"] in watched["stored"] and it["id"].startswith("live")}
     if watched["while_running"] is not None and watched["while_running"] < len(expected):
         problems.append(f"only {watched['while_running']} of the {len(expected)} stored pictures were copied "
                         f"while the browser ran")
