@@ -6,9 +6,14 @@ one page that shows every picture and fetches the video, ends each browser clean
 is flushed, then checks that every corpus item sits complete in each cache. Writes a JSON
 manifest of what was served and prints the cache folders, one line each: "<browser> <folder>".
 "blockfile" is Chromium again, switched to its blockfile cache format (the default of Chrome and
-Edge on Windows); --blockfile makes only that cache.
+Edge on Windows); --blockfile makes only that cache. "sql" and "sqlwal" are Chromium with its SQL
+cache backend, in its rollback-journal and its write-ahead-log variant; --sql makes only those.
 
-    browser_cache.py --workdir DIR [--browser chromium|firefox|blockfile|all] [--blockfile]
+--live VARIANT makes the cache of the live run instead (see make_live_cache): the browser adds
+a picture to its page every 100-300 ms; prints "<variant> <folder>" and the entries it stored.
+
+    browser_cache.py --workdir DIR [--browser chromium|firefox|blockfile|sql|sqlwal|all ...]
+                     [--blockfile] [--sql] [--live sql|sqlwal]
 
 Exit status: 0 when every requested browser stored every item, 1 otherwise, 2 for bad usage.
 A browser missing from PATH is a failure, never a skip.
@@ -36,16 +41,26 @@ sys.dont_write_bytecode = True  # leave no __pycache__ in the source tree
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import blockfile_layout  # noqa: E402
 import corpus  # noqa: E402
+import sql_layout  # noqa: E402
 
 # Extension list and minimum size the harvest of these caches uses; the names the manifest
 # expects follow from them.
 HARVEST_EXT_LIST = "*.jpg;*.jpeg;*.bmp;*.gif;*.png;*.webp;*.flv"
 HARVEST_MIN_KB = 25
 
-BROWSERS = ("chromium", "firefox", "blockfile")
-EXECUTABLES = {"chromium": "chromium", "firefox": "firefox-esr", "blockfile": "chromium"}
-# Chromium keeps its HTTP cache in the blockfile format with this switch.
-BLOCKFILE_FEATURE = "--enable-features=DiskCacheBackendExperiment:backend/blockfile"
+BROWSERS = ("chromium", "firefox", "blockfile", "sql", "sqlwal")
+SQL_VARIANTS = ("sql", "sqlwal")
+EXECUTABLES = {"chromium": "chromium", "firefox": "firefox-esr", "blockfile": "chromium", "sql": "chromium",
+               "sqlwal": "chromium"}
+# Chromium keeps its HTTP cache in another format with these switches: blockfile, and SQLite
+# databases with a rollback journal or with a write-ahead log.
+FEATURES = {
+    "blockfile": "--enable-features=DiskCacheBackendExperiment:backend/blockfile",
+    "sql": "--enable-features=DiskCacheBackendExperiment:backend/sql",
+    "sqlwal": "--enable-features=DiskCacheBackendExperiment:backend/sql/SqlDiskCacheWalMode/true",
+}
+# What the SQL variants write into their cache folder's index: three shards, and the journal mode.
+SQL_INDEX = {"sql": b"SQLCacheTruncate3", "sqlwal": b"SQLCacheWal3"}
 
 # Seconds to let a browser finish its cache writes after the page reported back.
 SETTLE_SECONDS = 4.0
@@ -69,6 +84,11 @@ DIRTY_PAGE = f"""<!doctype html>
 """
 # Bytes of the slow picture sent before the cache is caught mid-download.
 DIRTY_AFTER_BYTES = 1_300_000
+
+# The live run: a first session stores a few pictures ("warm"), a second one, with the same
+# profile, adds a picture every 100-300 ms ("live").
+LIVE_RUNS = tuple(f"{variant}-{phase}" for variant in SQL_VARIANTS for phase in ("warm", "live"))
+LIVE_GAPS_MS = [100 + (n * 61) % 201 for n in range(corpus.LIVE_PICTURES)]
 
 
 # ---------------------------------------------------------------------------------------------
@@ -104,6 +124,41 @@ Promise.all([fetched, loaded]).then(([sizes]) => {{
 """
 
 
+def live_page_html(items: list[corpus.Item], run: str) -> str:
+    """The live page: an <img> every 100-300 ms, for the pictures of the run's phase (warm or
+    live); when every picture has loaded or failed it reports which did not decode."""
+    phase = run.rsplit("-", 1)[-1]
+    paths = json.dumps([[it.id, it.path] for it in items if it.id.startswith(phase)])
+    return f"""<!doctype html>
+<html><head><meta charset="utf-8"><title>live</title></head><body>
+<script>
+const pictures = {paths};
+const gaps = {json.dumps(LIVE_GAPS_MS)};
+new Promise(resolve => {{
+  const broken = [];
+  let settled = 0, at = 0;
+  const settle = (img, ok) => {{
+    if (!ok || img.naturalWidth === 0) broken.push(img.dataset.id);
+    if (++settled === pictures.length) resolve(broken);
+  }};
+  pictures.forEach(([id, path], n) => {{
+    at += gaps[n];
+    setTimeout(() => {{
+      const img = new Image();
+      img.dataset.id = id;
+      img.onload = () => settle(img, true);
+      img.onerror = () => settle(img, false);
+      img.src = path;
+      document.body.appendChild(img);
+    }}, at);
+  }});
+}}).then(broken => fetch("/loaded?" + new URLSearchParams({{browser: "{run}", broken: broken.join(",")}}),
+                        {{cache: "no-store"}}));
+</script>
+</body></html>
+"""
+
+
 class CorpusServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
 
@@ -112,9 +167,10 @@ class CorpusServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.items = {it.path: it for it in items}
         self.item_list = items
         self.lock = threading.Lock()
-        self.requests: dict[str, list[dict]] = {b: [] for b in BROWSERS}  # per browser, every request
+        runs = (*BROWSERS, *LIVE_RUNS)
+        self.requests: dict[str, list[dict]] = {b: [] for b in runs}  # per browser, every request
         self.reports: dict[str, dict] = {}
-        self.reported = {b: threading.Event() for b in BROWSERS}
+        self.reported = {b: threading.Event() for b in runs}
         self.current = None  # the browser now running; requests are put down to it
         self.slow_sent = 0  # bytes of the slow picture sent so far
         self.slow_stop = threading.Event()
@@ -152,6 +208,11 @@ class CorpusHandler(http.server.BaseHTTPRequestHandler):
             browser = urllib.parse.parse_qs(url.query).get("browser", [""])[0]
             body = page_html(server.item_list, browser).encode()
             # no-cache, not no-store: Firefox keeps a no-store page's pictures in memory only.
+            self._send(200, "text/html; charset=utf-8", body, {"Cache-Control": "no-cache"})
+            return
+        if url.path == "/live.html":
+            run = urllib.parse.parse_qs(url.query).get("browser", [""])[0]
+            body = live_page_html(server.item_list, run).encode()
             self._send(200, "text/html; charset=utf-8", body, {"Cache-Control": "no-cache"})
             return
         if url.path == "/dirty.html":
@@ -262,13 +323,13 @@ def find_executable(browser: str) -> str:
 
 def browser_command(browser: str, executable: str, root: Path, url: str) -> tuple[list[str], Path]:
     """The command line and the cache folder it fills."""
-    if browser in ("chromium", "blockfile"):
+    if EXECUTABLES[browser] == "chromium":
         command = [executable, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                    "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
                    "--disable-component-update", "--disable-sync", "--password-store=basic",
                    f"--user-data-dir={root / 'profile'}", f"--disk-cache-dir={root / 'cache'}", url]
-        if browser == "blockfile":
-            command.insert(1, BLOCKFILE_FEATURE)
+        if browser in FEATURES:
+            command.insert(1, FEATURES[browser])
         return command, root / "cache" / "Default" / "Cache" / "Cache_Data"
     profile = root / "profile"
     profile.mkdir(parents=True, exist_ok=True)
@@ -349,22 +410,27 @@ def make_dirty_blockfile_cache(workdir: Path) -> dict:
             "photo_url": server.origin + "/pics/photo.jpg", "problems": problems}
 
 
-def run_browser(server: CorpusServer, browser: str, root: Path, while_running=None) -> dict:
+def run_browser(server: CorpusServer, browser: str, root: Path, while_running=None, run: str | None = None) -> dict:
     """Runs one browser over the page and ends it cleanly. Returns what happened. while_running,
     when given, is called with the cache folder after the page reported back and the browser
-    settled, before it is ended; what it returns is kept as "while_running"."""
+    settled, before it is ended; what it returns is kept as "while_running". run, when given,
+    names a phase of a live run (LIVE_RUNS): the browser opens the live page instead, and logs
+    to browser-<run>.log."""
     executable = find_executable(browser)
     root.mkdir(parents=True, exist_ok=True)
-    url = f"{server.origin}/page.html?browser={browser}"
+    run = run or browser
+    page = "live.html" if run in LIVE_RUNS else "page.html"
+    url = f"{server.origin}/{page}?browser={run}"
     command, cache = browser_command(browser, executable, root, url)
     env = browser_env(root)
-    server.current = browser
+    server.current = run
     started = time.monotonic()
     started_wall = time.time()
-    with open(root / "browser.log", "wb") as log:
+    log_path = root / ("browser.log" if run == browser else f"browser-{run}.log")
+    with open(log_path, "wb") as log:
         process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, env=env,
                                    stdin=subprocess.DEVNULL, start_new_session=True)
-        reported = server.reported[browser].wait(PAGE_TIMEOUT)
+        reported = server.reported[run].wait(PAGE_TIMEOUT)
         page_seconds = time.monotonic() - started
         live = None
         if browser != "firefox" and reported:
@@ -383,7 +449,7 @@ def run_browser(server: CorpusServer, browser: str, root: Path, while_running=No
         # Helper processes of the browser (its process group) must be gone before the cache is read.
         _wait_group_gone(process.pid)
     server.current = None
-    report = server.reports.get(browser, {})
+    report = server.reports.get(run, {})
     return {
         "executable": executable,
         "command": command,
@@ -399,7 +465,7 @@ def run_browser(server: CorpusServer, browser: str, root: Path, while_running=No
         "clean_exit": clean_exit and reported,
         "broken_pictures": [x for x in report.get("broken", "").split(",") if x],
         "fetched": report.get("fetched", ""),
-        "log": str(root / "browser.log"),
+        "log": str(log_path),
     }
 
 
@@ -475,6 +541,33 @@ def find_stored_blockfile(cache: Path, url: str, wire: bytes) -> tuple[str | Non
     return None, "no entry holds this URL"
 
 
+def find_stored_sql(entries: list[sql_layout.Entry], url: str, wire: bytes) -> tuple[str | None, str]:
+    """The shard and row id ("sqldbK:res_id") of the complete entry for url whose body is wire."""
+    seen = []
+    for entry in entries:
+        if entry.url != url:
+            continue
+        if entry.body == wire:
+            return entry.address, "stored"
+        seen.append(f"{entry.address} ({entry.problem or 'another body'})")
+    if seen:
+        return None, f"key found at {', '.join(seen)} but not complete, or the body differs from what was served"
+    return None, "no entry holds this URL"
+
+
+def read_sql_cache(browser: str, cache: Path) -> tuple[list[sql_layout.Entry], list[str]]:
+    """The entries of an SQL cache once the browser has exited, and what is wrong with the folder:
+    an index other than the variant's, or an entry whose key hash or checksums fail (a clean exit
+    leaves none; entries still being written or cut short are only left out)."""
+    variant = browser.removesuffix("-live")
+    index = (cache / "index").read_bytes() if (cache / "index").is_file() else b""
+    if index != SQL_INDEX[variant]:
+        return [], [f"{browser}: the cache's index reads {index[:40]!r}, expected {SQL_INDEX[variant]!r} "
+                    f"(did the browser take {FEATURES[variant]}?)"]
+    entries = sql_layout.read_cache(cache)
+    return entries, [f"{browser}: {e.address} {e.url}: {e.problem}" for e in entries if e.damaged]
+
+
 def check_cache(browser: str, info: dict, items: list[corpus.Item], origin: str) -> list[str]:
     """Checks that every item was requested by the browser and sits complete in its cache.
     Fills info["entries"] and info["stored"]; returns the problems found."""
@@ -482,8 +575,16 @@ def check_cache(browser: str, info: dict, items: list[corpus.Item], origin: str)
     cache = Path(info["cache"])
     if not cache.is_dir():
         return [f"{browser}: no cache folder at {cache}"]
-    files = cache_entry_files(browser, cache)
-    info["entry_files"] = len(blockfile_layout.Cache(cache).entries()) if browser == "blockfile" else len(files)
+    sql_entries = []
+    sql = browser.removesuffix("-live") in SQL_VARIANTS
+    if sql:
+        sql_entries, problems = read_sql_cache(browser, cache)
+        info["entry_files"] = len(sql_entries)
+        info["complete_entries"] = sum(1 for e in sql_entries if e.body is not None)
+        info["files"] = sorted(p.name for p in cache.iterdir())
+    else:
+        files = cache_entry_files(browser, cache)
+        info["entry_files"] = len(blockfile_layout.Cache(cache).entries()) if browser == "blockfile" else len(files)
     info["stored"] = {}
     sent = {r["item"]: r["path"] for r in info.get("requests", []) if r["item"]}
     for item in items:
@@ -492,6 +593,8 @@ def check_cache(browser: str, info: dict, items: list[corpus.Item], origin: str)
             continue
         if browser == "blockfile":
             found, how = find_stored_blockfile(cache, origin + sent[item.id], item.wire)
+        elif sql:
+            found, how = find_stored_sql(sql_entries, origin + sent[item.id], item.wire)
         else:
             path, how = find_stored(browser, files, origin + sent[item.id], item.wire)
             found = path.name if path else None
@@ -590,16 +693,88 @@ def make_caches(workdir: Path, browsers: list[str], log=print, while_running=Non
     return manifest, problems
 
 
+def make_live_cache(workdir: Path, variant: str, on_ready=None, before_exit=None, attempts: int = 1,
+                    log=print) -> tuple[dict, list[str]]:
+    """The live run of one SQL variant, two sessions of Chromium with one fresh profile. The
+    first stores the warm pictures and is ended; on_ready(cache) is then called (a harvest may
+    start watching the cache before the browser opens it again). The second session adds the
+    live pictures one by one; when all have loaded and the browser has settled, before_exit(cache)
+    is called, the browser is ended cleanly and its cache read from private copies of its shards.
+    Returns what happened ("stored": picture id -> entry of each picture stored complete, warm
+    ones included; "complete_entries": complete entries of any kind; "files": the names in the
+    cache folder) and the problems found. attempts > 1 runs again (a fresh profile) while the
+    browser falls short; a run watched by a harvest gets one attempt only."""
+    find_executable(variant)
+    items = corpus.build_live_pictures(corpus.WARM_PICTURES, "warm") + corpus.build_live_pictures()
+    corpus_dir = workdir / "live-corpus"
+    write_corpus(items, corpus_dir)
+    server = CorpusServer(items)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    try:
+        for attempt in range(attempts):
+            root = workdir / (f"{variant}-live" if attempt == 0 else f"{variant}-live-again")
+            shutil.rmtree(root, ignore_errors=True)  # a fresh profile, also when the work folder is reused
+            for phase in ("warm", "live"):
+                run = f"{variant}-{phase}"
+                server.requests[run] = []
+                server.reports.pop(run, None)
+                server.reported[run] = threading.Event()
+                info = run_browser(server, variant, root, before_exit if phase == "live" else None, run=run)
+                info["requests"] = list(server.requests[run])
+                if phase == "warm":
+                    warm, problems = info, []
+                    if not info["reported"]:
+                        problems.append(f"{run}: the page never reported back (see {info['log']})")
+                    if not sql_layout.is_sql_cache(Path(info["cache"])):
+                        problems.append(f"{run}: no SQL cache at {info['cache']}")
+                    if problems:
+                        break
+                    if on_ready:
+                        on_ready(Path(info["cache"]))
+            if not problems:
+                info["requests"] += warm["requests"]
+                problems = check_cache(run, info, items, server.origin)
+            if not problems:
+                break
+            log(f"{variant} live run fell short on run {attempt + 1}: {'; '.join(problems)}")
+    finally:
+        server.shutdown()
+        server.server_close()
+    info["origin"] = server.origin
+    info["items"] = [item_manifest(it, server.origin, corpus_dir) for it in items]
+    info.pop("requests", None)
+    return info, problems
+
+
 def main(argv: list[str]) -> int:
     sys.stdout.reconfigure(line_buffering=True)  # keep progress and failures in order in logs
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--workdir", required=True, type=Path, help="folder for profiles, caches and the manifest")
-    parser.add_argument("--browser", choices=[*BROWSERS, "all"], default="all")
+    parser.add_argument("--browser", choices=[*BROWSERS, "all"], nargs="+", default=["all"])
     parser.add_argument("--blockfile", action="store_true", help="only Chromium, in the blockfile cache format")
+    parser.add_argument("--sql", action="store_true", help="only Chromium, in both variants of its SQL cache backend")
+    parser.add_argument("--live", choices=SQL_VARIANTS, help="only the live run of one SQL variant, without a harvest")
     args = parser.parse_args(argv)
-    browsers = list(BROWSERS) if args.browser == "all" else [args.browser]
+    browsers = list(BROWSERS) if "all" in args.browser else args.browser
     if args.blockfile:
         browsers = ["blockfile"]
+    if args.sql:
+        browsers = list(SQL_VARIANTS)
+    if args.live:
+        try:
+            info, problems = make_live_cache(args.workdir.resolve(), args.live, attempts=2,
+                                             log=lambda s: print(s, file=sys.stderr))
+        except BrowserMissing as missing:
+            print(f"error: {missing}", file=sys.stderr)
+            return 1
+        print(f"{args.live} {info['cache']}")
+        pictures = corpus.WARM_PICTURES + corpus.LIVE_PICTURES
+        print(f"{len(info.get('stored', {}))}/{pictures} pictures stored, {info.get('complete_entries')} complete "
+              f"entries, {info['seconds']:.1f} s", file=sys.stderr)
+        for problem in problems:
+            print(f"error: {problem}", file=sys.stderr)
+        return 1 if problems else 0
     try:
         manifest, problems = make_caches(args.workdir.resolve(), browsers, log=lambda s: print(s, file=sys.stderr))
     except BrowserMissing as missing:

@@ -367,3 +367,36 @@ def harvested_name(url: str, path: str, content_type: str, size: int, ext_list: 
     if kind in (2, 3) and "=" in address:
         return address[address.rindex("=") + 1:] + ".flv"
     return local_name.replace("[1]", "")
+
+
+# ---------------------------------------------------------------------------------------------
+# The pictures of the live run: a page adds them one by one while a harvest watches the cache
+
+LIVE_PICTURES = 48
+# Pictures the browser stores in a first session, before the harvest starts watching.
+WARM_PICTURES = 4
+
+
+def live_size(number: int) -> int:
+    """30 KiB to 600 KB, spread so that about one size in seven passes 512 KiB (a body the
+    browser writes in more than one piece)."""
+    return 30 * KIB + (number * 29) % 48 * ((600_000 - 30 * KIB) // 47)
+
+
+def build_live_pictures(count: int = LIVE_PICTURES, name: str = "live") -> list[Item]:
+    """JPEGs, with a BMP every fourth picture, each at least 30 KiB and at most 600 KB; ids
+    name00, name01 ..., paths /name/..."""
+    items = []
+    for number in range(count):
+        size = live_size(number)
+        if number % 4 == 3:
+            width = max(8, int((size - 54) / 3 / 100) // 4 * 4)
+            body = make_bmp(width, 100, f"{name}{number}")
+            path = f"/{name}/{number:02d}-{name}.bmp"
+            content_type = "image/bmp"
+        else:
+            body = make_jpeg(32, 32, f"{name}{number}", size)
+            path = f"/{name}/{number:02d}-{name}.jpg"
+            content_type = "image/jpeg"
+        items.append(Item(f"{name}{number:02d}", path, content_type, body, note=f"{len(body)} bytes"))
+    return items

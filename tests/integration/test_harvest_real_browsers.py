@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Harvests real Chromium and Firefox caches with tavrin-harvest and checks every copy.
 
-Makes the caches with browser_cache.py (Chromium's simple and blockfile formats, Firefox), then
+Makes the caches with browser_cache.py (Chromium's simple, blockfile and SQL formats, the last in
+both its journal modes, and Firefox), then
 for each browser runs
 
     tavrin-harvest --since all --cache <cache folder> --dest <folder> --ext <list> --min-kb 25 --stats
@@ -16,8 +17,17 @@ The blockfile cache is also harvested while Chromium still runs, caught with an 
 written (copied mid-download, and left behind by a killed network service), and damaged on
 purpose (index, block-file headers, single records, allocation bits, a short separate file):
 the harvest must never fail or copy anything wrong, and must copy everything undamaged.
+Copies of the SQL caches are torn and damaged the same way (a head without its blobs, a missing
+piece, failing checksums, a wrong key hash, a head missing or marked truncated, a doomed row, a
+shard's header, an index naming another shard count, an unknown schema version).
 
-    test_harvest_real_browsers.py --harvest build/bin/tavrin-harvest [--workdir DIR] [--browser B]
+Each SQL variant is also harvested live: a page adds a picture every 100-300 ms while
+`tavrin-harvest --watch --interval 1000` watches the cache. Every copy must be byte for byte a
+served picture, every picture the browser stored must be copied before the browser is ended, and
+the browser must store as many entries as in the same run without a harvest.
+
+    test_harvest_real_browsers.py --harvest build/bin/tavrin-harvest [--workdir DIR] [--browser B ...]
+                                  [--blockfile] [--sql] [--no-live]
 
 The harvester may also be named by the TAVRIN_HARVEST environment variable. Exit status 0 when
 everything matched, 1 on any mismatch or when a browser is missing.
@@ -29,9 +39,12 @@ import hashlib
 import json
 import os
 import shutil
+import re
+import sqlite3
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from pathlib import Path
 
@@ -40,13 +53,22 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import blockfile_layout  # noqa: E402
 import browser_cache  # noqa: E402
 import corpus  # noqa: E402
+import sql_layout  # noqa: E402
 
 HARVEST_TIMEOUT = 60
+# The kind --list-caches names for each cache, where it is not the browser's name here.
+LISTED_KIND = {"sql": "sql", "sqlwal": "sql"}
 
 
 def run(command: list[str]) -> tuple[subprocess.CompletedProcess, float]:
+    """Runs the harvester; one that hangs is killed and reported as exit status -9 with what it
+    printed, so that the other checks still run."""
     started = time.monotonic()
-    result = subprocess.run(command, capture_output=True, timeout=HARVEST_TIMEOUT)
+    try:
+        result = subprocess.run(command, capture_output=True, timeout=HARVEST_TIMEOUT)
+    except subprocess.TimeoutExpired as hung:
+        result = subprocess.CompletedProcess(command, -9, hung.stdout or b"",
+                                             (hung.stderr or b"") + b"\n(killed after %d s)" % HARVEST_TIMEOUT)
     return result, time.monotonic() - started
 
 
@@ -233,8 +255,14 @@ def check_browser(harvest: str, browser: str, manifest: dict, workdir: Path) -> 
     if listed.returncode != 0 or len(lines) != 1:
         problems.append(f"--list-caches: exit {listed.returncode}, expected one line naming {cache}; "
                         f"got {text(listed.stdout).strip()!r}")
-    elif browser not in lines[0].lower():
-        problems.append(f"--list-caches: the line does not name the kind {browser!r}: {lines[0]!r}")
+    elif LISTED_KIND.get(browser, browser) not in lines[0].lower():
+        problems.append(f"--list-caches: the line does not name the kind {LISTED_KIND.get(browser, browser)!r}: "
+                        f"{lines[0]!r}")
+    elif browser in browser_cache.SQL_VARIANTS:
+        count = lines[0].rstrip().rsplit("\t", 1)[-1]
+        if not count.isdigit() or int(count) < len(info.get("stored", {})):
+            problems.append(f"--list-caches: the entry count {count!r} is not at least the "
+                            f"{len(info.get('stored', {}))} entries stored: {lines[0]!r}")
     return problems
 
 
@@ -372,6 +400,262 @@ def check_damaged(harvest: str, manifest: dict, workdir: Path) -> list[str]:
     return problems
 
 
+# ---------------------------------------------------------------------------------------------
+# The SQL caches: torn and damaged copies
+
+
+def sql_damage_scenarios(manifest: dict, variant: str) -> list[tuple[str, object]]:
+    """(description, function(folder) -> item ids made unreadable). Rows are changed through
+    SQLite on the test's own copy of the cache, never on the browser's files: as a snapshot
+    taken while the browser commits can show them (a head without its blobs, a blob missing),
+    or as damage (a failing checksum, a wrong key hash, a shard whose header is gone)."""
+    stored = manifest["browsers"][variant]["stored"]
+
+    def where(item_id: str) -> tuple[str, int]:
+        shard, res_id = stored[item_id].split(":")
+        return shard, int(res_id)
+
+    def rows(folder: Path):
+        lost = []
+
+        def edit(item_id: str, *statements: tuple[str, tuple]):
+            shard, res_id = where(item_id)
+            db = sqlite3.connect(folder / shard)
+            with db:
+                for sql, values in statements:
+                    db.execute(sql, values + (res_id,))
+            db.close()
+            lost.append(item_id)
+
+        def row(item_id: str, query: str = "SELECT head, cache_key_hash FROM resources WHERE res_id=?"):
+            shard, res_id = where(item_id)
+            db = sqlite3.connect(folder / shard)
+            first, hash_ = db.execute(query, (res_id,)).fetchone()
+            db.close()
+            return bytearray(first), hash_
+
+        # The last piece of a body in several pieces missing: the rest passes every checksum.
+        edit("big", ("DELETE FROM blobs WHERE blob_id=(SELECT max(blob_id) FROM blobs WHERE res_id=?)", ()))
+        # The final head and body_end written, no blob yet.
+        edit("bmp", ("DELETE FROM blobs WHERE res_id=?", ()))
+        # A body byte changed under its checksum.
+        blob, _ = row("jpg", "SELECT blob, 0 FROM blobs WHERE res_id=?")
+        blob[100] ^= 0x01
+        edit("jpg", ("UPDATE blobs SET blob=? WHERE res_id=?", (bytes(blob),)))
+        # Still being written: no head, its checksum that of an empty head.
+        _, hash_ = row("png")
+        edit("png", ("UPDATE resources SET head=NULL, check_sum=? WHERE res_id=?", (sql_layout.checksum(b"", hash_),)))
+        # Cut short at a clean exit: the TRUNCATED flag set, the checksum made right.
+        head, hash_ = row("gif")
+        head[5] |= sql_layout.TRUNCATED_FLAG >> 8
+        truncated = (bytes(head), sql_layout.checksum(bytes(head), hash_))
+        edit("gif", ("UPDATE resources SET head=?, check_sum=? WHERE res_id=?", truncated))
+        # Doomed, waiting to be deleted.
+        edit("webp", ("UPDATE resources SET doomed=1 WHERE res_id=?", ()))
+        # A key hash that is not the key's.
+        edit("cjk", ("UPDATE resources SET cache_key_hash=-cache_key_hash WHERE res_id=?", ()))
+        # A header byte changed under the head's checksum.
+        head, _ = row("query")
+        head[-1] ^= 0x20
+        edit("query", ("UPDATE resources SET head=? WHERE res_id=?", (bytes(head),)))
+        return lost
+
+    def shard_header(folder: Path):
+        blockfile_layout.patch(folder, "sqldb2", 0, b"\0" * 100)
+        if (folder / "sqldb2-wal").is_file():  # else the log's copy of the first page stands in for it
+            blockfile_layout.patch(folder, "sqldb2-wal", 0, b"\0" * 32)
+        return [i for i, address in stored.items() if address.startswith("sqldb2:")]
+
+    def other_index(folder: Path):
+        (folder / "index").write_bytes(b"SQLCacheTruncate5Sql")  # another count and a trial group
+        return []
+
+    return [
+        ("torn and damaged rows", rows),
+        ("a shard's header overwritten", shard_header),
+        ("an index naming five shards and a trial group beside three shards", other_index),
+    ]
+
+
+def check_damaged_sql(harvest: str, manifest: dict, variant: str, workdir: Path) -> list[str]:
+    """Torn and damaged copies of a clean SQL cache: nothing wrong or partial copied, everything
+    else copied. A shard that cannot be read may be reported; rows that cannot be used are not
+    errors (a harvest meets them again later)."""
+    info = manifest["browsers"][variant]
+    cache = Path(info["cache"])
+    expected = expected_copies(manifest, 0)
+    problems = []
+    for number, (label, damage) in enumerate(sql_damage_scenarios(manifest, variant)):
+        folder = workdir / f"damaged-{variant}" / f"{number}" / "Cache_Data"
+        shutil.copytree(cache, folder)
+        lost = set(damage(folder))
+        wanted = {n: it for n, it in expected.items() if it["id"] not in lost}
+        # The test's own reader must see the damage as meant, or the expectation is wrong.
+        complete = {e.url: hashlib.sha256(e.body).hexdigest() for e in sql_layout.read_cache(folder, True) if e.body}
+        readable = {it["id"] for it in manifest["items"] if it["id"] in info["stored"]
+                    and complete.get(manifest["origin"] + info["requested"][it["id"]]) == it["wire_sha256"]}
+        if readable != set(info["stored"]) - lost:
+            problems.append(f"{label}: the damage did not take as meant: complete are {sorted(readable)}, "
+                            f"expected {sorted(set(info['stored']) - lost)}")
+        dest = workdir / f"damaged-{variant}" / f"{number}" / "dest"
+        result = harvest_all(harvest, str(folder), dest, manifest["harvest"]["ext"])
+        reported = label.startswith("a shard's") and result.returncode in (0, 3)
+        if not reported and (result.returncode != 0 or result.stderr.strip()):
+            problems.append(f"{label}: exit status {result.returncode}; stderr: {text(result.stderr).strip()}")
+        problems += [f"{label}: {p}" for p in compare_folder(dest, wanted, manifest["items"], text(result.stdout))]
+
+    # A schema version it does not know: nothing read, and said so.
+    folder = workdir / f"damaged-{variant}" / "version" / "Cache_Data"
+    shutil.copytree(cache, folder)
+    for shard in sql_layout.shard_files(folder):
+        db = sqlite3.connect(shard)
+        with db:
+            db.execute("UPDATE meta SET value='9' WHERE key IN ('version', 'last_compatible_version')")
+        db.close()
+    dest = workdir / f"damaged-{variant}" / "version" / "dest"
+    result = harvest_all(harvest, str(folder), dest, manifest["harvest"]["ext"])
+    said = text(result.stderr).strip()
+    if result.stdout.strip() or not said or "not a browser cache folder" in said:
+        problems.append(f"schema version 9: exit status {result.returncode}, copied {text(result.stdout).split()}; "
+                        f"expected nothing copied and the unknown version named; stderr: {said!r}")
+    return problems
+
+
+# ---------------------------------------------------------------------------------------------
+# The SQL caches harvested live, while the browser keeps adding pictures
+
+# Seconds a watching harvest gets for its first pass, and to copy the last pictures while the
+# browser still runs; then for one pass after the browser has exited.
+WATCH_READY_TIMEOUT = 15.0
+WATCH_CATCH_UP_TIMEOUT = 15.0
+WATCH_AFTER_EXIT = 2.5
+# The names a browser's SQL cache folder may hold; anything else (an -shm file, say) was made by
+# a reader.
+SQL_CACHE_NAMES = re.compile(r"index|sqldb\d+(-journal|-wal)?")
+
+
+class WatchingHarvest:
+    """tavrin-harvest --watch --interval 1000 --stats over one cache; its copies and passes are
+    collected from its output as they come."""
+
+    def __init__(self, harvest: str, cache: Path, dest: Path, settings: dict):
+        self.command = [harvest, "--cache", str(cache), "--dest", str(dest), "--watch", "--interval", "1000",
+                        "--ext", settings["ext"], "--min-kb", str(settings["min_kb"]), "--stats"]
+        self.process = subprocess.Popen(self.command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        stdin=subprocess.DEVNULL)
+        self.copies: list[str] = []
+        self.passes: list[dict] = []
+        self.other_stderr: list[str] = []
+        self.changed = threading.Condition()
+        self.readers = [threading.Thread(target=self._read, args=(stream, out), daemon=True)
+                        for stream, out in ((self.process.stdout, self.copies), (self.process.stderr, None))]
+        for reader in self.readers:
+            reader.start()
+
+    def _read(self, stream, copies):
+        for raw in stream:
+            line = text(raw).rstrip("\n")
+            with self.changed:
+                if copies is not None:
+                    if line.strip():
+                        copies.append(line)
+                elif line.startswith("{"):
+                    try:
+                        self.passes.append(json.loads(line))
+                    except json.JSONDecodeError:
+                        self.other_stderr.append(line)
+                elif line.strip():
+                    self.other_stderr.append(line)
+                self.changed.notify_all()
+        with self.changed:
+            self.changed.notify_all()
+
+    def wait(self, done, timeout: float) -> bool:
+        """Waits until done() holds, the harvest has ended, or timeout seconds have passed."""
+        with self.changed:
+            return self.changed.wait_for(lambda: done() or self.process.poll() is not None, timeout) and done()
+
+    def stop(self) -> int:
+        """SIGTERM ends a watch after the file being copied, with status 0."""
+        if self.process.poll() is None:
+            self.process.terminate()
+        try:
+            self.process.wait(HARVEST_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        for reader in self.readers:
+            reader.join(5)
+        return self.process.returncode
+
+
+def check_live_sql(harvest: str, variant: str, workdir: Path) -> list[str]:
+    """The browser, started again on a cache it made before, adds pictures one by one; a harvest
+    that watched the cache from before the browser opened it must copy each picture stored in
+    this session, exactly, while the browser runs (and none of the earlier session), and must not
+    change what the browser stores or keeps (compared with the same run without a harvest)."""
+    settings = {"ext": browser_cache.HARVEST_EXT_LIST, "min_kb": browser_cache.HARVEST_MIN_KB}
+    alone, problems = browser_cache.make_live_cache(workdir / f"live-{variant}-alone", variant, attempts=2)
+    if problems:  # the browser, not the harvester, fell short; a comparison would mislead
+        return [f"live, without a harvest (browser did not cache every picture): {p}" for p in problems]
+
+    dest = workdir / f"harvest-live-{variant}"
+    watch: list[WatchingHarvest] = []
+
+    def start_watching(cache: Path):
+        watch.append(WatchingHarvest(harvest, cache, dest, settings))
+        watch[0].wait(lambda: watch[0].passes, WATCH_READY_TIMEOUT)
+
+    def catch_up(cache: Path) -> int:
+        watch[0].wait(lambda: len(watch[0].copies) >= corpus.LIVE_PICTURES, WATCH_CATCH_UP_TIMEOUT)
+        return len(watch[0].copies)
+
+    try:
+        watched, browser_problems = browser_cache.make_live_cache(workdir / f"live-{variant}-watched", variant,
+                                                                  on_ready=start_watching, before_exit=catch_up)
+        if watch:
+            time.sleep(WATCH_AFTER_EXIT)
+    finally:
+        exit_code = watch[0].stop() if watch else None
+    if not watch:
+        return [f"live: the harvest never started: {'; '.join(browser_problems)}"]
+    harvest_run = watch[0]
+    problems = [f"browser, watched: {p}" for p in browser_problems]
+    if "stored" not in watched:  # the second session never ran, or its cache could not be read
+        return [f"live: {p}" for p in problems]
+    print(f"{variant} live: {len(harvest_run.copies)} copies, {watched['while_running']} before the browser was "
+          f"ended; {len(harvest_run.passes)} passes; {len(watched['stored'])} pictures and "
+          f"{watched['complete_entries']} complete entries stored (without the harvest: {len(alone['stored'])} and "
+          f"{alone['complete_entries']})")
+    if exit_code != 0 or harvest_run.other_stderr:
+        problems.append(f"harvest exit status {exit_code}; stderr: {' | '.join(harvest_run.other_stderr)}")
+    failed = [p for p in harvest_run.passes if p.get("ended_by_error")]
+    if failed:
+        problems.append(f"{len(failed)} passes ended by an error, the first: {failed[0].get('error')}")
+
+    # The reader disturbed nothing: as many entries as without it, and no file of its own.
+    for what, with_harvest, without in (("pictures", len(watched["stored"]), len(alone["stored"])),
+                                        ("complete entries", watched["complete_entries"], alone["complete_entries"])):
+        if with_harvest != without:
+            problems.append(f"the browser stored {with_harvest} {what} while watched, {without} without the harvest")
+    strays = [name for name in watched.get("files", []) if not SQL_CACHE_NAMES.fullmatch(name)]
+    if strays:
+        problems.append(f"files in the browser's cache folder that the browser does not make: {strays}")
+
+    # Every stored picture copied while the browser ran, exactly; nothing else, nothing partial.
+    items = watched["items"]
+    expected = {it["expected_name"]: it for it in items
+                if it["id"] in watched["stored"] and it["id"].startswith("live")}
+    if watched["while_running"] is not None and watched["while_running"] < len(expected):
+        problems.append(f"only {watched['while_running']} of the {len(expected)} stored pictures were copied "
+                        f"while the browser ran")
+    if not harvest_run.copies and not (dest.is_dir() and any(dest.iterdir())):
+        problems.append(f"none of the {len(expected)} stored pictures was copied")
+    else:
+        problems += compare_folder(dest, expected, items, "\n".join(harvest_run.copies))
+    return [f"live: {p}" for p in problems]
+
+
 def main(argv: list[str]) -> int:
     sys.stdout.reconfigure(line_buffering=True)  # keep progress and failures in order in logs
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
@@ -379,8 +663,10 @@ def main(argv: list[str]) -> int:
                         help="the tavrin-harvest executable (default: $TAVRIN_HARVEST)")
     parser.add_argument("--workdir", type=Path, help="keep profiles, caches and copies here (default: a temporary "
                                                      "folder, removed when everything matched)")
-    parser.add_argument("--browser", choices=[*browser_cache.BROWSERS, "all"], default="all")
+    parser.add_argument("--browser", choices=[*browser_cache.BROWSERS, "all"], nargs="+", default=["all"])
     parser.add_argument("--blockfile", action="store_true", help="only Chromium in the blockfile cache format")
+    parser.add_argument("--sql", action="store_true", help="only Chromium in both variants of its SQL cache backend")
+    parser.add_argument("--no-live", action="store_true", help="leave out the live harvests of the SQL caches")
     args = parser.parse_args(argv)
     if not args.harvest:
         parser.error("name the harvester with --harvest or TAVRIN_HARVEST")
@@ -388,9 +674,11 @@ def main(argv: list[str]) -> int:
     if not (os.path.isfile(harvest) and os.access(harvest, os.X_OK)):
         print(f"FAIL: {args.harvest} is not an executable file", file=sys.stderr)
         return 1
-    browsers = list(browser_cache.BROWSERS) if args.browser == "all" else [args.browser]
+    browsers = list(browser_cache.BROWSERS) if "all" in args.browser else args.browser
     if args.blockfile:
         browsers = ["blockfile"]
+    if args.sql:
+        browsers = list(browser_cache.SQL_VARIANTS)
     workdir = (args.workdir or Path(tempfile.mkdtemp(prefix="tavrin-browsers-"))).resolve()
 
     def live_harvest(cache: Path) -> dict:
@@ -418,6 +706,13 @@ def main(argv: list[str]) -> int:
                 problems += check_damaged(harvest, manifest, workdir)
             try:
                 problems += check_dirty(harvest, manifest, workdir)
+            except browser_cache.BrowserMissing as missing:
+                problems.append(str(missing))
+        if browser in browser_cache.SQL_VARIANTS and browser in manifest["browsers"] and not cache_problems:
+            problems += check_damaged_sql(harvest, manifest, browser, workdir)
+        if browser in browser_cache.SQL_VARIANTS and not args.no_live:
+            try:
+                problems += check_live_sql(harvest, browser, workdir)
             except browser_cache.BrowserMissing as missing:
                 problems.append(str(missing))
         for problem in problems:
