@@ -55,7 +55,6 @@ QString MainWindowCaption(int major, int minor, int revision, const QString& aut
 frmMain::frmMain(FormEnvironment environment, QWidget* parent) : QWidget(parent), environment_(std::move(environment)) {
   setObjectName(QStringLiteral("frmMain"));
   CreateControls();
-  setMinimumSize(MinimumClientSize());
   resize(DesignClientSize());
   SetPendingEventsHook([this] { PendingEvents(); });
   // Every copy the harvest places shows in the pane at once, without listing the folder again.
@@ -139,7 +138,6 @@ void frmMain::Form_Load() {
       file.Filename(foldersPath);
       ComboListControl list(cboFolder);
       file.LoadComboBox(list);
-      while (cboFolder->count() > kMostFolders) cboFolder->removeItem(cboFolder->count() - 1);
     }
     saveFolders_ = true;
 
