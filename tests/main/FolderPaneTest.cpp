@@ -157,7 +157,8 @@ TEST(FolderListing, AFileAddedWhileTheFolderIsBeingListedStays) {
 }
 
 // The window: a tick's copies are in the pane as soon as the tick returns, without a listing of
-// the folder per copy; the newest arrival is scrolled into view and selected until the user moves.
+// the folder per copy; the newest arrival is scrolled into view until the user moves, and never
+// selected.
 TEST(FolderPane, ATickShowsEveryCopyAtOnceWithoutListingTheFolderAgain) {
   TempDir folder;
   RecordingPrompts prompts;
@@ -194,22 +195,44 @@ TEST(FolderPane, ATickShowsEveryCopyAtOnceWithoutListingTheFolderAgain) {
 
   QListView* view = pane->FolderView();
   auto current = [&] { return view->currentIndex().row(); };
-  const int newest = files->RowOf(Q(destination + "/new" + std::to_string(kNew - 1) + ".jpg"));
-  EXPECT_EQ(current(), newest);
-  EXPECT_TRUE(view->selectionModel()->isSelected(view->currentIndex()));
-  EXPECT_TRUE(WaitUntil([&] { return view->viewport()->rect().intersects(view->visualRect(view->currentIndex())); }));
-  // The user moved to the top: the next arrival is listed but neither selected nor scrolled to.
+  auto row = [&](const std::string& name) { return files->RowOf(Q(destination + "/" + name)); };
+  // The newest arrival is scrolled into view; the selection and the current item are not touched.
+  const int newest = row("new" + std::to_string(kNew - 1) + ".jpg");
+  EXPECT_TRUE(WaitUntil(
+      [&] { return view->viewport()->rect().intersects(view->visualRect(view->model()->index(newest, 0))); }));
+  EXPECT_EQ(current(), row("old0.jpg"));
+  EXPECT_TRUE(view->selectionModel()->selectedIndexes().isEmpty());
+
+  // The user moves to the top and Ctrl-selects two pictures: arrivals above and below them are
+  // listed, but neither the selection, the current item nor the pictures in view move.
   QTest::keyClick(view, Qt::Key_Home);
   ASSERT_EQ(current(), 0);
+  const auto centre = [&](int at) { return view->visualRect(view->model()->index(at, 0)).center(); };
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, centre(1));
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier, centre(2));
+  const QString first = files->EntryAt(0).name;
+  const QStringList chosen{files->EntryAt(1).name, files->EntryAt(2).name};
+  const int top = view->visualRect(view->model()->index(0, 0)).top();
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "a" + std::to_string(i) + ".jpg";
+    cache->Add(CachedFile(folder.Path("cache/" + name), "http://pics.example/" + name, JpegBytes(i)));
+  }
   cache->Add(CachedFile(folder.Path("cache/late.jpg"), "http://pics.example/late.jpg", JpegBytes(99)));
   window.Timer1_Timer();
-  EXPECT_EQ(files->RowOf(Q(destination + "/late.jpg")), 0);
-  EXPECT_EQ(current(), files->RowOf(Q(destination + "/new0.jpg")));
-  EXPECT_EQ(view->selectionModel()->selectedIndexes().size(), 1);
+  EXPECT_EQ(row("late.jpg"), 300);
+  QStringList selected;
+  for (const QModelIndex& index : view->selectionModel()->selectedIndexes()) {
+    selected.append(files->EntryAt(index.row()).name);
+  }
+  selected.sort();
+  EXPECT_EQ(selected, chosen);
+  EXPECT_EQ(files->EntryAt(current()).name, chosen[1]);
+  const QModelIndex firstNow = view->model()->index(files->RowOf(Q(destination + "/") + first), 0);
+  EXPECT_TRUE(WaitUntil([&] { return view->visualRect(firstNow).top() == top; }));
 
   // The re-listing that the copies cause later finds nothing to change.
   ASSERT_TRUE(WaitUntil([&] { return !files->ListingPending(); }, 10000));
-  EXPECT_EQ(files->rowCount(), kExisting + kNew + 1);
+  EXPECT_EQ(files->rowCount(), kExisting + kNew + 301);
   EXPECT_LE(files->ListingsStarted() - listings, 2);
 }
 
