@@ -230,10 +230,11 @@ TEST(FolderPane, ATickShowsEveryCopyAtOnceWithoutListingTheFolderAgain) {
   const QModelIndex firstNow = view->model()->index(files->RowOf(Q(destination + "/") + first), 0);
   EXPECT_TRUE(WaitUntil([&] { return view->visualRect(firstNow).top() == top; }));
 
-  // The re-listing that the copies cause later finds nothing to change.
+  // The re-listings that the copies cause later find nothing to change: a few for 341 copies (the
+  // watcher may fire again while one runs), never one per copy.
   ASSERT_TRUE(WaitUntil([&] { return !files->ListingPending(); }, 10000));
   EXPECT_EQ(files->rowCount(), kExisting + kNew + 301);
-  EXPECT_LE(files->ListingsStarted() - listings, 2);
+  EXPECT_LE(files->ListingsStarted() - listings, 4);
 }
 
 // Activation (double-click, Enter) shows a folder in the pane and opens a file with the system's
