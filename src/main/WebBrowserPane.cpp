@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "main/HomePage.h"
+#include "main/ThumbnailDelegate.h"
 
 namespace {
 constexpr int kThumbnailEdge = 96;
@@ -27,13 +28,13 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
   folderView_->setObjectName(QStringLiteral("WebBrowser1Folder"));
   folderView_->setViewMode(QListView::IconMode);
   folderView_->setIconSize(QSize(kThumbnailEdge, kThumbnailEdge));
-  // A row fits the pane at the window's design size, so the view need not scroll to show one.
-  folderView_->setGridSize(QSize(kThumbnailEdge + 24, kThumbnailEdge + 28));
+  // A row (a picture and two lines of its name) fits the pane at the window's design size, so the
+  // view need not scroll to show one.
+  folderView_->setGridSize(QSize(kThumbnailEdge + 24, kThumbnailEdge + 4 + 2 * fontMetrics().lineSpacing()));
   folderView_->setResizeMode(QListView::Adjust);
   folderView_->setMovement(QListView::Static);
   folderView_->setWrapping(true);
-  folderView_->setWordWrap(true);
-  folderView_->setTextElideMode(Qt::ElideMiddle);
+  folderView_->setItemDelegate(new ThumbnailDelegate(kThumbnailEdge, kThumbnailEdge + 20, folderView_));
   // One size for every item: the view then never asks items it does not show for their icon, so
   // only what is in view gets decoded.
   folderView_->setUniformItemSizes(true);
