@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-compiles the Qt-free core and its tests for 64-bit Windows into build-mingw/ and runs the
 # tests under Wine, in a fresh Wine prefix that is removed afterwards, against Wine's real WinInet
-# URL cache and a picture server on 127.0.0.1. Needs no display. Exits non-zero on any failure.
+# URL cache and a picture server on 127.0.0.1, on an Xvfb display of its own. Exits non-zero on any
+# failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -23,6 +24,7 @@ cmake --build "$BUILD" -j2
 # with an empty URL cache.
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tavrin-wine.XXXXXX")
 server_pid=""
+xvfb_pid=""
 cleanup() {
   local status=$?
   if [ -n "$server_pid" ]; then
@@ -30,6 +32,10 @@ cleanup() {
     wait "$server_pid" 2>/dev/null || true
   fi
   WINEPREFIX="$scratch/prefix" wineserver -k 2>/dev/null || true
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
   rm -rf "$scratch"
   exit "$status"
 }
@@ -37,9 +43,23 @@ trap cleanup EXIT
 
 export WINEPREFIX="$scratch/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # WinInet must reach 127.0.0.1 directly, whatever proxy the machine is set up with; and nothing
-# here may open a window, whatever display another test left behind.
+# here may open a window on the user's display.
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY DISPLAY WAYLAND_DISPLAY
 mkdir -p "$WINEPREFIX"
+
+# One display for every Wine process of the run, there before the prefix boots. The prefix's
+# desktop process (explorer.exe /desktop) takes the display of the program that starts it and
+# lingers a few seconds after the last program ends, and every window made meanwhile goes to that
+# display: a desktop started by a program run without a display, or on a display since closed,
+# would take the window under test while the test looks for it on another.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$scratch/display" >"$scratch/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$scratch/display" ] && break
+  sleep 0.1
+done
+[ -s "$scratch/display" ] || { echo "Xvfb did not start"; cat "$scratch/xvfb.log"; exit 1; }
+export DISPLAY=":$(head -n1 "$scratch/display")"
 # One wineserver for the whole run instead of one per test program.
 wineserver -p
 timeout 300 wine wineboot --init >"$scratch/wineboot.log" 2>&1 || { cat "$scratch/wineboot.log"; exit 1; }
@@ -62,7 +82,7 @@ export TAVRIN_TEST_HTTP_ROOT
 # Wine must reach the server before any test relies on it.
 timeout 120 wine "$BUILD/bin/tavrin-fetch-urls.exe" "$TAVRIN_TEST_HTTP_ROOT/ready/check.jpg?size=10" >/dev/null
 
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$BUILD" --output-on-failure --timeout 600
+ctest --test-dir "$BUILD" --output-on-failure --timeout 600
 # The window's language is Traditional Chinese, whose ANSI code page (950) has double-byte
 # characters: the core's text handling once more in that code page.
 tavrin_generate_locale zh_TW.UTF-8
@@ -142,10 +162,11 @@ sys.stdout.buffer.write(p.body_for(sys.argv[1], int(sys.argv[2])))" "$path" "${s
 }
 check_tavrin_harvest_cli
 
-# The window end to end: tavrin.exe as a real Windows window on a display of its own, in a
-# Traditional Chinese locale (ANSI code page 950), which Wine takes from the Linux locale's name
-# and needs generated to convert file names. The screenshot is kept in the build folder.
-python3 tests/integration/test_window_end_to_end.py --tavrin "$BUILD/bin/tavrin.exe" \
+# The window end to end: tavrin.exe as a real Windows window on the run's display (nothing else
+# is on it by now), in a Traditional Chinese locale (ANSI code page 950), which Wine takes from
+# the Linux locale's name and needs generated to convert file names. The screenshot is kept in the
+# build folder.
+TAVRIN_E2E_DISPLAY=1 python3 tests/integration/test_window_end_to_end.py --tavrin "$BUILD/bin/tavrin.exe" \
   --workdir "$scratch/window" --wine-fetcher "$BUILD/bin/tavrin-fetch-urls.exe" \
   || { cp "$scratch/window/tavrin.log" "$BUILD/window-end-to-end.log" 2>/dev/null || true; exit 1; }
 cp "$scratch/window/window.png" "$BUILD/window-end-to-end.png"

@@ -1,8 +1,11 @@
 #include "main/StatusLine.h"
 
+#include <QResizeEvent>
+#include <algorithm>
 #include <cstdio>
 
 #include "harvest/cmnWinInet.h"
+#include "main/FailureTexts.h"
 #include "widgets/NativeText.h"
 
 namespace {
@@ -15,7 +18,7 @@ StatusLine::StatusLine(QWidget* parent) : QLabel(parent) {
   setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   setIndent(8);
   setTextFormat(Qt::PlainText);
-  // A long error is cut at the window's edge; the tooltip holds all of it.
+  // A long path is shortened to fit; the tooltip holds all of the text.
   setMinimumWidth(1);
   Show();
 }
@@ -26,7 +29,13 @@ void StatusLine::CaptureStarted(const QDateTime& at) {
   since_ = at;
   copied_ = copiedBeforePass_ = 0;
   lastPass_ = QDateTime();
-  lastError_.clear();
+  failure_ = {};
+  Show();
+}
+
+void StatusLine::StartRefused(const QString& folder, const QString& reason) {
+  if (capturing_) return;
+  failure_ = {StartRefusedWhat(), folder, reason};
   Show();
 }
 
@@ -35,6 +44,7 @@ void StatusLine::CaptureStopped() {
   capturing_ = false;
   stoppedOnce_ = true;
   ++capture_;
+  failure_ = {};
   Show();
 }
 
@@ -55,16 +65,19 @@ void StatusLine::PassEnded(int pass, const QDateTime& started, std::int64_t mill
   copied_ = copiedBeforePass_ + outcome.copied;
   lastPass_ = started;
   lastPassMs_ = milliseconds;
-  lastError_.clear();
+  failure_ = {};
   // A pass that went on past an entry it could not copy names that entry too.
   if (outcome.endedByError || !outcome.error.empty()) {
-    lastError_ = outcome.error.empty() ? QStringLiteral("原因不明") : FromNative(outcome.error);
+    failure_ = {PassFailureWhat(outcome), FromNative(outcome.errorPath), ReasonInWindowLanguage(outcome.errorReason)};
   }
   Show();
 }
 
 void StatusLine::Show() {
   QString text;
+  head_.clear();
+  tail_.clear();
+  rest_.clear();
   if (capturing_) {
     text = QStringLiteral("擷取中：自 %1 起，已擷取 %2 個檔案").arg(since_.toString(kTimeFormat)).arg(copied_);
     if (lastPass_.isValid()) {
@@ -72,18 +85,45 @@ void StatusLine::Show() {
                   .arg(lastPass_.toString(kTimeFormat))
                   .arg(QString::number(double(lastPassMs_) / 1000.0, 'f', 1));
     }
-    if (!lastError_.isEmpty()) text += QStringLiteral("；上次掃描失敗：") + lastError_;
   } else if (stoppedOnce_) {
     text = QStringLiteral("已停止：本次擷取共 %1 個檔案").arg(copied_);
   } else {
     text = QStringLiteral("尚未開始擷取");
   }
-  setText(text);
+  // What failed comes first, so that it is read even when the line is cut.
+  if (failure_.Empty()) {
+    head_ = text;
+  } else {
+    head_ = (capturing_ ? QStringLiteral("上次掃描失敗：") : QString()) + failure_.what +
+            (failure_.path.isEmpty() ? QString() : QStringLiteral(" "));
+    tail_ = QStringLiteral("：") + failure_.reason;
+    rest_ = QStringLiteral("；") + text;
+  }
+  text = head_ + failure_.path + tail_ + rest_;
+  fullText_ = text;
   setToolTip(text);
+  Fit();
   // For the end-to-end test, which sees the window only from outside.
   static const bool trace = qEnvironmentVariableIsSet("TAVRIN_TRACE_STATUS");
   if (trace) {
     std::fprintf(stderr, "status: %s\n", text.toUtf8().constData());
     std::fflush(stderr);
   }
+}
+
+void StatusLine::resizeEvent(QResizeEvent* event) {
+  QLabel::resizeEvent(event);
+  Fit();
+}
+
+void StatusLine::Fit() {
+  if (failure_.path.isEmpty()) {
+    setText(fullText_);
+    return;
+  }
+  // The path gives way, in its middle, to what failed and why; what the capture did may be cut.
+  const QFontMetrics metrics = fontMetrics();
+  const int room = contentsRect().width() - 2 * indent() - metrics.horizontalAdvance(head_ + tail_);
+  const int least = metrics.horizontalAdvance(QStringLiteral("…")) * 8;
+  setText(head_ + metrics.elidedText(failure_.path, Qt::ElideMiddle, std::max(room, least)) + tail_ + rest_);
 }

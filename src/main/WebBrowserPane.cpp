@@ -4,9 +4,11 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QScrollBar>
+#include <algorithm>
 #include <cstdio>
 
 #include "main/HomePage.h"
+#include "main/ThumbnailDelegate.h"
 
 namespace {
 constexpr int kThumbnailEdge = 96;
@@ -26,13 +28,13 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
   folderView_->setObjectName(QStringLiteral("WebBrowser1Folder"));
   folderView_->setViewMode(QListView::IconMode);
   folderView_->setIconSize(QSize(kThumbnailEdge, kThumbnailEdge));
-  // A row fits the pane at the window's design size, so the view need not scroll to show one.
-  folderView_->setGridSize(QSize(kThumbnailEdge + 24, kThumbnailEdge + 28));
+  // A row (a picture and two lines of its name) fits the pane at the window's design size, so the
+  // view need not scroll to show one.
+  folderView_->setGridSize(QSize(kThumbnailEdge + 24, kThumbnailEdge + 4 + 2 * fontMetrics().lineSpacing()));
   folderView_->setResizeMode(QListView::Adjust);
   folderView_->setMovement(QListView::Static);
   folderView_->setWrapping(true);
-  folderView_->setWordWrap(true);
-  folderView_->setTextElideMode(Qt::ElideMiddle);
+  folderView_->setItemDelegate(new ThumbnailDelegate(kThumbnailEdge, kThumbnailEdge + 20, folderView_));
   // One size for every item: the view then never asks items it does not show for their icon, so
   // only what is in view gets decoded.
   folderView_->setUniformItemSizes(true);
@@ -64,6 +66,18 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
   arrivalScroll_.setSingleShot(true);
   arrivalScroll_.setInterval(0);
   connect(&arrivalScroll_, &QTimer::timeout, this, &WebBrowserPane::ScrollToArrival);
+  // Rows that come or go above the pictures in view would move them: the view is scrolled back to
+  // the first of them once it is laid out again.
+  anchorRestore_.setSingleShot(true);
+  anchorRestore_.setInterval(0);
+  connect(&anchorRestore_, &QTimer::timeout, this, &WebBrowserPane::RestoreViewAnchor);
+  connect(thumbnails_, &QAbstractItemModel::rowsAboutToBeInserted, this, &WebBrowserPane::KeepViewAnchored);
+  connect(thumbnails_, &QAbstractItemModel::rowsAboutToBeRemoved, this, &WebBrowserPane::KeepViewAnchored);
+  connect(thumbnails_, &QAbstractItemModel::rowsInserted, this, [this] { anchorRestore_.start(); });
+  connect(thumbnails_, &QAbstractItemModel::rowsRemoved, this, [this] { anchorRestore_.start(); });
+  connect(folderView_->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
+    if (anchor_.isValid()) anchorRestore_.start();
+  });
 
   addWidget(pageView_);
   addWidget(folderView_);
@@ -84,6 +98,7 @@ void WebBrowserPane::ShowFolder(const QString& folder) {
   userMovedInFolder_ = false;
   lastUserMove_.invalidate();
   arrival_ = QPersistentModelIndex();
+  anchor_ = QPersistentModelIndex();
   folderView_->setRootIndex(thumbnails_->SetFolder(folder));
   setCurrentWidget(folderView_);
   ShowFolderFromTop();
@@ -95,10 +110,47 @@ void WebBrowserPane::FileArrived(const QString& path) {
   if (!ShowsFolder() || (lastUserMove_.isValid() && lastUserMove_.elapsed() < kFollowPauseMs)) return;
   const int row = files->RowOf(path);
   if (row < 0) return;
-  const QModelIndex index = thumbnails_->index(row, 0, folderView_->rootIndex());
-  folderView_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-  arrival_ = index;
+  arrival_ = thumbnails_->index(row, 0, folderView_->rootIndex());
   ScrollToArrival();
+}
+
+void WebBrowserPane::KeepViewAnchored() {
+  if (!ShowsFolder() || anchor_.isValid() || thumbnails_->rowCount(folderView_->rootIndex()) == 0) return;
+  // The first item of the top row in view: the middle of the first grid cell, or of the one below
+  // it when the top row is mostly scrolled out.
+  const QRect area = folderView_->viewport()->rect();
+  const QSize grid = folderView_->gridSize();
+  for (int y = grid.height() / 2; y < area.height() && y <= 2 * grid.height(); y += std::max(1, grid.height() / 2)) {
+    const QModelIndex index = folderView_->indexAt(QPoint(grid.width() / 2, y));
+    if (!index.isValid()) continue;
+    anchor_ = index;
+    anchorTop_ = folderView_->visualRect(index).top();
+    return;
+  }
+}
+
+void WebBrowserPane::RestoreViewAnchor() {
+  if (!anchor_.isValid() || !ShowsFolder()) {
+    anchor_ = QPersistentModelIndex();
+    return;
+  }
+  // An arrival being scrolled to moves the view anyway.
+  if (arrival_.isValid()) {
+    anchor_ = QPersistentModelIndex();
+    return;
+  }
+  const QRect rect = folderView_->visualRect(anchor_);
+  // A large folder is laid out in batches: wait for the batch that places the anchor (a hidden
+  // view is laid out when shown, and the range change then brings the view back here).
+  if (rect.isEmpty()) {
+    if (folderView_->isVisible()) anchorRestore_.start();
+    return;
+  }
+  // The anchor stays until the user moves: later rows may come between it and the row before it.
+  // The scroll range grows only when the whole folder is laid out: until then the view goes as far
+  // as it can, and again each time the range changes.
+  QScrollBar* bar = folderView_->verticalScrollBar();
+  bar->setValue(bar->value() + rect.top() - anchorTop_);
 }
 
 void WebBrowserPane::ScrollToArrival() {
@@ -111,11 +163,13 @@ void WebBrowserPane::ScrollToArrival() {
   }
   folderView_->scrollTo(arrival_);
   arrival_ = QPersistentModelIndex();
+  anchor_ = QPersistentModelIndex();
 }
 
 void WebBrowserPane::UserMovedInFolder() {
   userMovedInFolder_ = true;
   arrival_ = QPersistentModelIndex();
+  anchor_ = QPersistentModelIndex();
   lastUserMove_.start();
 }
 

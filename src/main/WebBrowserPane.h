@@ -26,8 +26,10 @@ class WebBrowserPane : public QStackedWidget {
   void SetSilent(bool silent) { silent_ = silent; }
   bool Silent() const { return silent_; }
   // A file just placed at path under its final name (by the harvest): shown at once when it lies in
-  // the folder shown, without listing the folder again, and scrolled into view and selected unless
-  // the user scrolled, clicked or typed in the folder during the last FollowPauseMs.
+  // the folder shown, without listing the folder again, and scrolled into view unless the user
+  // scrolled, clicked or typed in the folder during the last FollowPauseMs. An arrival never changes
+  // the selection or the current item; when it is not scrolled to, the pictures in view stay where
+  // they are, however many rows arrive above them.
   void FileArrived(const QString& path);
   // Gives the keyboard focus to what the pane shows.
   void SetFocus();
@@ -56,6 +58,8 @@ class WebBrowserPane : public QStackedWidget {
   bool ItemIsVisible(const QModelIndex& index) const;
   void UserMovedInFolder();
   void ScrollToArrival();
+  void KeepViewAnchored();
+  void RestoreViewAnchor();
 
   QTextBrowser* pageView_;
   QListView* folderView_;
@@ -68,4 +72,9 @@ class WebBrowserPane : public QStackedWidget {
   QElapsedTimer lastUserMove_;     // invalid until the user moves in the folder shown
   QPersistentModelIndex arrival_;  // the newest arrival, until it is scrolled into view
   QTimer arrivalScroll_;
+  // The first item in view when rows first came or went since the user last moved, and its
+  // distance from the viewport's top: the view is scrolled back to it after every change.
+  QPersistentModelIndex anchor_;
+  int anchorTop_ = 0;
+  QTimer anchorRestore_;
 };

@@ -17,11 +17,6 @@ inline int StatusLineHeight() { return TwipsToPixels(kStatusLineTwips); }
 inline QSize DesignClientSize() {
   return {TwipsToPixels(kDesignClientWidth), TwipsToPixels(kDesignClientHeight) + StatusLineHeight()};
 }
-// The smallest client area: the two rows of controls whole (cmdStop and txtFileExtList end just
-// inside the design width) and the status line below them.
-inline QSize MinimumClientSize() {
-  return {TwipsToPixels(kDesignClientWidth), TwipsToPixels(kBrowserPaneTopTwips) + StatusLineHeight()};
-}
 
 // In tab order; the labels never take the focus.
 inline constexpr std::array<TwipRect, 11> kControlRects{{

@@ -4,8 +4,19 @@
 #include <QCompleter>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
+#include <cerrno>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "base/FileWriter.h"
 #include "base/PathText.h"
@@ -16,6 +27,7 @@
 #include "harvest/cmnWinInet.h"
 #include "main/CaptureRules.h"
 #include "main/ComboListControl.h"
+#include "main/FailureTexts.h"
 #include "main/HomePage.h"
 #include "main/ProgramFolder.h"
 #include "main/SettingsText.h"
@@ -41,6 +53,31 @@ class WindowUnloaded : public std::runtime_error {
   WindowUnloaded() : std::runtime_error("The window was closed") {}
 };
 
+// Why the folder cannot be made: the system's error for making its first missing folder (made
+// and removed again if it can be made now).
+int FolderCreationSystemError(const QString& folder) {
+  QString missing = QDir::cleanPath(folder);
+  for (QString parent = QFileInfo(missing).path(); parent != missing && !QFileInfo::exists(parent);
+       parent = QFileInfo(missing).path()) {
+    missing = parent;
+  }
+#ifdef _WIN32
+  const std::wstring path = QDir::toNativeSeparators(missing).toStdWString();
+  if (CreateDirectoryW(path.c_str(), nullptr)) {
+    RemoveDirectoryW(path.c_str());
+    return ERROR_PATH_NOT_FOUND;
+  }
+  return static_cast<int>(GetLastError());
+#else
+  const QByteArray path = QFile::encodeName(missing);
+  if (mkdir(path.constData(), 0777) == 0) {
+    rmdir(path.constData());
+    return ENOENT;
+  }
+  return errno;
+#endif
+}
+
 QString TwoDigits(int number) { return QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0')); }
 
 }  // namespace
@@ -55,7 +92,6 @@ QString MainWindowCaption(int major, int minor, int revision, const QString& aut
 frmMain::frmMain(FormEnvironment environment, QWidget* parent) : QWidget(parent), environment_(std::move(environment)) {
   setObjectName(QStringLiteral("frmMain"));
   CreateControls();
-  setMinimumSize(MinimumClientSize());
   resize(DesignClientSize());
   SetPendingEventsHook([this] { PendingEvents(); });
   // Every copy the harvest places shows in the pane at once, without listing the folder again.
@@ -139,7 +175,6 @@ void frmMain::Form_Load() {
       file.Filename(foldersPath);
       ComboListControl list(cboFolder);
       file.LoadComboBox(list);
-      while (cboFolder->count() > kMostFolders) cboFolder->removeItem(cboFolder->count() - 1);
     }
     saveFolders_ = true;
 
@@ -231,7 +266,10 @@ void frmMain::cmdStart_Click() {
     const std::string nativeFolder = ToNative(folder);
     FileSystemObject fso;
     if (!fso.FolderExists(nativeFolder)) CreateFolderPath(nativeFolder);
-    if (!fso.FolderExists(nativeFolder)) return;
+    if (!fso.FolderExists(nativeFolder)) {
+      lblStatus->StartRefused(folder, SystemReasonText(FolderCreationSystemError(folder)));
+      return;
+    }
 
     if (folder != TrimSpaces(cboFolder->currentText())) cboFolder->setEditText(folder);
     // Bare extensions ("jpg", ".jpg") are written as the patterns they stand for ("*.jpg").

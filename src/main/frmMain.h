@@ -24,7 +24,7 @@ class frmMain : public QWidget {
   explicit frmMain(FormEnvironment environment = FormEnvironment::FromApplication(), QWidget* parent = nullptr);
   ~frmMain() override;
 
-  // The most entries the folder list keeps, loaded or added.
+  // The most entries an addition leaves in the folder list; a loaded list is kept as it stands.
   static constexpr int kMostFolders = 16;
   // Puts pstrFolder at the top of the list unless an entry is exactly equal to it, then keeps at
   // most 16 entries by dropping the bottom ones. The typed text is left as it is.

@@ -321,6 +321,34 @@ class WineWindow:
         self.env.pop("QT_QPA_PLATFORM", None)
         self.dest = workdir / "擷取" / "圖片"
         self.typed_dest = run(["winepath", "-w", str(self.dest)], env=self.env).strip()
+        self.wait_for_desktop_on_this_display()
+
+    def desktop_displays(self) -> dict[int, str]:
+        """The display of each desktop process (explorer.exe /desktop) running in this prefix."""
+        prefix = os.environ["WINEPREFIX"].encode()
+        found = {}
+        for entry in Path("/proc").iterdir():
+            if not entry.name.isdigit():
+                continue
+            try:
+                command = (entry / "cmdline").read_bytes()
+                environ = (entry / "environ").read_bytes().split(b"\0")
+            except OSError:
+                continue
+            if b"explorer.exe" in command and b"/desktop" in command and b"WINEPREFIX=" + prefix in environ:
+                display = next((v[len(b"DISPLAY="):] for v in environ if v.startswith(b"DISPLAY=")), b"")
+                found[int(entry.name)] = display.decode(errors="replace")
+        return found
+
+    def wait_for_desktop_on_this_display(self) -> None:
+        """Wine's desktop process keeps the display of the program that started it and lingers a few
+        seconds after the last one ends; the window goes wherever it is. One left from a program run
+        without a display, or on another, is waited out (a new one starts on this display)."""
+        ours = os.environ.get("DISPLAY", "")
+        if not wait_for(lambda: all(d == ours for d in self.desktop_displays().values()), 30):
+            raise Failure(f"Wine's desktop process for this prefix stays on display(s) "
+                          f"{sorted(set(self.desktop_displays().values()))}, not ours ({ours!r}): the window "
+                          f"would not be seen; run the Wine steps on one display (scripts/test-windows.sh)")
 
     def command(self) -> list[str]:
         # Qt's default font engine on Windows, as users run it. (Under Wine it draws the labels and
@@ -471,7 +499,9 @@ def main(argv: list[str]) -> int:
     args = parser.parse_args(argv)
 
     if os.environ.get("TAVRIN_E2E_DISPLAY") != "1":
-        # A display of our own, so nothing else on it takes the clicks.
+        # A display of our own, so nothing else on it takes the clicks. (Under Wine, a caller that
+        # ran other Wine programs on a display of its own sets TAVRIN_E2E_DISPLAY=1 and runs this on
+        # that display, so the prefix's desktop process is there.)
         if not shutil.which("xvfb-run"):
             print("FAIL: xvfb-run is not installed (scripts/packages.sh lists xvfb)", file=sys.stderr)
             return 1

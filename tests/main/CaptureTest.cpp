@@ -8,6 +8,7 @@
 #include "WindowTestSupport.h"
 #include "base/PathText.h"
 #include "harvest/cmnWinInet.h"
+#include "main/WindowLayout.h"
 #include "widgets/NativeText.h"
 
 namespace {
@@ -92,15 +93,26 @@ TEST_F(Capture, StartCreatesAMissingFolderListsAndShowsItAndLocksTheInputs) {
   EXPECT_EQ(HarvestedKeys->Count(), 0u);
 }
 
-TEST_F(Capture, StartWithAFolderThatCannotBeCreatedChangesNothing) {
+TEST_F(Capture, StartWithAFolderThatCannotBeCreatedChangesNothingButTheStatusLine) {
   // A folder below a regular file can be created on no platform.
   WriteFile(folder.Path("plain-file"), "x");
-  StartIn(folder.Path("plain-file") + std::string(1, kPathSeparator) + "pictures");
+  const std::string refused = folder.Path("plain-file") + std::string(1, kPathSeparator) + "pictures";
+  StartIn(refused);
   EXPECT_TRUE(prompts.messages.isEmpty());
   EXPECT_FALSE(timer->isActive());
   EXPECT_TRUE(InputsEnabled(true));
   EXPECT_EQ(box->count(), 0);
   EXPECT_FALSE(pane->ShowsFolder());
+  // The status line says so, with the path and the system's reason in the window's language.
+  auto* status = Control<StatusLine>(*window, "StatusLine");
+  const QString said = status->FullText();
+  EXPECT_TRUE(said.startsWith(QStringLiteral("無法開始：無法建立資料夾 ") + QString::fromStdString(refused) +
+                              QStringLiteral("：")))
+      << said.toStdString();
+#ifndef _WIN32
+  EXPECT_TRUE(said.contains(QStringLiteral("：不是資料夾；尚未開始擷取"))) << said.toStdString();
+#endif
+  EXPECT_FALSE(std::filesystem::exists(refused));
 }
 
 TEST_F(Capture, StopWhileIdleChangesNothingVisible) {
@@ -165,11 +177,31 @@ TEST_F(Capture, TheStatusLineTellsWhatTheCaptureTookAndWhyAPassFailedWithoutADia
   AddPicture("c.jpg", 3);
 #endif
   window->Timer1_Timer();
-  // The removed folder ends the pass; the vanished file ends only its own entry, and is said too.
+  // The removed folder ends the pass; a vanished file ends only its own entry, and is said too.
   ASSERT_FALSE(LastPassStatistics().error.empty());
-  EXPECT_TRUE(status->text().contains(QStringLiteral("已擷取 2 個檔案")));
-  EXPECT_TRUE(status->text().endsWith(QStringLiteral("；上次掃描失敗：") + FromNative(LastPassStatistics().error)))
-      << status->text().toStdString();
+  // What failed first, in the window's language, then the capture; the whole text in the tooltip.
+  const QString said = Control<StatusLine>(*window, "StatusLine")->FullText();
+  EXPECT_EQ(status->toolTip(), said);
+  EXPECT_TRUE(said.contains(QStringLiteral("；擷取中：自 ")));
+  EXPECT_TRUE(said.contains(QStringLiteral("已擷取 2 個檔案")));
+#ifdef _WIN32
+  EXPECT_TRUE(said.startsWith(QStringLiteral("上次掃描失敗："))) << said.toStdString();
+#else
+  EXPECT_TRUE(said.startsWith(QStringLiteral("上次掃描失敗：目的資料夾不存在 ") + QString::fromStdString(destination)))
+      << said.toStdString();
+  EXPECT_TRUE(said.contains(QStringLiteral("：沒有此檔案或資料夾；"))) << said.toStdString();
+  EXPECT_FALSE(said.contains(QStringLiteral("No such"))) << said.toStdString();
+  // At the window's default width the line fits: the path gives way in its middle.
+  window->resize(DesignClientSize());
+  window->show();
+  ASSERT_TRUE(WaitUntil([&] { return status->width() == DesignClientSize().width(); }));
+  const QString shown = status->text();
+  EXPECT_TRUE(shown.startsWith(QStringLiteral("上次掃描失敗：目的資料夾不存在 "))) << shown.toStdString();
+  EXPECT_TRUE(shown.contains(QStringLiteral("…")));
+  EXPECT_TRUE(shown.contains(QStringLiteral("：沒有此檔案或資料夾；擷取中：")));
+  const QString failure = shown.left(shown.indexOf(QStringLiteral("；擷取中")));
+  EXPECT_LE(status->fontMetrics().horizontalAdvance(failure), status->contentsRect().width() - 2 * status->indent());
+#endif
   EXPECT_TRUE(prompts.messages.isEmpty());
 
   window->cmdStop_Click();

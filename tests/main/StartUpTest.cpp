@@ -151,7 +151,13 @@ TEST(StartUp, SpecialOrOversizedFilesAreReportedAndLeftAsTheyAre) {
   WriteFile(folder.Path("program/Folders.txt"), many);
   WriteFile(folder.Path("program/Settings.txt"), "fsizelimit=7\nfextlist=*.png\n");
   frmMain window(TestEnvironment(folder));
-  EXPECT_EQ(Control<QComboBox>(window, "cboFolder")->count(), frmMain::kMostFolders);
+  auto* folders = Control<QComboBox>(window, "cboFolder");
+  EXPECT_EQ(folders->count(), 20);  // loaded as the file stands
+  EXPECT_EQ(folders->itemText(19), "/f19");
+  frmMain::AddFolder2List(folders, QStringLiteral("/new"));
+  ASSERT_EQ(folders->count(), frmMain::kMostFolders);  // the next addition trims from the bottom
+  EXPECT_EQ(folders->itemText(0), "/new");
+  EXPECT_EQ(folders->itemText(frmMain::kMostFolders - 1), QStringLiteral("/f%1").arg(frmMain::kMostFolders - 2));
   EXPECT_EQ(Control<QLineEdit>(window, "txtMinFileSize")->text(), "7");
   EXPECT_EQ(Control<QLineEdit>(window, "txtFileExtList")->text(), "*.png");
   window.close();
