@@ -5,6 +5,7 @@
 #include "BlockfileFuzzInput.h"
 #include "support/BlockfileFixtures.h"
 #include "support/CacheFixtures.h"
+#include "support/SqlCacheFixtures.h"
 
 using namespace fixtures;
 namespace fs = std::filesystem;
@@ -78,5 +79,28 @@ int main(int argc, char** argv) {
   Seed(root, "body_decoder", "deflate", std::string(1, '\1') + Deflate(picture, false));
   Seed(root, "body_decoder", "br", std::string(1, '\2') + Brotli(picture));
   Seed(root, "blockfile_cache", "small", SmallBlockfileCache());
+  // A shard with a whole picture, a gzip one in two pieces, a range entry and one being written.
+  {
+    const auto folder = fs::temp_directory_path() / "tavrin-sql-seed";
+    fs::remove_all(folder);
+    {
+      SqlCacheWriter shard(folder.string(), 1);
+      const auto head = [](std::vector<std::string> lines) {
+        return ChromiumResponseInfo(lines, false, 13300000000000000);
+      };
+      shard.Put({.key = "1/0/_dk_http://s http://s http://s/a.jpg",
+                 .head = head({"HTTP/1.1 200 OK", "Content-Type: image/jpeg", "Content-Length: 900"}),
+                 .blobs = SqlPieces(PictureBytes(900, 11))});
+      shard.Put({.key = "1/0/http://s/b.bmp",
+                 .head = head({"HTTP/1.1 200 OK", "Content-Type: image/bmp", "Content-Encoding: gzip"}),
+                 .blobs = SqlPieces(Gzip(PictureBytes(3000, 12)), 700)});
+      shard.Put({.key = "1/0/http://s/c.flv",
+                 .head = head({"HTTP/1.1 206 Partial Content", "Content-Range: bytes 0-599/600"}),
+                 .blobs = SqlPieces(PictureBytes(600, 13), 256)});
+      shard.Put({.key = "1/0/http://s/d.gif", .blobs = SqlPieces(PictureBytes(300, 14))});
+    }
+    Seed(root, "chromium_sql", "shard", ReadBytes((folder / "sqldb0").string()));
+    fs::remove_all(folder);
+  }
   return 0;
 }

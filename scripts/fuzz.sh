@@ -12,7 +12,8 @@ build="${TAVRIN_FUZZ_BUILD:-$PWD/build-asan}"
 seconds="${TAVRIN_FUZZ_SECONDS:-20}"
 
 tavrin_configure_sanitized "$build" > /dev/null
-targets=(chromium_entry chromium_response_info chromium_sparse firefox_entry firefox_metadata body_decoder blockfile_cache)
+targets=(chromium_entry chromium_response_info chromium_sparse firefox_entry firefox_metadata body_decoder blockfile_cache
+  chromium_sql)
 # Only what fuzzing needs (scripts/test.sh builds the rest of the folder).
 cmake --build "$build" -j2 --target make_fuzz_seeds "${targets[@]/#/fuzz_}"
 
