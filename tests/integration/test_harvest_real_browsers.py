@@ -609,6 +609,9 @@ def check_live_sql(harvest: str, variant: str, workdir: Path) -> list[str]:
     def start_watching(cache: Path):
         watch.append(WatchingHarvest(harvest, cache, dest, settings))
         watch[0].wait(lambda: watch[0].passes, WATCH_READY_TIMEOUT)
+        # A capture takes what was used after the second it started in (times are whole seconds):
+        # the browser starts in a later second, or its first pictures could fall in that one.
+        time.sleep(1.1)
 
     def catch_up(cache: Path) -> int:
         watch[0].wait(lambda: len(watch[0].copies) >= corpus.LIVE_PICTURES, WATCH_CATCH_UP_TIMEOUT)

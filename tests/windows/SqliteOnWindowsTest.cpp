@@ -15,6 +15,11 @@
 #include <string>
 
 #include "ExclusiveHold.h"
+#include "base/PathText.h"
+#include "cache/chromium/sql/ChromiumSqlCacheSource.h"
+#include "support/CacheFixtures.h"
+#include "support/SourceReading.h"
+#include "support/SqlCacheFixtures.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -154,3 +159,32 @@ TEST(SqliteOnWindows, AFileHeldWithoutSharingOpensOnlyOnceTheHolderLetsGo) {
 }
 
 }  // namespace
+
+// The browser holds its shards without sharing while it runs: the cache is recognised, its shard
+// said to be readable once the browser is closed, and harvested as soon as it can be opened.
+TEST(SqlCacheOnWindows, AShardHeldByTheBrowserIsSaidAndReadOnceLetGo) {
+  TempDir temp;
+  fixtures::SqlCacheWriter writer(temp.Sub("Cache_Data"), 1);
+  const std::string body = fixtures::PictureBytes(40000, 1);
+  writer.Put({.key = "1/0/_dk_http://h http://h http://h/held.jpg",
+              .head = fixtures::ChromiumResponseInfo({"HTTP/1.1 200 OK", "Content-Type: image/jpeg"}, false,
+                                                     13300000000000000),
+              .blobs = fixtures::SqlPieces(body)});
+  writer.Close();
+  const std::string shard = JoinPath(writer.Folder(), "sqldb0");
+  ExclusiveHold hold(shard);
+  ASSERT_TRUE(hold.Held()) << hold.Error();
+  EXPECT_TRUE(IsChromiumSqlCacheFolder(writer.Folder()));
+  ChromiumSqlCacheSource source(writer.Folder());
+  EXPECT_TRUE(ListByUrl(source).empty());
+  EXPECT_TRUE(source.HeldByBrowser());
+  EXPECT_EQ(source.Problem().path, shard);
+  EXPECT_NE(source.Problem().reason.find("once the browser is closed"), std::string::npos) << source.Problem().Line();
+
+  ASSERT_TRUE(hold.Release());
+  const auto listed = ListByUrl(source);
+  ASSERT_EQ(listed.count("http://h/held.jpg"), 1u);
+  EXPECT_EQ(CopyOut(listed.at("http://h/held.jpg").localPath), body);
+  EXPECT_FALSE(source.HeldByBrowser());
+  EXPECT_TRUE(source.Problem().empty());
+}
