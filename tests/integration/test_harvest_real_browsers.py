@@ -392,8 +392,9 @@ def check_damaged(harvest: str, manifest: dict, workdir: Path) -> list[str]:
         wanted = {} if lost is None else {n: it for n, it in expected.items() if it["id"] not in lost}
         dest = workdir / "damaged" / f"{number}" / "dest"
         result = harvest_all(harvest, str(folder), dest, manifest["harvest"]["ext"])
-        # Without its magic the folder is no cache at all; the harvester may say so and stop.
-        refused = label == "index magic" and result.returncode == 2 and b"not a browser cache folder" in result.stderr
+        # Without its magic the index marks no format the harvester knows; it may say so and stop.
+        refused = label == "index magic" and result.returncode == 2 and (
+            b"not a browser cache folder" in result.stderr or b"a cache format this version" in result.stderr)
         if not refused and (result.returncode != 0 or result.stderr.strip()):
             problems.append(f"{label}: exit status {result.returncode}; stderr: {text(result.stderr).strip()}")
         problems += [f"{label}: {p}" for p in compare_folder(dest, wanted, manifest["items"], text(result.stdout))]
