@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "cache/chromium/common/SuperFastHash.h"
 #include "cache/chromium/simple/SimpleCacheFormat.h"
 
 namespace {
@@ -22,7 +23,8 @@ std::optional<std::string> ReadKey(ByteSource& file, SimpleFileHeader& header) {
   if (!parsed || parsed->keyLength > kLongestKey) return std::nullopt;
   header = *parsed;
   const auto key = file.Read(kSimpleHeaderSize, header.keyLength);
-  if (!key) return std::nullopt;
+  // The header keeps the key's hash: a key damaged on disk would name the copy wrongly.
+  if (!key || SuperFastHash(key->data(), key->size()) != header.keyHash) return std::nullopt;
   return std::string(AsText(*key));
 }
 

@@ -66,7 +66,8 @@ TEST_F(ChromiumSourceTest, ReadsEveryKeyForm) {
 TEST_F(ChromiumSourceTest, DamagedFilesAndOtherNamesAreNotEntries) {
   WriteChromiumEntry(folder_, Picture("http://h/good.jpg", 900, 1));
 
-  // Damaged files: a wrong magic, a stream 0 whose CRC fails, a size that does not fit.
+  // Damaged files: a wrong magic, a stream 0 whose CRC fails, a size that does not fit, a key
+  // that no longer matches its hash (it would name the copy).
   std::string bytes = ChromiumEntryBytes(Picture("http://h/magic.jpg", 500, 10));
   bytes[0] ^= 1;
   WriteBytes(JoinPath(folder_, "00000000000000a1_0"), bytes);
@@ -76,6 +77,9 @@ TEST_F(ChromiumSourceTest, DamagedFilesAndOtherNamesAreNotEntries) {
   bytes = ChromiumEntryBytes(Picture("http://h/size.jpg", 500, 12));
   bytes[bytes.size() - 5] = '\x7f';  // stream 0 size far beyond the file
   WriteBytes(JoinPath(folder_, "00000000000000a3_0"), bytes);
+  bytes = ChromiumEntryBytes(Picture("http://h/save.jpg", 500, 14));
+  bytes[24 + 15] ^= 0x0b;  // "save" becomes "sa}e" in the key
+  WriteBytes(JoinPath(folder_, "00000000000000a4_0"), bytes);
   // Doomed entries and other streams of an entry are never read as entries.
   const std::string whole = ChromiumEntryBytes(Picture("http://h/doomed.jpg", 500, 13));
   WriteBytes(JoinPath(folder_, "todelete_57f89e0eedaf56b2_0_1"), whole);
@@ -86,7 +90,7 @@ TEST_F(ChromiumSourceTest, DamagedFilesAndOtherNamesAreNotEntries) {
   const auto entries = ListByUrl(source);
   EXPECT_EQ(entries.size(), 1u);
   EXPECT_TRUE(entries.count("http://h/good.jpg"));
-  EXPECT_EQ(source.LastWalk().files, 4u);
+  EXPECT_EQ(source.LastWalk().files, 5u);
 }
 
 TEST_F(ChromiumSourceTest, LastAccessIsTheLaterOfIndexTimeAndFileTime) {
