@@ -24,6 +24,11 @@ class CacheEntryCursor {
   virtual void Settle() {}
 };
 
+// The reason a source gives for a cache file that the browser holds open without sharing it
+// (Windows), so that the window can say it in its own language.
+inline constexpr char kHeldByBrowserReason[] =
+    "the browser holds it open; the cache can be read once the browser is closed";
+
 class UrlCacheSource {
  public:
   virtual ~UrlCacheSource() = default;

@@ -8,6 +8,7 @@
 #include <windows.h>
 #endif
 
+#include "cache/UrlCacheSource.h"
 #include "widgets/NativeText.h"
 
 namespace {
@@ -60,6 +61,7 @@ QString SystemReasonText(int code) {
 }
 
 QString ReasonInWindowLanguage(const std::string& systemText) {
+  if (systemText == kHeldByBrowserReason) return QStringLiteral("瀏覽器正在使用這個檔案，關閉瀏覽器後才能讀取這個快取");
 #ifndef _WIN32
   // The core's reason is strerror's text (in the C locale the window runs the core in).
   for (const auto& [value, text] : kErrnoTexts) {

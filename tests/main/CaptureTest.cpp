@@ -8,6 +8,7 @@
 #include "WindowTestSupport.h"
 #include "base/PathText.h"
 #include "harvest/cmnWinInet.h"
+#include "main/FailureTexts.h"
 #include "main/WindowLayout.h"
 #include "widgets/NativeText.h"
 
@@ -323,4 +324,12 @@ TEST_F(Capture, ThePaneNeverOpensANewWindow) {
   bool cancel = false;
   window->WebBrowser1_NewWindow2(cancel);
   EXPECT_TRUE(cancel);
+}
+
+// The reason a cache source gives for a cache the browser holds open reaches the status line in
+// the window's language, not in the core's English.
+TEST(FailureTexts, ACacheTheBrowserHoldsIsSaidInTheWindowsLanguage) {
+  const QString said = ReasonInWindowLanguage(kHeldByBrowserReason);
+  EXPECT_TRUE(said.contains(QStringLiteral("關閉瀏覽器後"))) << said.toStdString();
+  EXPECT_FALSE(said.contains(QStringLiteral("browser")));
 }

@@ -16,6 +16,7 @@
 #endif
 
 #include "base/PathText.h"
+#include "cache/UrlCacheSource.h"
 #include "cache/browser/ByteSource.h"
 #include "cache/chromium/sql/SqlCacheFormat.h"
 
@@ -124,9 +125,7 @@ std::shared_ptr<const ShardSnapshot> ShardSnapshot::Take(const std::string& path
   const auto file = FileByteSource::Open(path);
   if (!file) {
     failure.heldByBrowser = HeldWithoutSharing(path);
-    failure.reason = failure.heldByBrowser
-                         ? "the browser holds it open; the cache can be read once the browser is closed"
-                         : "it cannot be opened now";
+    failure.reason = failure.heldByBrowser ? kHeldByBrowserReason : "it cannot be opened now";
     return nullptr;
   }
   const auto header =
