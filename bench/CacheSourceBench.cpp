@@ -307,13 +307,10 @@ struct SyntheticSqlCache {
   TempDir temp;
   SqlCacheWriter writer;
 
-  explicit SyntheticSqlCache(bool wal) : writer(temp.Sub("Default/Cache/Cache_Data"), 3, wal) {
+  // The rows written here end in the shards (the WAL checkpointed); the entries added later stay
+  // in the WAL.
+  explicit SyntheticSqlCache(bool wal) : writer(temp.Sub("Default/Cache/Cache_Data"), synthetic::kSqlShards, wal) {
     synthetic::WriteSqlCache(writer, EntriesPerBrowser());
-    // The browser checkpoints its WAL as it goes (a few MB are left in it at most): the rows written
-    // so far go into the shards, and the entries added later stay in the WAL.
-    if (wal) {
-      for (unsigned shard = 0; shard < 3; ++shard) writer.Exec(shard, "PRAGMA wal_checkpoint(TRUNCATE)");
-    }
   }
 };
 

@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
   const int count = std::atoi(argv[2]);
   synthetic::WriteCaches((folder / "chromium").string(), (folder / "cache2").string(), count);
   for (const bool wal : {false, true}) {
-    fixtures::SqlCacheWriter writer((folder / (wal ? "chromium-sql-wal" : "chromium-sql")).string(), 3, wal);
+    fixtures::SqlCacheWriter writer((folder / (wal ? "chromium-sql-wal" : "chromium-sql")).string(),
+                                    synthetic::kSqlShards, wal);
     synthetic::WriteSqlCache(writer, count);
   }
   return 0;
