@@ -8,6 +8,13 @@
 // its baseline's. Each pass benchmark also times a bare walk right before every pass (outside the
 // reported time) and reports the ratio of the two wall times, which compares runs made under the
 // same load; the steady passes, far shorter than a walk, are compared by the printed ratios alone.
+//
+// The simple cache's entries are also written as Chromium SQL caches, one with a rollback journal
+// and one with a WAL, and each is measured beside the simple cache alone in the same run: the first
+// pass (entries per second, and the heap and resident memory a source holds after it), the
+// source's steady pass and the harvest pass of an idle tick, and a pass after one new entry, the
+// last also against reading every shard file once (as `cat sqldb* > /dev/null` does). The SQL
+// benchmarks match --benchmark_filter='Sql|Simple'.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,17 +35,23 @@
 #include "cache/UrlCacheEnumeration.h"
 #include "cache/chromium/blockfile/BlockfileCacheSource.h"
 #include "cache/chromium/simple/ChromiumSimpleCacheSource.h"
+#include "cache/chromium/sql/ChromiumSqlCacheSource.h"
 #include "cache/discovery/UnionCacheSource.h"
 #include "cache/firefox/FirefoxCacheSource.h"
 #include "harvest/cmnWinInet.h"
 #include "support/BlockfileFixtures.h"
 #include "support/CacheFixtures.h"
+#include "support/SqlCacheFixtures.h"
 #include "support/TempDir.h"
 
 #ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#endif
+#ifdef __linux__
+#include <malloc.h>
+#include <unistd.h>
 #endif
 
 using namespace fixtures;
@@ -265,7 +279,180 @@ void BM_BlockfileSteadyPass(benchmark::State& state) {
   state.counters["parsed"] = static_cast<double>(source.LastWalk().parsed);
 }
 
+// ---- The SQL cache: the simple cache's entries again, in both variants, beside the simple cache ----
+
+// The heap in use and the resident memory of the process, in kilobytes (0 where unknown).
+long HeapKb() {
+#ifdef __linux__
+  const struct mallinfo2 info = mallinfo2();
+  return static_cast<long>((info.uordblks + info.hblkhd) / 1024);
+#else
+  return 0;
+#endif
+}
+long ResidentKb() {
+#ifdef __linux__
+  long pages = 0, resident = 0;
+  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(statm);
+  }
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+#else
+  return 0;
+#endif
+}
+
+struct SyntheticSqlCache {
+  TempDir temp;
+  SqlCacheWriter writer;
+
+  // The rows written here end in the shards (the WAL checkpointed); the entries added later stay
+  // in the WAL.
+  explicit SyntheticSqlCache(bool wal) : writer(temp.Sub("Default/Cache/Cache_Data"), synthetic::kSqlShards, wal) {
+    synthetic::WriteSqlCache(writer, EntriesPerBrowser());
+  }
+};
+
+enum class Kind { Simple, SqlJournal, SqlWal };
+
+// Each cache is written when a benchmark first needs it.
+SyntheticSqlCache& Sql(Kind kind) {
+  if (kind == Kind::SqlWal) {
+    static SyntheticSqlCache cache(true);
+    return cache;
+  }
+  static SyntheticSqlCache cache(false);
+  return cache;
+}
+
+const std::string& FolderOf(Kind kind) { return kind == Kind::Simple ? Caches().chromium : Sql(kind).writer.Folder(); }
+
+std::unique_ptr<BrowserCacheSource> SourceOf(Kind kind) {
+  if (kind == Kind::Simple) return std::make_unique<ChromiumSimpleCacheSource>(FolderOf(kind));
+  return std::make_unique<ChromiumSqlCacheSource>(FolderOf(kind));
+}
+
+// Adds an entry that the cache did not hold; every cache gets the same ones.
+void AddNewEntry(Kind kind) {
+  static int added[3] = {};
+  const int at = EntriesPerBrowser() + added[static_cast<int>(kind)]++;
+  if (kind == Kind::Simple) {
+    WriteChromiumEntry(FolderOf(kind), synthetic::ChromiumAt(at));
+  } else {
+    Sql(kind).writer.Put(synthetic::SqlAt(at));
+  }
+}
+
+// What `cat sqldb* > /dev/null` does: every shard file, with its journal or WAL, read once.
+std::size_t ReadShardFiles(const std::string& folder) {
+  std::size_t bytes = 0;
+  std::vector<char> buffer(128 * 1024);
+  for (const auto& item : std::filesystem::directory_iterator(folder)) {
+    if (item.path().filename().string().rfind("sqldb", 0) != 0) continue;
+    FILE* file = std::fopen(item.path().string().c_str(), "rb");
+    if (!file) continue;
+    for (std::size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;) bytes += got;
+    std::fclose(file);
+  }
+  return bytes;
+}
+
+void BM_SqlShardsReadOnce(benchmark::State& state, Kind kind) {
+  const std::string& folder = FolderOf(kind);
+  std::size_t bytes = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(bytes = ReadShardFiles(folder));
+  state.counters["MB"] = static_cast<double>(bytes) / 1e6;
+}
+
+// A fresh source each time: every entry is read and validated. heap_held_kB is what the source
+// holds after the pass (its listing, what it remembers of each entry, SQLite's caches).
+void BM_CacheFirstPass(benchmark::State& state, Kind kind) {
+  FolderOf(kind);
+  std::size_t entries = 0;
+  double pass = 0;
+  long held = 0, resident = 0;
+  for (auto _ : state) {
+    const long heapBefore = HeapKb();
+    std::unique_ptr<BrowserCacheSource> source;
+    pass += Timed([&] {
+      source = SourceOf(kind);
+      entries = Drain(*source);
+    });
+    state.PauseTiming();
+    held = HeapKb() - heapBefore;
+    resident = ResidentKb();
+    source.reset();
+    state.ResumeTiming();
+  }
+  state.counters["entries"] = static_cast<double>(entries);
+  state.counters["entries_per_s"] = static_cast<double>(entries) * static_cast<double>(state.iterations()) / pass;
+  state.counters["heap_held_kB"] = static_cast<double>(held);
+  state.counters["resident_kB"] = static_cast<double>(resident);
+}
+
+// The source again and again over an unchanged cache: what its background reading costs idle.
+void BM_CacheSteadyPass(benchmark::State& state, Kind kind) {
+  const auto source = SourceOf(kind);
+  Drain(*source);
+  std::size_t entries = 0;
+  for (auto _ : state) entries = Drain(*source);
+  state.counters["entries"] = static_cast<double>(entries);
+  state.counters["parsed"] = static_cast<double>(source->LastWalk().parsed);
+}
+
+// The harvest pass of an idle tick over the cache alone (every entry tested, none copied).
+void BM_CacheIdleTick(benchmark::State& state, Kind kind) {
+  std::shared_ptr<BrowserCacheSource> source = SourceOf(kind);
+  Drain(*source);
+  const UnionCacheSource::SourceList members{source};
+  SetUrlCache(std::make_shared<UnionCacheSource>([members] { return members; }));
+  InitCacheBuffer();
+  HarvestedKeys = std::make_unique<KeyedCollection>();
+  const DateValue captureStart = DateValue::Now();
+  const TempDir destination;
+  HarvestCache(";*.jpg;*.jpeg;*.bmp;*.gif;*.flv;", captureStart, destination.Path(), 0);
+  for (auto _ : state) HarvestCache(";*.jpg;*.jpeg;*.bmp;*.gif;*.flv;", captureStart, destination.Path(), 0);
+  state.counters["entries"] = static_cast<double>(LastPassStatistics().entries);
+  state.counters["copied"] = static_cast<double>(LastPassStatistics().copied);
+  SetUrlCache(nullptr);
+}
+
+// A pass after the browser stored one new entry: what a tick costs while the person browses.
+void BM_CachePassAfterOneNewEntry(benchmark::State& state, Kind kind) {
+  const auto source = SourceOf(kind);
+  Drain(*source);
+  std::size_t entries = 0, parsed = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    AddNewEntry(kind);
+    state.ResumeTiming();
+    entries = Drain(*source);
+    parsed = source->LastWalk().parsed;
+  }
+  state.counters["entries"] = static_cast<double>(entries);
+  state.counters["parsed"] = static_cast<double>(parsed);
+}
+
 }  // namespace
+
+BENCHMARK_CAPTURE(BM_SqlShardsReadOnce, journal, Kind::SqlJournal)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SqlShardsReadOnce, wal, Kind::SqlWal)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CacheFirstPass, Simple, Kind::Simple)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_CacheFirstPass, SqlJournal, Kind::SqlJournal)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_CacheFirstPass, SqlWal, Kind::SqlWal)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_CacheSteadyPass, Simple, Kind::Simple)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CacheSteadyPass, SqlJournal, Kind::SqlJournal)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CacheSteadyPass, SqlWal, Kind::SqlWal)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CacheIdleTick, Simple, Kind::Simple)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CacheIdleTick, SqlJournal, Kind::SqlJournal)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CacheIdleTick, SqlWal, Kind::SqlWal)->Unit(benchmark::kMillisecond);
+// A fixed count: each iteration adds an entry to the cache.
+BENCHMARK_CAPTURE(BM_CachePassAfterOneNewEntry, Simple, Kind::Simple)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK_CAPTURE(BM_CachePassAfterOneNewEntry, SqlJournal, Kind::SqlJournal)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(20);
+BENCHMARK_CAPTURE(BM_CachePassAfterOneNewEntry, SqlWal, Kind::SqlWal)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 BENCHMARK(BM_BareWalk)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FirstPass)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -283,5 +470,16 @@ int main(int argc, char** argv) {
                         {"BM_PassAfterOneChange", "BM_BareWalk"},
                         {"BM_SteadyHarvestPass", "BM_BareWalk"},
                         {"BM_FirstPass", "BM_BareWalk"},
-                        {"BM_BlockfileSteadyPass", "BM_BlockfileBareRead"}});
+                        {"BM_BlockfileSteadyPass", "BM_BlockfileBareRead"},
+                        {"BM_CacheFirstPass/SqlJournal", "BM_CacheFirstPass/Simple"},
+                        {"BM_CacheFirstPass/SqlWal", "BM_CacheFirstPass/Simple"},
+                        {"BM_CacheSteadyPass/SqlJournal", "BM_CacheSteadyPass/Simple"},
+                        {"BM_CacheSteadyPass/SqlWal", "BM_CacheSteadyPass/Simple"},
+                        {"BM_CacheIdleTick/SqlJournal", "BM_CacheIdleTick/Simple"},
+                        {"BM_CacheIdleTick/SqlWal", "BM_CacheIdleTick/Simple"},
+                        {"BM_CachePassAfterOneNewEntry/SqlJournal", "BM_CachePassAfterOneNewEntry/Simple"},
+                        {"BM_CachePassAfterOneNewEntry/SqlWal", "BM_CachePassAfterOneNewEntry/Simple"},
+                        // Goal: under 0.05.
+                        {"BM_CachePassAfterOneNewEntry/SqlJournal", "BM_SqlShardsReadOnce/journal"},
+                        {"BM_CachePassAfterOneNewEntry/SqlWal", "BM_SqlShardsReadOnce/wal"}});
 }

@@ -1,13 +1,15 @@
 #pragma once
-// Synthetic Chromium simple and Firefox cache2 caches in the real formats, count entries each:
-// mostly pictures of a few KiB, every third without an extension, every 50th an error page, and
-// every fourth a gzip-encoded script of about 20 KiB, as real caches hold. Shared by the cache benchmark and the tool
-// that writes them for a whole-program measurement.
+// Synthetic Chromium simple, Chromium SQL and Firefox cache2 caches in the real formats, count
+// entries each: mostly pictures of a few KiB, every third without an extension, every 50th an error
+// page, and every fourth a gzip-encoded script of about 20 KiB, as real caches hold; the SQL cache
+// holds the same entries as the simple one. Shared by the cache benchmark and the tool that writes
+// them for a whole-program measurement.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "support/CacheFixtures.h"
+#include "support/SqlCacheFixtures.h"
 
 namespace synthetic {
 
@@ -49,6 +51,38 @@ inline fixtures::FirefoxEntry FirefoxAt(int i, std::uint32_t version = 0) {
     f.responseHead = "HTTP/1.1 200 OK\r\nContent-Type: application/javascript\r\nContent-Encoding: gzip\r\n";
   }
   return f;
+}
+
+// The simple cache's entry i as a row of the SQL cache (its body in one piece: all are small).
+inline fixtures::SqlEntry SqlAt(int i, std::uint32_t version = 0) {
+  const fixtures::ChromiumEntry c = ChromiumAt(i, version);
+  auto headers = c.headers;
+  headers.push_back("Content-Length: " + std::to_string(c.body.size()));
+  return {.key = c.key,
+          .head = fixtures::ChromiumResponseInfo(headers, false, c.responseTime),
+          .blobs = fixtures::SqlPieces(c.body),
+          .lastUsed = 13300000000000000 + i};
+}
+
+// The shards of the synthetic SQL caches, as the browser makes them.
+constexpr unsigned kSqlShards = 3;
+
+// Writes entries 0 ... count - 1 through writer (of kSqlShards shards), a few thousand to a
+// transaction. A WAL is checkpointed after each, as the browser does as it goes: a WAL of the
+// whole cache is not what browsers leave, and SQLite's look-ups in it slow down as it grows.
+inline void WriteSqlCache(fixtures::SqlCacheWriter& writer, int count) {
+  constexpr std::size_t kBatch = 4000;
+  std::vector<fixtures::SqlEntry> batch;
+  batch.reserve(kBatch);
+  for (int i = 0; i < count; ++i) {
+    batch.push_back(SqlAt(i));
+    if (batch.size() == kBatch || i + 1 == count) {
+      writer.PutMany(batch);
+      batch.clear();
+      // Does nothing to a shard with a rollback journal.
+      for (unsigned shard = 0; shard < kSqlShards; ++shard) writer.Exec(shard, "PRAGMA wal_checkpoint(TRUNCATE)");
+    }
+  }
 }
 
 // Writes count entries into the simple cache folder chromium and the cache2 folder firefox.

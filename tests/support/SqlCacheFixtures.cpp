@@ -88,7 +88,7 @@ std::int32_t SqlCheckSum(const std::string& bytes, std::int32_t keyHash) {
 }
 
 SqlCacheWriter::SqlCacheWriter(std::string folder, unsigned shards, bool wal)
-    : folder_(std::move(folder)), wal_(wal), shardCount_(shards) {
+    : shardCount_(shards), folder_(std::move(folder)), wal_(wal) {
   Create();
 }
 
@@ -126,6 +126,23 @@ unsigned SqlCacheWriter::ShardOf(const std::string& key) const {
 }
 
 std::pair<unsigned, std::int64_t> SqlCacheWriter::Put(const SqlEntry& entry) {
+  sqlite3* db = shards_.at(ShardOf(entry.key));
+  fixtures::Exec(db, "BEGIN");
+  const auto put = PutRows(entry);
+  fixtures::Exec(db, "COMMIT");
+  return put;
+}
+
+std::vector<std::pair<unsigned, std::int64_t>> SqlCacheWriter::PutMany(const std::vector<SqlEntry>& entries) {
+  for (sqlite3* db : shards_) fixtures::Exec(db, "BEGIN");
+  std::vector<std::pair<unsigned, std::int64_t>> puts;
+  puts.reserve(entries.size());
+  for (const SqlEntry& entry : entries) puts.push_back(PutRows(entry));
+  for (sqlite3* db : shards_) fixtures::Exec(db, "COMMIT");
+  return puts;
+}
+
+std::pair<unsigned, std::int64_t> SqlCacheWriter::PutRows(const SqlEntry& entry) {
   const unsigned shard = ShardOf(entry.key);
   sqlite3* db = shards_.at(shard);
   const std::int32_t hash = SqlKeyHash(entry.key);
@@ -138,7 +155,6 @@ std::pair<unsigned, std::int64_t> SqlCacheWriter::Put(const SqlEntry& entry) {
     if (entry.bodyEnd < 0) bodyEnd = std::max<std::int64_t>(bodyEnd, start + static_cast<std::int64_t>(bytes.size()));
   }
   if (bodyEnd < 0) bodyEnd = 0;
-  fixtures::Exec(db, "BEGIN");
   std::int64_t resId = 0;
   {
     Statement find(db, "SELECT res_id FROM resources WHERE cache_key=?1");
@@ -169,7 +185,6 @@ std::pair<unsigned, std::int64_t> SqlCacheWriter::Put(const SqlEntry& entry) {
     blob.Bind(1, resId).Bind(2, start).Bind(3, start + static_cast<std::int64_t>(bytes.size()));
     blob.Bind(4, SqlCheckSum(bytes, hash)).Bind(5, bytes).Step();
   }
-  fixtures::Exec(db, "COMMIT");
   return {shard, resId};
 }
 

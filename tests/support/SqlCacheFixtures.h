@@ -39,6 +39,8 @@ class SqlCacheWriter {
   // Stores the entry, in place of any of the same key (which keeps its res_id, as the browser
   // does when it overwrites one); returns the shard and the res_id.
   std::pair<unsigned, std::int64_t> Put(const SqlEntry& entry);
+  // The same for many entries at once, in one transaction per shard (to write large caches fast).
+  std::vector<std::pair<unsigned, std::int64_t>> PutMany(const std::vector<SqlEntry>& entries);
   void Remove(const std::string& key);
   // Changes one byte of the entry's last body piece and nothing else (its checksum stays).
   void SpoilBody(const std::string& key);
@@ -53,6 +55,8 @@ class SqlCacheWriter {
 
  private:
   void Create();
+  // Put's rows, inside a transaction the caller holds on the entry's shard.
+  std::pair<unsigned, std::int64_t> PutRows(const SqlEntry& entry);
   unsigned shardCount_;
   std::string folder_;
   bool wal_;

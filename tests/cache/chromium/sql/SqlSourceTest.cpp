@@ -158,7 +158,7 @@ TEST(SqlSourceReading, LeavesTheBrowsersFolderAndLocksAlone) {
     TempDir temp;
     SqlCacheWriter writer(temp.Sub("Cache_Data"), 3, wal);
     const SqlEntry first = Picture("first.jpg", PictureBytes(70000, 5));
-    writer.Put(first);
+    const auto firstRow = writer.Put(first);
     const auto before = Names(writer.Folder());
     if (wal) {  // the row is only in the WAL, which the reader must read
       EXPECT_GT(std::filesystem::file_size(
@@ -175,6 +175,16 @@ TEST(SqlSourceReading, LeavesTheBrowsersFolderAndLocksAlone) {
       EXPECT_EQ(listed.size(), 2u + i);
       EXPECT_TRUE(CopyOut(listed.at("http://h/" + std::to_string(i) + ".jpg").localPath));
     }
+    // Many entries committed at once, one overwriting the first entry (which keeps its row).
+    std::vector<SqlEntry> batch;
+    for (int i = 0; i < 30; ++i) batch.push_back(Picture("b" + std::to_string(i) + ".jpg", PictureBytes(3000, 20 + i)));
+    const std::string newBody = PictureBytes(9000, 99);
+    batch.push_back(Picture("first.jpg", newBody));
+    EXPECT_EQ(writer.PutMany(batch).back(), firstRow);
+    const auto listed = ListByUrl(source);
+    EXPECT_EQ(listed.size(), 36u);
+    EXPECT_EQ(CopyOut(listed.at("http://h/first.jpg").localPath), newBody);
+    EXPECT_EQ(CopyOut(listed.at("http://h/b29.jpg").localPath), PictureBytes(3000, 49));
     EXPECT_EQ(Names(writer.Folder()), before);
   }
 }
