@@ -255,7 +255,9 @@ TYPED_TEST(CacheSourceContract, MemoRereadsOnlyChangedEntriesAndForgetsGoneOnes)
   const std::string listedPath = this->List().at(pictures[3].url).localPath;
   pictures[3].body = PictureBytes(1500, 99);
   this->backend_.Write(pictures[3]);
-  if constexpr (!TypeParam::kCopiesFromSnapshot) EXPECT_FALSE(CopyOut(listedPath));
+  if constexpr (!TypeParam::kCopiesFromSnapshot) {
+    EXPECT_FALSE(CopyOut(listedPath));
+  }
   auto listed = this->List();
   EXPECT_EQ(this->LastWalk().parsed, 1u);
   EXPECT_EQ(CopyOut(listed.at(pictures[3].url).localPath), pictures[3].body);
@@ -263,7 +265,9 @@ TYPED_TEST(CacheSourceContract, MemoRereadsOnlyChangedEntriesAndForgetsGoneOnes)
   // Evicted: gone from the listing and from the virtual files, nothing else read again.
   const std::string gonePath = listed.at(pictures[3].url).localPath;
   this->backend_.Evict(pictures[3].url);
-  if constexpr (!TypeParam::kCopiesFromSnapshot) EXPECT_FALSE(CopyOut(gonePath));
+  if constexpr (!TypeParam::kCopiesFromSnapshot) {
+    EXPECT_FALSE(CopyOut(gonePath));
+  }
   listed = this->List();
   EXPECT_EQ(listed.size(), 3u);
   EXPECT_EQ(this->LastWalk().parsed, 0u);
