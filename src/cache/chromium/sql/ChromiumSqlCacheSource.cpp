@@ -21,11 +21,6 @@ OpeningProblem ChromiumSqlCacheSource::Problem() const {
   return BrowserCacheSource::Problem();
 }
 
-bool ChromiumSqlCacheSource::HeldByBrowser() const {
-  std::lock_guard lock(problemMutex_);
-  return held_;
-}
-
 bool ChromiumSqlCacheSource::Refresh() {
   if (!files_.Refresh()) return false;
   if (files_.ChangedWhole()) {
@@ -53,19 +48,12 @@ void ChromiumSqlCacheSource::ReadShard(unsigned shard, WalkStatistics& statistic
   const bool changed = status.dirty;
   status.dirty = false;
   status.retry = false;
-  status.held = false;
   status.problem.clear();
   status.lasting = false;
   const std::string path = JoinPath(Folder(), sqlcache::ShardFileName(shard));
-  if (!privateFolder_) {
-    std::string reason;
-    privateFolder_ = MakePrivateFolder(reason);
-    if (!privateFolder_) {
-      status.problem = reason;
-      status.retry = true;
-      return;
-    }
-  }
+  // Only a WAL shard needs the private folder; without one, that shard alone cannot be read.
+  std::string folderProblem;
+  if (!privateFolder_) privateFolder_ = MakePrivateFolder(folderProblem);
   // What cannot be read now is not listed now; what was read of it before is kept for the next read.
   const auto unreadable = [&](std::string problem) {
     status.problem = std::move(problem);
@@ -78,10 +66,10 @@ void ChromiumSqlCacheSource::ReadShard(unsigned shard, WalkStatistics& statistic
     shards[shard].readable = false;
   };
   SnapshotFailure failure;
-  const auto snapshot = ShardSnapshot::Take(path, *privateFolder_, failure);
+  const auto snapshot = ShardSnapshot::Take(path, privateFolder_ ? *privateFolder_ : std::string(), failure);
   if (!snapshot) {
-    status.held = failure.heldByBrowser;
-    status.lasting = failure.heldByBrowser;
+    if (failure.needsPrivateFolder) failure.reason += ": " + folderProblem;
+    status.lasting = failure.heldByBrowser || failure.needsPrivateFolder;
     unreadable(failure.reason);
     return;
   }
@@ -127,10 +115,8 @@ void ChromiumSqlCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& stat
   // one that keeps failing, or cannot succeed while things stay as they are, is said.
   constexpr std::uint8_t kFailedReadsSaid = 3;
   OpeningProblem problem;
-  bool held = false;
   for (unsigned shard = 0; shard < status_.size(); ++shard) {
     const ShardStatus& status = status_[shard];
-    held = held || status.held;
     if (problem.empty() && !status.problem.empty() && (status.lasting || status.failedReads >= kFailedReadsSaid)) {
       problem = {JoinPath(Folder(), sqlcache::ShardFileName(shard)), status.problem};
     }
@@ -138,7 +124,6 @@ void ChromiumSqlCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& stat
   {
     std::lock_guard lock(problemMutex_);
     problem_ = problem;
-    held_ = held;
   }
   std::lock_guard lock(entries_->Mutex());
   auto& shards = entries_->Shards();

@@ -25,8 +25,6 @@ class ChromiumSqlCacheSource : public BrowserCacheSource {
   // this build does not know, a shard that failed several reads in a row); else what every
   // browser cache source reports.
   OpeningProblem Problem() const override;
-  // True when the last walk found a shard held open by the browser without sharing (Windows).
-  bool HeldByBrowser() const;
 
  protected:
   void Walk(std::vector<Listed>& out, WalkStatistics& statistics) override;
@@ -43,7 +41,6 @@ class ChromiumSqlCacheSource : public BrowserCacheSource {
   struct ShardStatus {
     bool dirty = true;             // changed since it was last read
     bool retry = false;            // the last read could not take everything: read it again soon
-    bool held = false;             // by the browser, without sharing
     bool lasting = false;          // the problem is not one that the next read is likely to clear
     std::uint8_t failedReads = 0;  // in a row
     std::string problem;           // why the last read failed
@@ -51,5 +48,4 @@ class ChromiumSqlCacheSource : public BrowserCacheSource {
   std::vector<ShardStatus> status_;  // by shard; used by the walking thread only
   mutable std::mutex problemMutex_;
   OpeningProblem problem_;
-  bool held_ = false;
 };

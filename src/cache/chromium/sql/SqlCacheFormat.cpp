@@ -24,23 +24,6 @@ std::optional<unsigned> DecimalAt(std::string_view text, std::size_t& at) {
 
 }  // namespace
 
-std::optional<IndexText> ParseIndexText(std::string_view text) {
-  const std::string_view prefix = kSqlIndexPrefix;
-  if (!text.starts_with(prefix)) return std::nullopt;
-  std::size_t at = prefix.size();
-  IndexText index;
-  if (text.substr(at).starts_with("Truncate")) {
-    at += 8;
-  } else if (text.substr(at).starts_with("Wal")) {
-    at += 3;
-    index.wal = true;
-  }
-  const auto shards = DecimalAt(text, at);
-  if (!shards || *shards == 0 || *shards > 255) return std::nullopt;
-  index.shards = *shards;
-  return index;
-}
-
 std::string ShardFileName(unsigned shard) { return "sqldb" + std::to_string(shard); }
 
 std::optional<unsigned> ShardOfFileName(std::string_view name) {

@@ -29,14 +29,6 @@ inline constexpr int kSchemaVersion = 8;  // the only version whose tables are r
 inline constexpr std::size_t kDatabaseHeaderSize = 100;
 inline constexpr char kDatabaseMagic[] = "SQLite format 3";  // and a NUL
 
-struct IndexText {
-  unsigned shards = 0;  // as the index says; the files decide
-  bool wal = false;
-};
-// "SQLCache" + optional "Truncate" or "Wal" + decimal shard count + optional group name; empty when
-// the text is not of that form.
-std::optional<IndexText> ParseIndexText(std::string_view text);
-
 // "sqldb<K>"; and the shard a file of the folder belongs to ("sqldbK", "sqldbK-journal",
 // "sqldbK-wal"), empty for other names.
 std::string ShardFileName(unsigned shard);

@@ -143,6 +143,12 @@ std::shared_ptr<const ShardSnapshot> ShardSnapshot::Take(const std::string& path
   // only on a connection that may lock. The file is copied first, then the WAL: a WAL copied later
   // can only bring the copy forward. Opened in the private folder, the copy takes the WAL in and is
   // then a plain database file like any other snapshot.
+  if (privateFolder.empty()) {
+    failure.needsPrivateFolder = true;
+    failure.reason =
+        "it keeps its newest rows in a WAL, which is read from a private copy, and there is no folder for one";
+    return nullptr;
+  }
   const std::string copy = JoinPath(privateFolder, "shard" + std::to_string(++g_copies));
   std::shared_ptr<ShardSnapshot> snapshot(new ShardSnapshot(copy, path));
   if (!CopyPlainFile(path, copy, failure.reason)) return nullptr;

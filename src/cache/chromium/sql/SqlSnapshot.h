@@ -50,14 +50,16 @@ class SqlStatement {
 
 // Why a shard could not be looked at now.
 struct SnapshotFailure {
-  bool heldByBrowser = false;  // another program holds the file without sharing it (Windows)
-  std::string reason;          // for the user: what failed, where, and why
+  bool heldByBrowser = false;       // another program holds the file without sharing it (Windows)
+  bool needsPrivateFolder = false;  // a WAL shard, and no private folder to copy it into
+  std::string reason;               // for the user: what failed, where, and why
 };
 
 class ShardSnapshot {
  public:
   // The shard at path as it is now. privateFolder holds the copies of the WAL variant and must be
-  // outside the cache folder. Null, with failure filled in, when it cannot be taken now.
+  // outside the cache folder; empty when there is none (a WAL shard then cannot be taken). Null, with failure filled
+  // in, when it cannot be taken now.
   static std::shared_ptr<const ShardSnapshot> Take(const std::string& path, const std::string& privateFolder,
                                                    SnapshotFailure& failure);
   ~ShardSnapshot();
