@@ -2,6 +2,7 @@
 // Putting a new file in place whole or not at all: the contents go to a temporary file in the
 // target's folder, which then either replaces the target or takes a name only while it is free.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -64,13 +65,19 @@ class FileWriter {
   enum class Kind { Replacement, NewFile };
   // path is the target for a replacement, the folder for a new file.
   FileWriter(Kind kind, const std::string& path, Temporary temporary = Temporary::Named);
+  // Creates the unnamed file of folder where the system has them; false to fall back to a name.
   bool CreateUnnamed(const std::string& folder);
+  // Creates the file exclusively under nameFor(attempt), trying again while names are taken.
+  void Create(const std::function<std::string(unsigned)>& nameFor, bool locked);
+  // Gives the new file the permissions of the file it is to replace, where the system has them.
+  void TakePermissionsOf(const std::string& target);
   // Gives the finished new file the name target atomically; false when the name is taken.
   bool LinkNewFile(const std::string& target);
-  template <typename NameFor>
-  void Create(NameFor nameFor, bool locked);
   // Writes the bytes whole; false (and the failure kept) when a write fails.
   bool WriteAll(const char* data, std::size_t length);
+  // One write of at most length bytes: how many were written, or -1 when there is no file or
+  // the write failed (the failure then kept).
+  std::int64_t WriteOnce(const char* data, std::size_t length);
   void Fail(int systemError);
   [[noreturn]] void RaiseFailure() const;
   // Closes the file, first flushing it to disk when durable; raises any write failure.
