@@ -99,9 +99,15 @@ void FileWriter::Fail(int systemError) {
   failed_ = true;
 }
 
+std::optional<NumberedError> FileWriter::Failure() const {
+  if (!failed_) return std::nullopt;
+  if (failure_ == 0) return NumberedError(NumberedError::kDiskFull, "Disk full");
+  return NumberedError::FromSystemError(failure_);
+}
+
 void FileWriter::RaiseFailure() const {
-  if (failure_ == 0) throw NumberedError(NumberedError::kDiskFull, "Disk full");
-  throw NumberedError::FromSystemError(failure_);
+  if (const auto failure = Failure()) throw *failure;
+  throw NumberedError(NumberedError::kPathFileAccessError, "Path/File access error");
 }
 
 bool FileWriter::WriteAll(const char* data, std::size_t length) {

@@ -3,9 +3,11 @@
 // target's folder, which then either replaces the target or takes a name only while it is free.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "base/NumberedError.h"
 #include "base/VirtualFiles.h"
 
 class FileWriter {
@@ -30,12 +32,10 @@ class FileWriter {
 
   // Appends bytes. Raises NumberedError when they cannot be written whole.
   void Write(std::string_view bytes);
-  // Raises the first write failure, if there was one.
-  void RaiseIfFailed() const {
-    if (failed_) RaiseFailure();
-  }
-  // A sink that appends; it refuses (returns false) once a write failed, and the finishing call
-  // then raises the failure.
+  // The first write failure, if there was one: why the sink refused.
+  std::optional<NumberedError> Failure() const;
+  // A sink that appends; it refuses (returns false) once a write failed (Failure says why), and
+  // the finishing call then raises the failure.
   ByteSink Sink();
 
   // Flushes the contents to disk and renames the file over the target given to Replacing, then

@@ -31,10 +31,6 @@ std::atomic<bool> g_interrupted{false};
 
 void OnInterrupt(int) { g_interrupted = true; }
 
-// Thrown from the pending-events step after a copy, so that Ctrl-C ends the pass after the file
-// that was being copied.
-struct Interrupted {};
-
 std::uint64_t CountEntries(UrlCacheSource& source) {
   std::uint64_t count = 0;
   CacheEntry entry;
@@ -156,15 +152,16 @@ int main(int argc, char** argv) {
 
   const bool terminal = isatty(fileno(stderr));
   std::uint64_t copiedThisPass = 0;
-  SetHarvestObserver([&](const HarvestEvent& event) {
-    if (event.skippedAsPresent) return;
+  SetHarvestObserver([&](const CopyOutcome& event) {
+    if (event.kind == CopyOutcome::Kind::AlreadyPresent) return;
     ++copiedThisPass;
     if (terminal) std::fprintf(stderr, "\r%llu copied...", static_cast<unsigned long long>(copiedThisPass));
     std::printf("%s\n", event.target.c_str());
     std::fflush(stdout);
   });
+  // Ctrl-C ends the pass after the file that was being copied.
   SetPendingEventsHook([] {
-    if (g_interrupted) throw Interrupted{};
+    if (g_interrupted) EndRunningPass();
   });
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
@@ -218,8 +215,7 @@ int main(int argc, char** argv) {
     }
     totalFailedEntries += s.failed;
     lastFailedEntries = s.failed + s.heldBack;
-    // A pass cut short by an interruption is no failure.
-    lastEndedByError = s.endedByError && !g_interrupted;
+    lastEndedByError = s.endedByError;
     if (!lastEndedByError) continue;
     ++failedPasses;
     // A one-shot run's retry follows a failed pass; the same failure again was already said.

@@ -84,6 +84,24 @@ void NoteEntryFailure(PassStatistics& stats, const CopyFailure& failure, const s
 
 }  // namespace
 
+void NotePassFault(PassStatistics& stats, std::exception_ptr fault) {
+  stats.endedByError = true;
+  stats.errorKind = PassErrorKind::Other;
+  stats.errorPath.clear();
+  stats.errorReason.clear();
+  stats.error = "the pass failed";
+  try {
+    std::rethrow_exception(fault);
+  } catch (const std::bad_alloc& error) {
+    stats.errorKind = PassErrorKind::Exhausted;
+    stats.errorReason = ErrorReason(error);
+  } catch (const std::exception& error) {
+    stats.errorReason = ErrorReason(error);
+  } catch (...) {
+  }
+  if (!stats.errorReason.empty()) stats.error += ": " + stats.errorReason;
+}
+
 void InitCacheBuffer() {
   CacheBuffer = std::make_unique<clsMemMgt>();
   CacheBuffer->Allocate(kInitialBufferBytes);
@@ -160,15 +178,8 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
     stats.errorKind = failure.Kind();
     stats.errorPath = failure.Path();
     stats.errorReason = failure.Reason();
-  } catch (const std::exception& error) {
-    stats.endedByError = true;
-    stats.errorKind = dynamic_cast<const std::bad_alloc*>(&error) ? PassErrorKind::Exhausted : PassErrorKind::Other;
-    stats.errorReason = ErrorReason(error);
-    stats.error = "the pass failed: " + stats.errorReason;
   } catch (...) {
-    stats.endedByError = true;
-    stats.errorKind = PassErrorKind::Other;
-    stats.error = "the pass failed";
+    NotePassFault(stats, std::current_exception());
   }
   if (handle) FindCloseUrlCache(handle);
   SetUrlCacheSettledContext(0);

@@ -18,10 +18,12 @@ std::unique_ptr<KeyedCollection> HarvestedKeys = std::make_unique<KeyedCollectio
 
 namespace {
 
-std::function<void(const HarvestEvent&)> g_observer;
+std::function<void(const CopyOutcome&)> g_observer;
 PassStatistics g_statistics;
 // The serial of the collection the running pass began with; 0 for none.
 std::uint64_t g_passCapture = 0;
+// Set by EndRunningPass until the next pass begins.
+bool g_passEnded = false;
 
 std::uint64_t CurrentCapture() { return HarvestedKeys ? HarvestedKeys->Serial() : 0; }
 
@@ -84,23 +86,26 @@ namespace pass_state {
 PassStatistics& BeginPass() {
   g_statistics = PassStatistics{};
   g_passCapture = CurrentCapture();
+  g_passEnded = false;
   return g_statistics;
 }
 void EnsureSameCapture() {
-  if (CurrentCapture() != g_passCapture) throw CaptureEnded{};
+  if (g_passEnded || CurrentCapture() != g_passCapture) throw CaptureEnded{};
 }
 PassStatistics& Current() { return g_statistics; }
-void Notify(const HarvestEvent& event) {
-  if (event.skippedAsPresent) {
+void Notify(const CopyOutcome& outcome) {
+  if (outcome.kind == CopyOutcome::Kind::AlreadyPresent) {
     ++g_statistics.present;
   } else {
     ++g_statistics.copied;
   }
-  if (g_observer) g_observer(event);
+  if (g_observer) g_observer(outcome);
 }
 }  // namespace pass_state
 
-void SetHarvestObserver(std::function<void(const HarvestEvent&)> observer) { g_observer = std::move(observer); }
+void SetHarvestObserver(std::function<void(const CopyOutcome&)> observer) { g_observer = std::move(observer); }
+
+void EndRunningPass() { g_passEnded = true; }
 
 const PassStatistics& LastPassStatistics() { return g_statistics; }
 
@@ -163,13 +168,7 @@ std::string MediaTypeOf(std::string_view headers) {
 }  // namespace
 
 bool CollectionHasKey(const KeyedCollection* collection, const std::string& key) {
-  try {
-    if (!collection) return false;
-    collection->Item(key);
-    return true;
-  } catch (...) {
-    return false;
-  }
+  return collection && collection->Contains(key);
 }
 
 void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const std::string& destinationFolder,
@@ -235,33 +234,31 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
   settled_entries::MarkDecided();
 }
 
-void CopyFileUnique(const std::string& source, const std::string& target, bool skipSameSize, const CopyOrigin& origin) {
-  FileSystemObject fso;
-  std::string folder = fso.GetParentFolderName(target);
-  if (folder.empty()) folder = ".";
+namespace {
 
-  // The whole source goes into a temporary file beside the target first, so that a name only ever
-  // appears with complete contents, and a source that fails to read leaves nothing behind.
-  FileWriter copy = [&] {
-    try {
-      return FileWriter::NewFileIn(folder);
-    } catch (const NumberedError& error) {
-      throw CopyFailure(error, KindOfWriteError(error), "cannot create a file in", folder);
-    }
-  }();
+CopyOutcome FailedCopy(const std::string& source, const NumberedError& cause, PassErrorKind kind, std::string action,
+                       std::string path, std::string reason = {}) {
+  CopyOutcome outcome;
+  outcome.source = source;
+  outcome.failure.emplace(cause, kind, std::move(action), std::move(path), std::move(reason));
+  return outcome;
+}
+
+// Fills the new file copy in folder with the source's bytes and places it under target or the
+// first free numbered name (see CopyWithoutReplacing).
+CopyOutcome FillAndPlace(FileSystemObject& fso, FileWriter& copy, const std::string& folder, const std::string& source,
+                         const std::string& target, bool skipSameSize, const CopyOrigin& origin) {
   try {
     fso.ReadContents(source, copy.Sink());
   } catch (const NumberedError& error) {
     // A refused write shows in the source's read as a refusal; the writer knows the real cause.
-    try {
-      copy.RaiseIfFailed();
-    } catch (const NumberedError& writeError) {
-      throw CopyFailure(writeError, KindOfWriteError(writeError), "cannot write into", folder);
+    if (const std::optional<NumberedError> writeError = copy.Failure()) {
+      return FailedCopy(source, *writeError, KindOfWriteError(*writeError), "cannot write into", folder);
     }
     // Without a system error the entry itself was refused: its body failed a check on the way.
     const PassErrorKind kind =
         IsExhaustion(error.SystemError()) ? PassErrorKind::Exhausted : PassErrorKind::SourceUnreadable;
-    throw CopyFailure(error, kind, "cannot read", source,
+    return FailedCopy(source, error, kind, "cannot read", source,
                       error.SystemError() == 0 ? "the cache entry is damaged or changed while it was read" : "");
   }
   copy.MarkOrigin(origin.url, origin.mimeType);
@@ -282,8 +279,8 @@ void CopyFileUnique(const std::string& source, const std::string& target, bool s
   // Where the folder's names are known, a name outside them is free without a look at the disk: a
   // first pass into a folder of thousands of pictures would otherwise look up some 17 names for
   // every copy.
-  std::optional<KnownDestinationNames> known(std::in_place, folder);
-  const auto exists = [&](std::uint64_t n) { return known->MayBeTaken(leafOf(n)) && fso.FileExists(numbered(n)); };
+  const KnownDestinationNames known(folder);
+  const auto exists = [&](std::uint64_t n) { return known.MayBeTaken(leafOf(n)) && fso.FileExists(numbered(n)); };
   const auto holdsTheSameBytes = [&](const std::string& name) {
     return fso.FileExists(name) && fso.GetFile(name).Size == copy.Size() && copy.SameContentsAs(name);
   };
@@ -301,17 +298,28 @@ void CopyFileUnique(const std::string& source, const std::string& target, bool s
     }
     return std::nullopt;
   };
+  CopyOutcome outcome;
+  outcome.source = source;
   std::string candidate = target;
-  std::optional<std::string> present;
   try {
     for (std::uint64_t n = 0;; ++n) {
       candidate = numbered(n);
-      if (skipSameSize && !exists(n)) present = presentAfter(n);
-      if (present) break;
-      if (copy.PlaceIfNameFree(candidate) == FileWriter::Placement::Placed) break;
+      if (skipSameSize && !exists(n)) {
+        if (std::optional<std::string> present = presentAfter(n)) {
+          outcome.kind = CopyOutcome::Kind::AlreadyPresent;
+          outcome.target = std::move(*present);
+          return outcome;
+        }
+      }
+      if (copy.PlaceIfNameFree(candidate) == FileWriter::Placement::Placed) {
+        outcome.kind = n == 0 ? CopyOutcome::Kind::Copied : CopyOutcome::Kind::CopiedUnderNumber;
+        outcome.target = std::move(candidate);
+        return outcome;
+      }
       if (skipSameSize && holdsTheSameBytes(candidate)) {
-        present = candidate;
-        break;
+        outcome.kind = CopyOutcome::Kind::AlreadyPresent;
+        outcome.target = std::move(candidate);
+        return outcome;
       }
     }
   } catch (const NumberedError& error) {
@@ -321,10 +329,33 @@ void CopyFileUnique(const std::string& source, const std::string& target, bool s
     if (IsNameRefusal(error.SystemError()) || (kind == PassErrorKind::FolderMissing && fso.FolderExists(folder))) {
       kind = PassErrorKind::NameRefused;
     }
-    throw CopyFailure(error, kind, "cannot write", candidate);
+    return FailedCopy(source, error, kind, "cannot write", candidate);
   }
-  known.reset();
-  if (present) return pass_state::Notify({source, *present, true});
-  pass_state::Notify({source, candidate, false});
-  ProcessPendingEvents();
+}
+
+}  // namespace
+
+CopyOutcome CopyWithoutReplacing(const std::string& source, const std::string& target, bool skipSameSize,
+                                 const CopyOrigin& origin) {
+  FileSystemObject fso;
+  std::string folder = fso.GetParentFolderName(target);
+  if (folder.empty()) folder = ".";
+  // The whole source goes into a temporary file beside the target first, so that a name only ever
+  // appears with complete contents, and a source that fails to read leaves nothing behind.
+  bool created = false;
+  try {
+    FileWriter copy = FileWriter::NewFileIn(folder);
+    created = true;
+    return FillAndPlace(fso, copy, folder, source, target, skipSameSize, origin);
+  } catch (const NumberedError& error) {
+    if (created) throw;
+    return FailedCopy(source, error, KindOfWriteError(error), "cannot create a file in", folder);
+  }
+}
+
+void CopyFileUnique(const std::string& source, const std::string& target, bool skipSameSize, const CopyOrigin& origin) {
+  const CopyOutcome outcome = CopyWithoutReplacing(source, target, skipSameSize, origin);
+  if (outcome.failure) throw *outcome.failure;
+  pass_state::Notify(outcome);
+  if (outcome.kind != CopyOutcome::Kind::AlreadyPresent) ProcessPendingEvents();
 }

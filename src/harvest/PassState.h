@@ -6,11 +6,12 @@ namespace pass_state {
 // Resets the counters for a new pass and returns them.
 PassStatistics& BeginPass();
 PassStatistics& Current();
-// Tells the observer, if any, what happened to an entry.
-void Notify(const HarvestEvent& event);
+// Counts a copy that holds its entry now and tells the observer, if any.
+void Notify(const CopyOutcome& outcome);
 
 // Raised when the capture that started the pass has been stopped or replaced meanwhile.
 struct CaptureEnded {};
-// Raises CaptureEnded unless HarvestedKeys is still the collection the pass began with.
+// Raises CaptureEnded unless HarvestedKeys is still the collection the pass began with and the pass
+// was not ended (EndRunningPass).
 void EnsureSameCapture();
 }  // namespace pass_state

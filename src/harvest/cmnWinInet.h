@@ -1,8 +1,10 @@
 #pragma once
 // The cache harvester: one pass over the URL cache, the per-entry tests, naming and copying.
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,13 +48,6 @@ struct CopyOrigin {
   std::string mimeType;  // may be empty
 };
 
-// Copies source to target, or to target with "_1", "_2", ... before the extension when a file of
-// that name exists. Never replaces or leaves a partial file. With skipSameSize, an existing target
-// or numbered copy (up to the first free number) of the same size and the same contents counts as
-// already present. Raises CopyFailure.
-void CopyFileUnique(const std::string& source, const std::string& target, bool skipSameSize,
-                    const CopyOrigin& origin = {});
-
 // What kind of trouble ended a pass, for a report in plain words.
 enum class PassErrorKind {
   None,
@@ -84,16 +79,42 @@ class CopyFailure : public NumberedError {
   std::string action_, path_, reason_;
 };
 
+// What became of one copy, made where the copy happens.
+struct CopyOutcome {
+  enum class Kind {
+    Copied,             // placed under the target's own name
+    CopiedUnderNumber,  // placed as "<base>_<n>.<extension>": the name was taken by other contents
+    AlreadyPresent,     // the target or a numbered copy already holds the same bytes
+    Failed,             // nothing placed; failure says what failed, where, and why
+  };
+  Kind kind = Kind::Failed;
+  std::string source;
+  std::string target;  // the file that holds the entry now; empty when the copy failed
+  std::optional<CopyFailure> failure;
+};
+
+// Copies source to target, or to target with "_1", "_2", ... before the extension when a file of
+// that name exists. Never replaces or leaves a partial file. With skipSameSize, an existing target
+// or numbered copy (up to the first free number) of the same size and the same contents counts as
+// already present. Every failure the copy can meet (the folder, the disk, the name, the source) is
+// a Failed outcome; it raises only on faults of the program.
+CopyOutcome CopyWithoutReplacing(const std::string& source, const std::string& target, bool skipSameSize,
+                                 const CopyOrigin& origin = {});
+// CopyWithoutReplacing for the entry harvest: a failed copy raises its CopyFailure; any other
+// outcome is counted in the pass's statistics and told to the harvest observer, and after a copy
+// placed the pending events run.
+void CopyFileUnique(const std::string& source, const std::string& target, bool skipSameSize,
+                    const CopyOrigin& origin = {});
+
 // True when the key is in the collection; false when it is not or there is no collection.
 bool CollectionHasKey(const KeyedCollection* collection, const std::string& key);
 
-// What the harvest did with one entry it copied or found present; for callers that report it.
-struct HarvestEvent {
-  std::string source;
-  std::string target;  // the file that holds the entry now
-  bool skippedAsPresent = false;
-};
-void SetHarvestObserver(std::function<void(const HarvestEvent&)> observer);
+// Told of every copy that holds its entry now (copied, under a number or already present).
+void SetHarvestObserver(std::function<void(const CopyOutcome&)> observer);
+// Ends the pass that runs now at its next step, as Stop does, without ending the capture: for a
+// pending-events step that learns the program is to stop (Ctrl-C, the window closing). The pass
+// reports it as endedByStop; the next pass runs as usual.
+void EndRunningPass();
 
 // An entry whose copy failed by a fault of its own, as reported.
 struct EntryFailure {
@@ -121,7 +142,11 @@ struct PassStatistics {
   PassErrorKind errorKind = PassErrorKind::None;
   std::string errorPath;    // the folder or file concerned; empty when none
   std::string errorReason;  // the system's words for it
-  // Stop or Start ran while the pass let events run: it ended there; this is no error.
+  // Stop or Start ran while the pass let events run, or the pass was ended (EndRunningPass): it
+  // ended there; this is no error.
   bool endedByStop = false;
 };
 const PassStatistics& LastPassStatistics();
+// Marks stats as ended by a fault the pass did not expect (an exception other than a CopyFailure),
+// with the system's words for it where it has them.
+void NotePassFault(PassStatistics& stats, std::exception_ptr fault);

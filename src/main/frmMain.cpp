@@ -46,13 +46,6 @@ constexpr int kTimerIntervalMs = 6000;
 const char* const kFoldersFile = "Folders.txt";
 const char* const kSettingsFile = "Settings.txt";
 
-// Raised from the pending-events hook inside a pass once the window has unloaded: the pass ends
-// there, the way every error ends it, and touches nothing of the window afterwards.
-class WindowUnloaded : public std::runtime_error {
- public:
-  WindowUnloaded() : std::runtime_error("The window was closed") {}
-};
-
 // Why the folder cannot be made: the system's error for making its first missing folder (made
 // and removed again if it can be made now).
 int FolderCreationSystemError(const QString& folder) {
@@ -95,9 +88,9 @@ frmMain::frmMain(FormEnvironment environment, QWidget* parent) : QWidget(parent)
   resize(DesignClientSize());
   SetPendingEventsHook([this] { PendingEvents(); });
   // Every copy the harvest places shows in the pane at once, without listing the folder again.
-  SetHarvestObserver([this](const HarvestEvent& event) {
-    WebBrowser1->FileArrived(FromNative(event.target));
-    if (!event.skippedAsPresent) lblStatus->FileCopied();
+  SetHarvestObserver([this](const CopyOutcome& copy) {
+    WebBrowser1->FileArrived(FromNative(copy.target));
+    if (copy.kind != CopyOutcome::Kind::AlreadyPresent) lblStatus->FileCopied();
   });
   Form_Load();
 }
@@ -202,7 +195,6 @@ void frmMain::Form_Load() {
 
 void frmMain::Form_Unload() {
   unloaded_ = true;
-  unloading_ = true;
   // The saves below let events run; no new pass may start in the middle of them.
   Timer1->stop();
   // Without a program folder (the load failed before it was known) there is nowhere to save to.
@@ -225,7 +217,6 @@ void frmMain::Form_Unload() {
       settings.Text(SettingsText({ToNative(txtMinFileSize->text()), ToNative(txtFileExtList->text())}));
     }
   }
-  unloading_ = false;
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
@@ -241,7 +232,9 @@ void frmMain::resizeEvent(QResizeEvent* event) {
 
 void frmMain::PendingEvents() {
   QCoreApplication::processEvents();
-  if (passInProgress_ && unloaded_ && !unloading_) throw WindowUnloaded();
+  // A pass during which the window unloaded ends at its next step and touches nothing of the
+  // window afterwards.
+  if (passInProgress_ && unloaded_) EndRunningPass();
 }
 
 void frmMain::ReportError(const std::exception& error, const char* procedure) {
@@ -318,21 +311,24 @@ void frmMain::cmdSelFolder_Click() {
 void frmMain::Timer1_Timer() {
   if (busy_) return;
   busy_ = true;
+  const int pass = lblStatus->PassStarted();
+  const QDateTime passStart = QDateTime::currentDateTime();
+  QElapsedTimer passClock;
+  passClock.start();
   try {
     const std::string extensionList = NormalizeExtensionList(ToNative(txtFileExtList->text()));
     // Trimmed as Start trimmed it, so the pass writes into the folder that Start made.
     const std::string folder = ToNative(TrimSpaces(cboFolder->currentText()));
     const std::int32_t minimumKb = GetMinFileSize();
     passInProgress_ = true;
-    const int pass = lblStatus->PassStarted();
-    const QDateTime passStart = QDateTime::currentDateTime();
-    QElapsedTimer passClock;
-    passClock.start();
     HarvestCache(extensionList, captureStart_, folder, minimumKb);
-    // Its outcome shows in the status line; the tick itself stays silent.
+    // Its outcome shows in the status line; the tick itself shows no dialog.
     if (!unloaded_) lblStatus->PassEnded(pass, passStart, passClock.elapsed(), LastPassStatistics());
   } catch (...) {
-    // A failed tick is silent; the next one tries again.
+    // The tick failed around its pass: the status line says why, and the next tick tries again.
+    PassStatistics failed;
+    NotePassFault(failed, std::current_exception());
+    if (!unloaded_) lblStatus->PassEnded(pass, passStart, passClock.elapsed(), failed);
   }
   passInProgress_ = false;
   busy_ = false;

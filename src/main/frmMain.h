@@ -63,7 +63,6 @@ class frmMain : public QWidget {
   bool busy_ = false;            // the tick's: a pass is running
   bool passInProgress_ = false;  // set around the harvest call only
   bool unloaded_ = false;
-  bool unloading_ = false;
   // Written at shut-down only once read (or found missing) at start-up.
   bool saveFolders_ = false;
   bool saveSettings_ = false;

@@ -153,14 +153,18 @@ TEST_F(CacheWalk, ReportsWhatItCopiedAndWhatWasPresent) {
   WriteFile(JoinPath(dest, "dup.jpg"), "same");
   Add(Entry("http://a/dup.jpg", "dup.jpg", "same"));
   Add(Entry("http://a/new.jpg", "new.jpg", "new"));
-  std::vector<HarvestEvent> events;
-  SetHarvestObserver([&](const HarvestEvent& e) { events.push_back(e); });
+  WriteFile(JoinPath(dest, "taken.jpg"), "another picture");
+  Add(Entry("http://a/taken.jpg", "taken.jpg", "taken"));
+  std::vector<CopyOutcome> events;
+  SetHarvestObserver([&](const CopyOutcome& e) { events.push_back(e); });
   Pass();
-  ASSERT_EQ(events.size(), 2u);
-  EXPECT_TRUE(events[0].skippedAsPresent);
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].kind, CopyOutcome::Kind::AlreadyPresent);
   EXPECT_EQ(events[1].target, JoinPath(dest, "new.jpg"));
-  EXPECT_FALSE(events[1].skippedAsPresent);
-  EXPECT_EQ(LastPassStatistics().copied, 1u);
+  EXPECT_EQ(events[1].kind, CopyOutcome::Kind::Copied);
+  EXPECT_EQ(events[2].target, JoinPath(dest, "taken_1.jpg"));
+  EXPECT_EQ(events[2].kind, CopyOutcome::Kind::CopiedUnderNumber);
+  EXPECT_EQ(LastPassStatistics().copied, 2u);
   EXPECT_EQ(LastPassStatistics().present, 1u);
   // The key of a file found present is kept, so it is not compared again.
   EXPECT_TRUE(CollectionHasKey(HarvestedKeys.get(), "Chttp://a/dup.jpg"));

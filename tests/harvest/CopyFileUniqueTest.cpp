@@ -47,11 +47,22 @@ class CopyUniqueNotified : public CopyUnique, public ::testing::WithParamInterfa
 INSTANTIATE_TEST_SUITE_P(Watched, CopyUniqueNotified, ::testing::Bool());
 
 TEST_P(CopyUniqueNotified, NumbersClashesAndSkipsTheSameFile) {
-  CopyFileUnique(Source("abc"), dst / "pic.jpg", true);
-  CopyFileUnique(Source("abc"), dst / "pic.jpg", true);  // same contents: already present
-  CopyFileUnique(Source("abcd"), dst / "pic.jpg", true);
+  // The outcome says which of the three it was, and where the picture is now.
+  const auto copy = [&](const std::string& contents) {
+    return CopyWithoutReplacing(Source(contents), dst / "pic.jpg", true);
+  };
+  using Kind = CopyOutcome::Kind;
+  EXPECT_EQ(copy("abc").kind, Kind::Copied);
+  const CopyOutcome again = copy("abc");  // same contents: already present
+  EXPECT_EQ(again.kind, Kind::AlreadyPresent);
+  EXPECT_EQ(again.target, dst / "pic.jpg");
+  const CopyOutcome numbered = copy("abcd");
+  EXPECT_EQ(numbered.kind, Kind::CopiedUnderNumber);
+  EXPECT_EQ(numbered.target, dst / "pic_1.jpg");
+  EXPECT_FALSE(numbered.failure);
   CopyFileUnique(Source("abcde"), dst / "pic.jpg", true);
   EXPECT_THAT(Names(), ElementsAre("pic.jpg", "pic_1.jpg", "pic_2.jpg"));
+  EXPECT_EQ(copy("abcde").target, dst / "pic_2.jpg");
   EXPECT_EQ(ReadFile(dst / "pic.jpg"), "abc");
   EXPECT_EQ(ReadFile(dst / "pic_2.jpg"), "abcde");
   // A numbered copy of the same contents is already present too, however often the clash recurs.
@@ -157,14 +168,11 @@ TEST_F(CopyUnique, AFailedReadLeavesNothingBehind) {
 
 // Each failure of the destination says what, where and the system's reason.
 TEST_F(CopyUnique, DestinationFailuresSayWhatWhereAndWhy) {
-  const auto failure = [&](const std::string& target) -> CopyFailure {
-    try {
-      CopyFileUnique(Source("x"), target, true);
-    } catch (const CopyFailure& failure) {
-      return failure;
-    }
-    ADD_FAILURE() << target;
-    return CopyFailure(NumberedError(0, ""), PassErrorKind::None, "", "");
+  const auto failure = [&](const std::string& target, const std::string& source = {}) {
+    const CopyOutcome outcome = CopyWithoutReplacing(source.empty() ? Source("x") : source, target, true);
+    EXPECT_EQ(outcome.kind, CopyOutcome::Kind::Failed) << target;
+    EXPECT_TRUE(outcome.target.empty());
+    return outcome.failure.value_or(CopyFailure(NumberedError(0, ""), PassErrorKind::None, "", ""));
   };
   const CopyFailure missing = failure(dst / "gone/pic.jpg");
   EXPECT_EQ(missing.Kind(), PassErrorKind::FolderMissing);
@@ -175,15 +183,13 @@ TEST_F(CopyUnique, DestinationFailuresSayWhatWhereAndWhy) {
     fs::permissions(dst / "locked", fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_EQ(failure(dst / "locked/pic.jpg").Kind(), PassErrorKind::PermissionDenied);
   }
-  WriteFile(src / "big", "larger than the limit");
+  const std::string big = Source("larger than the limit");
   FileSizeLimit limit(2);
-  try {
-    CopyFileUnique(src / "big", dst / "pic.jpg", true);
-    ADD_FAILURE();
-  } catch (const CopyFailure& full) {
-    EXPECT_EQ(full.Kind(), PassErrorKind::DiskFull);
-    EXPECT_EQ(full.Line(), "cannot write into " + dst.Path() + ": File too large");
-  }
+  const CopyFailure full = failure(dst / "pic.jpg", big);
+  EXPECT_EQ(full.Kind(), PassErrorKind::DiskFull);
+  EXPECT_EQ(full.Line(), "cannot write into " + dst.Path() + ": File too large");
+  // CopyFileUnique raises the same failure.
+  EXPECT_THROW(CopyFileUnique(big, dst / "pic.jpg", true), CopyFailure);
 #endif
 }
 

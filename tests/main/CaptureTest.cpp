@@ -293,6 +293,9 @@ TEST_F(Capture, ClosingTheWindowInTheMiddleOfAPassSavesAndEndsThePass) {
   QMetaObject::invokeMethod(window.get(), "close", Qt::QueuedConnection);
   window->Timer1_Timer();
   EXPECT_EQ(VisibleNames(destination), Names{"p0.jpg"});
+  // Ended as Stop ends a pass; the closing is no failure.
+  EXPECT_TRUE(LastPassStatistics().endedByStop);
+  EXPECT_FALSE(LastPassStatistics().endedByError) << LastPassStatistics().error;
   EXPECT_FALSE(window->PassInProgress());
   EXPECT_FALSE(window->isVisible());
   EXPECT_FALSE(timer->isActive());
