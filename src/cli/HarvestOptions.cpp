@@ -6,12 +6,14 @@
 #include "base/NumberedError.h"
 #include "harvest/TypedInput.h"
 
-const char* const kHarvestUsage =
+const std::string kHarvestUsage =
     "Usage: tavrin-harvest --dest DIR [options]\n"
     "Copies the pictures (and legacy videos) of the browser caches into DIR, as the window does.\n"
     "\n"
     "  --dest DIR        destination folder, created when missing (required)\n"
-    "  --ext LIST        extensions, default \"*.jpg;*.jpeg;*.bmp;*.gif;*.flv\"\n"
+    "  --ext LIST        extensions, default \"" +
+    std::string(kDefaultExtensionList) +
+    "\"\n"
     "  --min-kb N        minimum size in kilobytes, 0 to 100000, default 25\n"
     "  --since WHEN      now, all, or a local time YYYY-MM-DDTHH:MM:SS: copy entries used after it\n"
     "                    (default: all for one pass, now with --watch)\n"

@@ -6,10 +6,11 @@
 #include <vector>
 
 #include "base/CacheTime.h"
+#include "harvest/ExtensionList.h"
 
 struct HarvestOptions {
   std::string destination;
-  std::string extensions = "*.jpg;*.jpeg;*.bmp;*.gif;*.flv";
+  std::string extensions{kDefaultExtensionList};
   std::int32_t minimumKb = 25;
   std::string since;  // "now", "all" or a local date-time; empty: chosen by watch
   std::vector<std::string> caches;
@@ -31,4 +32,4 @@ ParsedOptions ParseHarvestOptions(const std::vector<std::string>& arguments);
 // The capture start time that --since names, "now" taken from the clock. Empty for a bad value.
 std::optional<DateValue> CaptureStartFor(const std::string& since);
 
-extern const char* const kHarvestUsage;
+extern const std::string kHarvestUsage;

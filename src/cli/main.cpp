@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   }
   const HarvestOptions& options = parsed.options;
   if (options.help) {
-    std::fputs(kHarvestUsage, stdout);
+    std::fputs(kHarvestUsage.c_str(), stdout);
     return 0;
   }
 

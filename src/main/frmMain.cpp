@@ -115,7 +115,7 @@ void frmMain::CreateControls() {
   txtMinFileSize = new QLineEdit(QStringLiteral("25"), this);
   make.Place(txtMinFileSize, "txtMinFileSize");
   txtMinFileSize->setFont(boxFont);
-  txtFileExtList = new QLineEdit(QStringLiteral("*.jpg;*.jpeg;*.bmp;*.gif;*.flv"), this);
+  txtFileExtList = new QLineEdit(FromNative(std::string(kDefaultExtensionList)), this);
   make.Place(txtFileExtList, "txtFileExtList");
   txtFileExtList->setFont(boxFont);
   WebBrowser1 = new WebBrowserPane(this);
