@@ -11,7 +11,8 @@ class NumberedError : public std::runtime_error {
   // The errno (POSIX) or GetLastError (Windows) value behind the error; 0 when there is none.
   int SystemError() const { return systemError_; }
 
-  // The error numbers in use, chosen to match what users of the old tool know.
+  // The error numbers in use, as the window's error report shows them. Each keeps its value (a
+  // file not found is always 53), so that a report means the same in every version.
   static constexpr int kInvalidProcedureCall = 5;
   static constexpr int kOverflow = 6;
   static constexpr int kOutOfMemory = 7;

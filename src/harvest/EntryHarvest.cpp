@@ -173,7 +173,7 @@ bool CollectionHasKey(const KeyedCollection* collection, const std::string& key)
 
 void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const std::string& destinationFolder,
                   std::int32_t minimumSizeKb, const DateValue& captureStart, const std::string& extensionList) {
-  // 1-2. The local path and the address.
+  // The local path and the address.
   if (record.lpszSourceUrlName == 0) return settled_entries::MarkDecided();
   const std::string localPath = EntryString(record.lpszLocalFileName);
   // The name and the extension are those of the lower-cased path; only its last component is
@@ -190,27 +190,27 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
     return *address;
   };
 
-  // 3-5. Video recognition and the extension test.
+  // Video recognition and the extension test.
   const bool recognizesVideo = Contains(extensionList, ";*.flv;");
   const bool extensionListed = Contains(extensionList, ";*." + extension + ";") || Contains(extensionList, ";*.*;");
   VideoKind video = VideoKind::None;
   if (recognizesVideo && !extensionListed) video = RecognizeVideo(Address());
   if (!extensionListed && video == VideoKind::None) return settled_entries::MarkDecided();
 
-  // 6. Size: whole kilobytes of the low size word read as signed, truncated toward zero.
+  // Size: whole kilobytes of the low size word read as signed, truncated toward zero.
   const std::int32_t kilobytes = static_cast<std::int32_t>(record.dwSizeLow) / 1024;
   if (!(static_cast<std::int64_t>(kilobytes) + 1 > minimumSizeKb)) return settled_entries::MarkDecided();
 
-  // 7. Time: strictly after the capture started.
+  // Time: strictly after the capture started.
   if (!(FileTimeToLocalDate(record.LastAccessTime) > captureStart)) return settled_entries::MarkDecided();
   if (recognizesVideo && extensionListed) video = RecognizeVideo(Address());
 
-  // 8-9. De-dup by the normalised address.
+  // De-dup by the normalised address.
   const std::string normalized = NormalizeAddress(Address());
   const std::string key = "C" + normalized;
   if (CollectionHasKey(HarvestedKeys.get(), key)) return settled_entries::MarkDecided();
 
-  // 10. The name in the destination folder.
+  // The name in the destination folder.
   std::string name;
   const std::size_t equals = normalized.rfind('=');
   if ((video == VideoKind::Named || video == VideoKind::StreetNamed) && equals != std::string::npos) {
@@ -222,7 +222,7 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
   // Shortened to what the destination's file system takes for one name (eCryptfs: 143 bytes).
   const std::string target = JoinPath(destinationFolder, SafeFileName(name, NameLimitIn(destinationFolder)));
 
-  // 11-12. Copy, then remember the key. The copy lets pending events run, and Stop or Start may
+  // Copy, then remember the key. The copy lets pending events run, and Stop or Start may
   // have ended the capture meanwhile: the key then belongs to no collection of this pass.
   const std::string headers = record.lpHeaderInfo ? EntryString(record.lpHeaderInfo) : std::string();
   CopyFileUnique(localPath, target, true, {Address(), MediaTypeOf(headers)});
