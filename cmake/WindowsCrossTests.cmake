@@ -19,10 +19,10 @@ function(gtest_discover_tests target)
 endfunction()
 
 # The suites built and run under Wine: those written for Windows, the platform-neutral core
-# suites (the browser cache sources' with change notifications by ReadDirectoryChangesW), whose
+# suites (the base layer's among them) (the browser cache sources' with change notifications by ReadDirectoryChangesW), whose
 # page helpers and paths have Windows counterparts, and with the window the suites of
 # the window and its folder dialog on the offscreen platform.
-set(TAVRIN_WINDOWS_TEST_DIRS windows memory harvest cache)
+set(TAVRIN_WINDOWS_TEST_DIRS windows memory base harvest cache)
 if(TAVRIN_BUILD_GUI)
   list(APPEND TAVRIN_WINDOWS_TEST_DIRS main dialogs)
 endif()
