@@ -14,6 +14,7 @@
 #include "cache/discovery/CacheFormats.h"
 #include "cache/discovery/Discovery.h"
 #include "cli/HarvestOptions.h"
+#include "harvest/CaptureSession.h"
 #include "harvest/ExtensionList.h"
 #include "harvest/cmnWinInet.h"
 
@@ -139,10 +140,28 @@ int main(int argc, char** argv) {
 
   InitCacheBuffer();
   HarvestedKeys = std::make_unique<KeyedCollection>();
+  const bool terminal = isatty(fileno(stderr));
+  std::uint64_t copiedThisPass = 0;
   // The caches are read on background threads (both cores during a first pass); each pass waits
-  // until they are current, so that it meets the caches as they are when it starts.
-  SetUrlCache(options.caches.empty() ? MakeDiscoveredUrlCache(CacheReading::InBackground)
-                                     : MakeUrlCacheOf(chosen, CacheReading::InBackground));
+  // until they are current, so that it meets the caches as they are when it starts. They end with
+  // the session, before anything they use is torn down at exit.
+  CaptureSession session({
+      .urlCache = options.caches.empty() ? MakeDiscoveredUrlCache(CacheReading::InBackground)
+                                         : MakeUrlCacheOf(chosen, CacheReading::InBackground),
+      .observer =
+          [&](const CopyOutcome& copy) {
+            if (copy.kind == CopyOutcome::Kind::AlreadyPresent) return;
+            ++copiedThisPass;
+            if (terminal) std::fprintf(stderr, "\r%llu copied...", static_cast<unsigned long long>(copiedThisPass));
+            std::printf("%s\n", copy.target.c_str());
+            std::fflush(stdout);
+          },
+      // Ctrl-C ends the pass after the file that was being copied.
+      .pendingEvents =
+          [] {
+            if (g_interrupted) EndRunningPass();
+          },
+  });
   // A run that can copy nothing says why, as --list-caches does; a watch goes on, for a browser
   // started later.
   if (options.caches.empty() && DiscoverCaches().empty())
@@ -150,19 +169,6 @@ int main(int argc, char** argv) {
   const std::string extensionList = NormalizeExtensionList(options.extensions);
   const DateValue captureStart = *CaptureStartFor(options.since);
 
-  const bool terminal = isatty(fileno(stderr));
-  std::uint64_t copiedThisPass = 0;
-  SetHarvestObserver([&](const CopyOutcome& event) {
-    if (event.kind == CopyOutcome::Kind::AlreadyPresent) return;
-    ++copiedThisPass;
-    if (terminal) std::fprintf(stderr, "\r%llu copied...", static_cast<unsigned long long>(copiedThisPass));
-    std::printf("%s\n", event.target.c_str());
-    std::fflush(stdout);
-  });
-  // Ctrl-C ends the pass after the file that was being copied.
-  SetPendingEventsHook([] {
-    if (g_interrupted) EndRunningPass();
-  });
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
 #ifdef SIGHUP
@@ -234,8 +240,6 @@ int main(int argc, char** argv) {
                  static_cast<unsigned long long>(totalFailedEntries), static_cast<unsigned long long>(failedPasses),
                  failedPasses == 1 ? "pass" : "passes");
   }
-  // The background threads end here, before anything they use is torn down at exit.
-  SetUrlCache(nullptr);
   // Entries the last pass could not copy are a failure too, though it copied every other one.
   return lastEndedByError || (lastFailedEntries > 0 && !g_interrupted) ? 3 : 0;
 }

@@ -9,7 +9,7 @@
 #include "base/BackgroundWork.h"
 #include "base/NumberedError.h"
 #include "cache/UrlCacheEnumeration.h"
-#include "harvest/FailedEntries.h"
+#include "harvest/CaptureSession.h"
 #include "harvest/PassState.h"
 #include "harvest/SettledEntries.h"
 #include "harvest/cmnWinInet.h"
@@ -70,10 +70,10 @@ std::uint64_t FailureContext(const std::string& destinationFolder) {
 
 // Reports the failure of one entry in the pass's statistics: every one is counted, one not
 // reported before is listed, and the first of those also fills the pass's error line.
-void NoteEntryFailure(PassStatistics& stats, const CopyFailure& failure, const std::string& identity,
-                      std::uint64_t version) {
+void NoteEntryFailure(FailedEntries& failures, PassStatistics& stats, const CopyFailure& failure,
+                      const std::string& identity, std::uint64_t version) {
   ++stats.failed;
-  if (!failed_entries::Failed(identity, version)) return;
+  if (!failures.Failed(identity, version)) return;
   stats.failedEntries.push_back({failure.Kind(), failure.Path(), failure.Reason(), failure.Line()});
   if (!stats.error.empty()) return;
   stats.error = failure.Line();
@@ -109,12 +109,16 @@ void InitCacheBuffer() {
 
 void HarvestCache(const std::string& extensionList, const DateValue& captureStart, const std::string& destinationFolder,
                   std::int32_t minimumSizeKb) {
-  const bool lastPassEndedByError = LastPassStatistics().endedByError;
-  PassStatistics& stats = pass_state::BeginPass();
+  CaptureSession& session = CaptureSession::Current();
+  const bool lastPassEndedByError = session.Statistics().endedByError;
+  PassStatistics& stats = session.BeginPass();
   // Entries whose decision cannot change are not handed over again while they stay as they are.
-  SetUrlCacheSettledContext(settled_entries::ContextFor(HarvestedKeys ? HarvestedKeys->Serial() : 0, extensionList,
-                                                        minimumSizeKb, captureStart, lastPassEndedByError));
-  failed_entries::BeginPass(FailureContext(destinationFolder));
+  SetUrlCacheSettledContext(
+      session.Settling() ? settled_entries::ContextFor(HarvestedKeys ? HarvestedKeys->Serial() : 0, extensionList,
+                                                       minimumSizeKb, captureStart, lastPassEndedByError)
+                         : 0);
+  FailedEntries& failures = session.Failures();
+  failures.BeginPass(FailureContext(destinationFolder));
   CacheEnumHandle handle = nullptr;
   try {
     FileSystemObject fso;
@@ -126,19 +130,20 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
       // An entry that failed by a fault of its own and has not changed waits a few passes; one
       // that fails now is reported and left for a later pass, and the walk goes on.
       std::string identity;
-      if (!failed_entries::None()) identity = EntryIdentity(record);
-      if (!identity.empty() && failed_entries::HeldBack(identity, EntryVersion(record))) {
+      if (!failures.None()) identity = EntryIdentity(record);
+      if (!identity.empty() && failures.HeldBack(identity, EntryVersion(record))) {
         ++stats.heldBack;
       } else {
-        settled_entries::TakeDecided();
+        session.TakeEntryDecided();
         try {
           HarvestEntry(fso, record, destinationFolder, minimumSizeKb, captureStart, extensionList);
-          if (!identity.empty()) failed_entries::Forget(identity);
+          if (!identity.empty()) failures.Forget(identity);
         } catch (const CopyFailure& failure) {
           if (!failure.OfOneEntry()) throw;
-          NoteEntryFailure(stats, failure, identity.empty() ? EntryIdentity(record) : identity, EntryVersion(record));
+          NoteEntryFailure(failures, stats, failure, identity.empty() ? EntryIdentity(record) : identity,
+                           EntryVersion(record));
         }
-        if (settled_entries::TakeDecided()) SettleUrlCacheEntry(handle);
+        if (session.TakeEntryDecided()) SettleUrlCacheEntry(handle);
       }
       const auto now = std::chrono::steady_clock::now();
       if (now - eventsDone >= kEventsAtLeastEvery) {

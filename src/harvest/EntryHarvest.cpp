@@ -9,23 +9,14 @@
 #include "base/PathText.h"
 #include "base/SafeFileName.h"
 #include "base/VirtualFiles.h"
+#include "harvest/CaptureSession.h"
 #include "harvest/DestinationNames.h"
 #include "harvest/PassState.h"
-#include "harvest/SettledEntries.h"
 #include "harvest/cmnWinInet.h"
 
 std::unique_ptr<KeyedCollection> HarvestedKeys = std::make_unique<KeyedCollection>();
 
 namespace {
-
-std::function<void(const CopyOutcome&)> g_observer;
-PassStatistics g_statistics;
-// The serial of the collection the running pass began with; 0 for none.
-std::uint64_t g_passCapture = 0;
-// Set by EndRunningPass until the next pass begins.
-bool g_passEnded = false;
-
-std::uint64_t CurrentCapture() { return HarvestedKeys ? HarvestedKeys->Serial() : 0; }
 
 bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
@@ -83,31 +74,18 @@ std::size_t NameLimitIn(const std::string& folder) {
 }  // namespace
 
 namespace pass_state {
-PassStatistics& BeginPass() {
-  g_statistics = PassStatistics{};
-  g_passCapture = CurrentCapture();
-  g_passEnded = false;
-  return g_statistics;
-}
 void EnsureSameCapture() {
-  if (g_passEnded || CurrentCapture() != g_passCapture) throw CaptureEnded{};
-}
-PassStatistics& Current() { return g_statistics; }
-void Notify(const CopyOutcome& outcome) {
-  if (outcome.kind == CopyOutcome::Kind::AlreadyPresent) {
-    ++g_statistics.present;
-  } else {
-    ++g_statistics.copied;
-  }
-  if (g_observer) g_observer(outcome);
+  if (CaptureSession::Current().PassEnded()) throw CaptureEnded{};
 }
 }  // namespace pass_state
 
-void SetHarvestObserver(std::function<void(const CopyOutcome&)> observer) { g_observer = std::move(observer); }
+void SetHarvestObserver(std::function<void(const CopyOutcome&)> observer) {
+  CaptureSession::Current().SetObserver(std::move(observer));
+}
 
-void EndRunningPass() { g_passEnded = true; }
+void EndRunningPass() { CaptureSession::Current().EndPass(); }
 
-const PassStatistics& LastPassStatistics() { return g_statistics; }
+const PassStatistics& LastPassStatistics() { return CaptureSession::Current().Statistics(); }
 
 CopyFailure::CopyFailure(const NumberedError& cause, PassErrorKind kind, std::string action, std::string path,
                          std::string reason)
@@ -174,7 +152,7 @@ bool CollectionHasKey(const KeyedCollection* collection, const std::string& key)
 void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const std::string& destinationFolder,
                   std::int32_t minimumSizeKb, const DateValue& captureStart, const std::string& extensionList) {
   // The local path and the address.
-  if (record.lpszSourceUrlName == 0) return settled_entries::MarkDecided();
+  if (record.lpszSourceUrlName == 0) return CaptureSession::Current().MarkEntryDecided();
   const std::string localPath = EntryString(record.lpszLocalFileName);
   // The name and the extension are those of the lower-cased path; only its last component is
   // lower-cased, as nothing else of it is used. The file itself is read from the path as stored:
@@ -195,20 +173,20 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
   const bool extensionListed = Contains(extensionList, ";*." + extension + ";") || Contains(extensionList, ";*.*;");
   VideoKind video = VideoKind::None;
   if (recognizesVideo && !extensionListed) video = RecognizeVideo(Address());
-  if (!extensionListed && video == VideoKind::None) return settled_entries::MarkDecided();
+  if (!extensionListed && video == VideoKind::None) return CaptureSession::Current().MarkEntryDecided();
 
   // Size: whole kilobytes of the low size word read as signed, truncated toward zero.
   const std::int32_t kilobytes = static_cast<std::int32_t>(record.dwSizeLow) / 1024;
-  if (!(static_cast<std::int64_t>(kilobytes) + 1 > minimumSizeKb)) return settled_entries::MarkDecided();
+  if (!(static_cast<std::int64_t>(kilobytes) + 1 > minimumSizeKb)) return CaptureSession::Current().MarkEntryDecided();
 
   // Time: strictly after the capture started.
-  if (!(FileTimeToLocalDate(record.LastAccessTime) > captureStart)) return settled_entries::MarkDecided();
+  if (!(FileTimeToLocalDate(record.LastAccessTime) > captureStart)) return CaptureSession::Current().MarkEntryDecided();
   if (recognizesVideo && extensionListed) video = RecognizeVideo(Address());
 
   // De-dup by the normalised address.
   const std::string normalized = NormalizeAddress(Address());
   const std::string key = "C" + normalized;
-  if (CollectionHasKey(HarvestedKeys.get(), key)) return settled_entries::MarkDecided();
+  if (CollectionHasKey(HarvestedKeys.get(), key)) return CaptureSession::Current().MarkEntryDecided();
 
   // The name in the destination folder.
   std::string name;
@@ -231,7 +209,7 @@ void HarvestEntry(FileSystemObject& fso, const CacheEntryRecord& record, const s
   HarvestedKeys->Add("", key);
   // Harvested now: until it changes, the entry is ignored for its key by every later pass of this
   // capture.
-  settled_entries::MarkDecided();
+  CaptureSession::Current().MarkEntryDecided();
 }
 
 namespace {
@@ -356,6 +334,6 @@ CopyOutcome CopyWithoutReplacing(const std::string& source, const std::string& t
 void CopyFileUnique(const std::string& source, const std::string& target, bool skipSameSize, const CopyOrigin& origin) {
   const CopyOutcome outcome = CopyWithoutReplacing(source, target, skipSameSize, origin);
   if (outcome.failure) throw *outcome.failure;
-  pass_state::Notify(outcome);
+  CaptureSession::Current().Record(outcome);
   if (outcome.kind != CopyOutcome::Kind::AlreadyPresent) ProcessPendingEvents();
 }

@@ -5,23 +5,32 @@
 // report.
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
-namespace failed_entries {
+class FailedEntries {
+ public:
+  // How many passes an entry that failed and did not change waits before it is tried again.
+  static constexpr std::uint64_t kPassesBetweenTries = 5;
 
-// How many passes an entry that failed and did not change waits before it is tried again.
-inline constexpr std::uint64_t kPassesBetweenTries = 5;
+  // Begins a pass in context (the capture and its destination); another context than the last
+  // pass's forgets every failure.
+  void BeginPass(std::uint64_t context);
+  // True when no entry is remembered as failed: the walk need not tell its entries apart.
+  bool None() const { return failures_.empty(); }
+  // True when the entry failed before in this version and its next try is not due yet.
+  bool HeldBack(const std::string& entry, std::uint64_t version) const;
+  // Remembers that the entry failed in this version; true when that is news to report (it had not
+  // failed before, or it has changed since).
+  bool Failed(const std::string& entry, std::uint64_t version);
+  // Forgets the entry: its harvest ended well.
+  void Forget(const std::string& entry) { failures_.erase(entry); }
 
-// Begins a pass in context (the capture and its destination); another context than the last
-// pass's forgets every failure.
-void BeginPass(std::uint64_t context);
-// True when no entry is remembered as failed: the walk need not tell its entries apart.
-bool None();
-// True when the entry failed before in this version and its next try is not due yet.
-bool HeldBack(const std::string& entry, std::uint64_t version);
-// Remembers that the entry failed in this version; true when that is news to report (it had not
-// failed before, or it has changed since).
-bool Failed(const std::string& entry, std::uint64_t version);
-// Forgets the entry: its harvest ended well.
-void Forget(const std::string& entry);
-
-}  // namespace failed_entries
+ private:
+  struct Failure {
+    std::uint64_t version = 0;
+    std::uint64_t nextTry = 0;  // the pass from which it is tried again
+  };
+  std::uint64_t context_ = 0;
+  std::uint64_t pass_ = 0;
+  std::unordered_map<std::string, Failure> failures_;
+};

@@ -1,13 +1,8 @@
 #include "harvest/SettledEntries.h"
 
-#include <atomic>
-
 namespace settled_entries {
 
 namespace {
-
-std::atomic<bool> g_enabled{true};
-thread_local bool t_decided = false;
 
 void Mix(std::uint64_t& hash, const void* data, std::size_t length) {
   const auto* bytes = static_cast<const unsigned char*>(data);
@@ -26,7 +21,7 @@ void MixValue(std::uint64_t& hash, T value) {
 
 std::uint64_t ContextFor(std::uint64_t capture, const std::string& extensionList, std::int32_t minimumSizeKb,
                          const DateValue& captureStart, bool lastPassEndedByError) {
-  if (!g_enabled || lastPassEndedByError) return 0;
+  if (lastPassEndedByError) return 0;
   std::uint64_t hash = 14695981039346656037ULL;
   MixValue(hash, capture);
   MixValue(hash, extensionList.size());
@@ -36,15 +31,5 @@ std::uint64_t ContextFor(std::uint64_t capture, const std::string& extensionList
   MixValue(hash, platform_time::CurrentUtcOffsetSeconds());
   return hash == 0 ? 1 : hash;
 }
-
-void MarkDecided() { t_decided = true; }
-
-bool TakeDecided() {
-  const bool decided = t_decided;
-  t_decided = false;
-  return decided;
-}
-
-void SetEnabled(bool enabled) { g_enabled = enabled; }
 
 }  // namespace settled_entries

@@ -14,17 +14,9 @@ namespace settled_entries {
 
 // The context of a pass of this capture (the serial of its harvested keys) with these settings and
 // the UTC offset in force now (the time test compares local times). 0, so that nothing is passed
-// over, when settling is off or the last pass ended by an error: the pass after an error is
-// complete.
+// over, when the last pass ended by an error: the pass after an error is complete. The entry
+// harvest marks what it decided for good in the capture session (MarkEntryDecided).
 std::uint64_t ContextFor(std::uint64_t capture, const std::string& extensionList, std::int32_t minimumSizeKb,
                          const DateValue& captureStart, bool lastPassEndedByError);
-
-// Called by the entry harvest when it ignores an entry by one of those tests; TakeDecided tells
-// whether it did since the last call.
-void MarkDecided();
-bool TakeDecided();
-
-// On by default; off hands every entry to every pass (for comparing both ways).
-void SetEnabled(bool enabled);
 
 }  // namespace settled_entries

@@ -86,20 +86,23 @@ frmMain::frmMain(FormEnvironment environment, QWidget* parent) : QWidget(parent)
   setObjectName(QStringLiteral("frmMain"));
   CreateControls();
   resize(DesignClientSize());
-  SetPendingEventsHook([this] { PendingEvents(); });
-  // Every copy the harvest places shows in the pane at once, without listing the folder again.
-  SetHarvestObserver([this](const CopyOutcome& copy) {
-    WebBrowser1->FileArrived(FromNative(copy.target));
-    if (copy.kind != CopyOutcome::Kind::AlreadyPresent) lblStatus->FileCopied();
+  session_ = std::make_unique<CaptureSession>(CaptureWiring{
+      // The URL cache comes with the load.
+      .urlCache = nullptr,
+      // Every copy the harvest places shows in the pane at once, without listing the folder again.
+      .observer =
+          [this](const CopyOutcome& copy) {
+            WebBrowser1->FileArrived(FromNative(copy.target));
+            if (copy.kind != CopyOutcome::Kind::AlreadyPresent) lblStatus->FileCopied();
+          },
+      .pendingEvents = [this] { PendingEvents(); },
   });
   Form_Load();
 }
 
 frmMain::~frmMain() {
-  SetHarvestObserver({});
-  SetPendingEventsHook({});
   // The URL cache installed by the load ends with the window, and its background threads with it.
-  if (environment_.makeUrlCache) SetUrlCache(nullptr);
+  session_.reset();
 }
 
 void frmMain::CreateControls() {
@@ -152,7 +155,7 @@ void frmMain::Form_Load() {
     setWindowTitle(MainWindowCaption(environment_.versionMajor, environment_.versionMinor, environment_.versionRevision,
                                      environment_.author, environment_.authorAddress));
     InitCacheBuffer();
-    if (environment_.makeUrlCache) SetUrlCache(environment_.makeUrlCache());
+    if (environment_.makeUrlCache) session_->UseUrlCache(environment_.makeUrlCache());
 
     const ProgramPlaces places = ResolveProgramPlaces(environment_.executableFolder, environment_.installed,
                                                       environment_.userDataFolder, environment_.picturesFolder);

@@ -8,8 +8,10 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 
 #include "base/CacheTime.h"
+#include "harvest/CaptureSession.h"
 #include "main/FormEnvironment.h"
 #include "main/StatusLine.h"
 #include "main/WebBrowserPane.h"
@@ -57,6 +59,8 @@ class frmMain : public QWidget {
   void PendingEvents();
 
   FormEnvironment environment_;
+  // The capture's URL cache, copy observer and pending-events step, for the window's life.
+  std::unique_ptr<CaptureSession> session_;
   QString programFolder_;
   QString captureParent_;
   DateValue captureStart_;

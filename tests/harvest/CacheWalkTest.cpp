@@ -51,9 +51,30 @@ TEST_F(CacheWalk, AnEmptyCacheEndsThePassAtOnce) {
   EXPECT_THAT(Harvested(), IsEmpty());
   EXPECT_EQ(LastPassStatistics().entries, 0u);
   EXPECT_FALSE(LastPassStatistics().endedByError);
-  SetUrlCache(nullptr);  // no cache at all behaves the same
+  session->UseUrlCache(nullptr);  // no cache at all behaves the same
   Pass();
   EXPECT_FALSE(LastPassStatistics().endedByError);
+}
+
+// A session made inside another is the one passes use while it lives: its cache, its observer and
+// its counts; once it ends, the outer session's cache and counts are as they were.
+TEST_F(CacheWalk, TheSessionMadeLastIsTheOnePassesUse) {
+  Add(Entry("http://a/outer.jpg", "outer.jpg", "outer"));
+  Pass();
+  ASSERT_EQ(LastPassStatistics().copied, 1u);
+  {
+    auto inner = std::make_shared<ListCacheSource>();
+    inner->Add(Entry("http://a/inner.jpg", "inner.jpg", "inner"));
+    inner->Add(Entry("http://a/second.jpg", "second.jpg", "second"));
+    int told = 0;
+    CaptureSession nested({.urlCache = inner, .observer = [&](const CopyOutcome&) { ++told; }});
+    Pass();
+    EXPECT_EQ(LastPassStatistics().copied, 2u);
+    EXPECT_EQ(told, 2);
+  }
+  EXPECT_EQ(LastPassStatistics().copied, 1u);
+  EXPECT_EQ(GetUrlCache(), source);
+  EXPECT_THAT(Harvested(), ElementsAre("inner.jpg", "outer.jpg", "second.jpg"));
 }
 
 // A failure of one entry ends only that entry: it is reported once, the pass goes on, and the
@@ -92,11 +113,11 @@ TEST_F(CacheWalk, AnEntryThatFailsEndsOnlyItselfAndIsTriedAgainLater) {
   EXPECT_TRUE(LastPassStatistics().error.empty());
   // The fourth is used again, so its entry changed: tried at once. The third waits its turn.
   entries[3].lastAccess = FileTimeOf(DateValue::FromSeconds(start.Seconds() + 9));
-  SetUrlCache(std::make_shared<ListCacheSource>(entries));
+  session->UseUrlCache(std::make_shared<ListCacheSource>(entries));
   Pass();
   EXPECT_THAT(Harvested(), ElementsAre("1.jpg", "2.jpg", "4.jpg", "5.jpg"));
   EXPECT_EQ(LastPassStatistics().heldBack, 1u);
-  for (std::uint64_t pass = 3; pass <= failed_entries::kPassesBetweenTries; ++pass) Pass();
+  for (std::uint64_t pass = 3; pass <= FailedEntries::kPassesBetweenTries; ++pass) Pass();
   EXPECT_EQ(Harvested().size(), 4u);
   Pass();
   EXPECT_THAT(Harvested(), ElementsAre("1.jpg", "2.jpg", "3.jpg", "4.jpg", "5.jpg"));
@@ -207,7 +228,7 @@ class SlowSource : public UrlCacheSource {
 };
 
 TEST_F(CacheWalk, ALongPassLetsTheWindowRunEvenWhenItCopiesNothing) {
-  SetUrlCache(std::make_shared<SlowSource>(100));  // at least 200 ms of walking
+  session->UseUrlCache(std::make_shared<SlowSource>(100));  // at least 200 ms of walking
   int events = 0;
   SetPendingEventsHook([&] { ++events; });
   Pass();

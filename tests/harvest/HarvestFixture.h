@@ -10,6 +10,7 @@
 
 #include "cache/ListCacheSource.h"
 #include "cache/UrlCacheEnumeration.h"
+#include "harvest/CaptureSession.h"
 #include "harvest/cmnWinInet.h"
 #include "support/TempDir.h"
 
@@ -25,12 +26,11 @@ class HarvestFixture : public ::testing::Test {
     HarvestedKeys = std::make_unique<KeyedCollection>();
     std::filesystem::create_directories(cacheDir.Path());
     std::filesystem::create_directories(dest);
-    SetUrlCache(source);
+    session = std::make_unique<CaptureSession>(CaptureWiring{.urlCache = source});
   }
   void TearDown() override {
-    SetUrlCache(nullptr);
+    session.reset();
     SetPendingEventsHook(nullptr);
-    SetHarvestObserver(nullptr);
     platform_time::UnpinUtcOffset();
   }
 
@@ -65,4 +65,5 @@ class HarvestFixture : public ::testing::Test {
   std::string dest = destRoot / "dest";
   DateValue start = DateValue::FromFields(2026, 12, 7, 9, 0, 0);
   std::shared_ptr<ListCacheSource> source = std::make_shared<ListCacheSource>();
+  std::unique_ptr<CaptureSession> session;
 };

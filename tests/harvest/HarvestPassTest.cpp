@@ -16,7 +16,7 @@
 #include "cache/discovery/Discovery.h"
 #include "cache/discovery/UnionCacheSource.h"
 #include "cache/firefox/FirefoxCacheSource.h"
-#include "harvest/SettledEntries.h"
+#include "harvest/CaptureSession.h"
 #include "harvest/cmnWinInet.h"
 #include "support/BlockfileFixtures.h"
 #include "support/CacheFixtures.h"
@@ -80,7 +80,7 @@ TEST(HarvestPassTest, CopiesPicturesOfBothBrowsersByteForByte) {
   const UnionCacheSource::SourceList members{std::make_shared<ChromiumSimpleCacheSource>(chromium),
                                              std::make_shared<FirefoxCacheSource>(firefox)};
   auto cache = std::make_shared<UnionCacheSource>([members] { return members; });
-  SetUrlCache(cache);
+  CaptureSession session({.urlCache = cache});
   InitCacheBuffer();
   HarvestedKeys = std::make_unique<KeyedCollection>();
   const DateValue captureStart = DateValue::FromFields(2010, 1, 1, 0, 0, 0);
@@ -108,7 +108,6 @@ TEST(HarvestPassTest, CopiesPicturesOfBothBrowsersByteForByte) {
   EXPECT_EQ(LastPassStatistics().copied, 0u);
   EXPECT_EQ(LastPassStatistics().present, 6u);
   EXPECT_EQ(FilesIn(destination).size(), 6u);
-  SetUrlCache(nullptr);
 
   // Every copy carries the address it came from and its media type, where the file system keeps
   // extended attributes.
@@ -145,17 +144,18 @@ TEST(HarvestPassTest, PassingOverSettledEntriesChangesNoOutcome) {
     TempDir temp;
     const std::string chromium = temp.Sub("Cache_Data"), firefox = temp.Sub("cache2"), dest = temp.Sub("dest");
     WriteChromiumIndexMarker(chromium);
+    CaptureSession session;
     if (background) {
-      SetUrlCache(MakeUrlCacheOf({{CacheKind::ChromiumSimple, chromium}, {CacheKind::Firefox, firefox}},
-                                 CacheReading::InBackground));
+      session.UseUrlCache(MakeUrlCacheOf({{CacheKind::ChromiumSimple, chromium}, {CacheKind::Firefox, firefox}},
+                                         CacheReading::InBackground));
     } else {
       const UnionCacheSource::SourceList members{std::make_shared<ChromiumSimpleCacheSource>(chromium),
                                                  std::make_shared<FirefoxCacheSource>(firefox)};
-      SetUrlCache(std::make_shared<UnionCacheSource>([members] { return members; }));
+      session.UseUrlCache(std::make_shared<UnionCacheSource>([members] { return members; }));
     }
     InitCacheBuffer();
     HarvestedKeys = std::make_unique<KeyedCollection>();
-    settled_entries::SetEnabled(settling);
+    session.SetSettling(settling);
     std::vector<Outcome> outcomes;
     auto pass = [&] {
       GetUrlCache()->WaitUntilCurrent();
@@ -196,8 +196,6 @@ TEST(HarvestPassTest, PassingOverSettledEntriesChangesNoOutcome) {
     pass();
     pass();
     pass();
-    settled_entries::SetEnabled(true);
-    SetUrlCache(nullptr);
     return outcomes;
   };
   const std::vector<Outcome> every = script(false, false), settled = script(true, false);
@@ -241,7 +239,7 @@ TEST(HarvestPassTest, ACacheFileThatCannotBeReadIsSaid) {
     const std::string kept = ReadBytes(dataFile);
     std::filesystem::remove(dataFile);
     ASSERT_EQ(::mkfifo(dataFile.c_str(), 0600), 0);
-    SetUrlCache(MakeUrlCacheOf({{CacheKind::ChromiumBlockfile, blockfile}}, reading));
+    CaptureSession session({.urlCache = MakeUrlCacheOf({{CacheKind::ChromiumBlockfile, blockfile}}, reading)});
     InitCacheBuffer();
     HarvestedKeys = std::make_unique<KeyedCollection>();
     const DateValue captureStart = DateValue::FromFields(2010, 1, 1, 0, 0, 0);
@@ -257,6 +255,5 @@ TEST(HarvestPassTest, ACacheFileThatCannotBeReadIsSaid) {
     HarvestCache(";*.jpg;", captureStart, destination, 0);
     EXPECT_FALSE(LastPassStatistics().endedByError) << LastPassStatistics().error;
     EXPECT_EQ(FilesIn(destination), std::set<std::string>{"one.jpg"});
-    SetUrlCache(nullptr);
   }
 }

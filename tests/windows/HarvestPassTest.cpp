@@ -11,6 +11,7 @@
 #include "base/PathText.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "cache/wininet/WinInetSource.h"
+#include "harvest/CaptureSession.h"
 #include "harvest/FailedEntries.h"
 #include "harvest/cmnWinInet.h"
 
@@ -54,11 +55,12 @@ class HarvestPass : public ::testing::Test {
  protected:
   void SetUp() override {
     wine_cache::EmptyUrlCache();
-    SetUrlCache(std::make_shared<WinInetSource>());
+    session = std::make_unique<CaptureSession>(CaptureWiring{.urlCache = std::make_shared<WinInetSource>()});
     InitCacheBuffer();
     HarvestedKeys = std::make_unique<KeyedCollection>();
   }
-  void TearDown() override { SetUrlCache(nullptr); }
+  void TearDown() override { session.reset(); }
+  std::unique_ptr<CaptureSession> session;
 
   void Pass(const DateValue& captureStart, std::int32_t minimumKb = 25) {
     HarvestCache(kExtensions, captureStart, destination.Path(), minimumKb);
@@ -170,7 +172,7 @@ TEST_F(HarvestPass, VanishedCacheFileLeavesNothingAndIsRetried) {
   EXPECT_TRUE(destination.FileNames().empty());
 
   ASSERT_TRUE(wine_cache::RenameFile(hidden, local));
-  for (std::uint64_t pass = 0; pass < failed_entries::kPassesBetweenTries; ++pass) {
+  for (std::uint64_t pass = 0; pass < FailedEntries::kPassesBetweenTries; ++pass) {
     HarvestCache(kExtensions, start, destination.Path(), 25);
   }
   EXPECT_TRUE(destination.FileNames().empty());
