@@ -1,5 +1,5 @@
 // The Windows branches of the core, on the platform's own calls: pointer probes over protected
-// pages, the file writer (copies that never replace, settings replaced whole), name searches,
+// pages, the file writer's hidden temporaries, name searches,
 // folder creation on drive paths, path names with drive letters, and the kernel32 time conversions.
 #include <windows.h>
 
@@ -77,62 +77,33 @@ TEST(MemoryBlockOnWindows, CommitsZeroedMemoryAndSkipsBadCopies) {
   block.ReleaseMemory();
 }
 
-TEST(FileWriterOnWindows, PlacesOnlyUnderAFreeNameAndLeavesNothingBehind) {
+// Beside the writer's cases in tests/base, which run here too: its temporaries are hidden until
+// placed, and the clean-up at start removes a crash's hidden temporary, never a plain file of that
+// name.
+TEST(FileWriterOnWindows, TemporariesAreHiddenUntilPlaced) {
   wine_cache::TempFolder folder;
-  const std::string taken = folder.Path() + "\\pic.jpg";
-  wine_cache::WriteWholeFile(taken, "old");
+  const std::string placed = folder.Path() + "\\pic.jpg";
   {
     FileWriter copy = FileWriter::NewFileIn(folder.Path());
-    const std::string bytes = "new picture";
-    ASSERT_TRUE(copy.Sink()(bytes.data(), bytes.size()));
-    EXPECT_EQ(copy.PlaceIfNameFree(taken), FileWriter::Placement::NameTaken);
-    EXPECT_EQ(wine_cache::ReadWholeFile(taken), "old");
-    EXPECT_EQ(copy.PlaceIfNameFree(folder.Path() + "\\pic_1.jpg"), FileWriter::Placement::Placed);
+    EXPECT_NE(GetFileAttributesA(copy.TemporaryPath().c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    copy.Write("new picture");
+    EXPECT_EQ(copy.PlaceIfNameFree(placed), FileWriter::Placement::Placed);
   }
-  EXPECT_EQ(folder.FileNames(), (std::vector<std::string>{"pic.jpg", "pic_1.jpg"}));
-  EXPECT_EQ(wine_cache::ReadWholeFile(folder.Path() + "\\pic_1.jpg"), "new picture");
-  EXPECT_EQ(GetFileAttributesA((folder.Path() + "\\pic_1.jpg").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(GetFileAttributesA(placed.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
   {
-    FileWriter abandoned = FileWriter::NewFileIn(folder.Path());  // never placed: removed when it goes
-  }
-  EXPECT_EQ(folder.FileNames().size(), 2u);
-  EXPECT_THROW(FileWriter::NewFileIn(folder.Path() + "\\missing"), NumberedError);
-
-  // A replacement takes the name whole and unhidden, and leaves no temporary file.
-  {
-    FileWriter settings = FileWriter::Replacing(taken);
+    FileWriter settings = FileWriter::Replacing(placed);
     settings.Write("replaced");
     settings.ReplaceTarget();
   }
-  EXPECT_EQ(wine_cache::ReadWholeFile(taken), "replaced");
-  EXPECT_EQ(GetFileAttributesA(taken.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
-  EXPECT_EQ(folder.FileNames(), (std::vector<std::string>{"pic.jpg", "pic_1.jpg"}));
+  EXPECT_EQ(wine_cache::ReadWholeFile(placed), "replaced");
+  EXPECT_EQ(GetFileAttributesA(placed.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
 
-  // The clean-up at start removes a crash's hidden temporary, never a plain file of that name.
   wine_cache::WriteWholeFile(folder.Path() + "\\.tavrin-copy-Ab12Cd", "left");
   SetFileAttributesA((folder.Path() + "\\.tavrin-copy-Ab12Cd").c_str(), FILE_ATTRIBUTE_HIDDEN);
   wine_cache::WriteWholeFile(folder.Path() + "\\.tavrin-copy-ABCDEF", "someone's");
   EXPECT_EQ(RemoveLeftoverCopies(folder.Path()), 1);
-  EXPECT_EQ(folder.FileNames(), (std::vector<std::string>{".tavrin-copy-ABCDEF", "pic.jpg", "pic_1.jpg"}));
+  EXPECT_EQ(folder.FileNames(), (std::vector<std::string>{".tavrin-copy-ABCDEF", "pic.jpg"}));
   DeleteFileA((folder.Path() + "\\.tavrin-copy-ABCDEF").c_str());
-}
-
-TEST(CopyFileUniqueOnWindows, NeverReplacesAndNumbersClashes) {
-  wine_cache::TempFolder folder;
-  const std::string source = folder.Path() + "\\source.bin";
-  wine_cache::WriteWholeFile(source, "abcdef");
-  const std::string target = folder.Path() + "\\out\\pic.jpg";
-  ASSERT_TRUE(CreateFolderPath(folder.Path() + "\\out"));
-  wine_cache::WriteWholeFile(target, "ABCDEF");  // same size, other picture
-  CopyFileUnique(source, target, true);
-  CopyFileUnique(source, target, true);  // pic_1.jpg holds it already: no pic_2.jpg
-  EXPECT_EQ(wine_cache::ReadWholeFile(target), "ABCDEF");
-  EXPECT_EQ(wine_cache::ReadWholeFile(folder.Path() + "\\out\\pic_1.jpg"), "abcdef");
-  EXPECT_FALSE(FileSystemObject().FileExists(folder.Path() + "\\out\\pic_2.jpg"));
-  wine_cache::WriteWholeFile(folder.Path() + "\\out\\same.jpg", "abcdef");
-  CopyFileUnique(source, folder.Path() + "\\out\\same.jpg", true);  // already present
-  EXPECT_FALSE(FileSystemObject().FileExists(folder.Path() + "\\out\\same_1.jpg"));
-  RemoveDirectoryA((folder.Path() + "\\out").c_str());
 }
 
 TEST(FolderPathOnWindows, SearchesNamesAndCreatesDrivePaths) {
