@@ -83,10 +83,15 @@ export TAVRIN_TEST_HTTP_ROOT
 timeout 120 wine "$BUILD/bin/tavrin-fetch-urls.exe" "$TAVRIN_TEST_HTTP_ROOT/ready/check.jpg?size=10" >/dev/null
 
 ctest --test-dir "$BUILD" --output-on-failure --timeout 600
-# The window's language is Traditional Chinese, whose ANSI code page (950) has double-byte
-# characters: the core's text handling once more in that code page.
-tavrin_generate_locale zh_TW.UTF-8
-LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8 timeout 300 wine "$BUILD/bin/harvest_tests.exe" --gtest_brief=1 | tr -d '\r' | tail -n 3
+# The core's text and names once more in two ANSI code pages that Wine takes from the locale's name:
+# 1252 (Western European) and 950 (Traditional Chinese, the window's language, with double-byte
+# characters). Names and folders must come out the same in both.
+for locale in en_US.UTF-8 zh_TW.UTF-8; do
+  tavrin_generate_locale "$locale"
+  for suite in harvest_tests tavrin_windows_tests; do
+    LANG=$locale LC_ALL=$locale timeout 300 wine "$BUILD/bin/$suite.exe" --gtest_brief=1 | tr -d '\r' | tail -n 3
+  done
+done
 
 # The headless harvest, end to end: pictures that WinInet cached are copied by
 # tavrin-harvest.exe --dest, byte for byte, under the names the cache files give them, and a second
