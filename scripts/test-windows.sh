@@ -102,7 +102,10 @@ check_tavrin_harvest_cli() {
   # One pass over every discovered cache, counting entries however long ago they were used, of any
   # size. Wine caches fetched files without an extension (lake[0]), so the list holds "*." for them.
   local -a options=(--since all --ext "*.;*.jpg" --min-kb 0 --stats)
-  local dest="$scratch/harvested"
+  # A folder named in Chinese: the command line hands it over whole in any ANSI code page, here
+  # 1252, which has no Chinese. Wine needs a UTF-8 locale to pass such names to Linux.
+  local -x LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+  local dest="$scratch/圖片 harvested"
   mkdir -p "$dest"
 
   # An empty Chromium cache where discovery looks for one, so that it has more than one cache to order.
