@@ -83,10 +83,17 @@ export TAVRIN_TEST_HTTP_ROOT
 timeout 120 wine "$BUILD/bin/tavrin-fetch-urls.exe" "$TAVRIN_TEST_HTTP_ROOT/ready/check.jpg?size=10" >/dev/null
 
 ctest --test-dir "$BUILD" --output-on-failure --timeout 600
-# The window's language is Traditional Chinese, whose ANSI code page (950) has double-byte
-# characters: the core's text handling once more in that code page.
-tavrin_generate_locale zh_TW.UTF-8
-LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8 timeout 300 wine "$BUILD/bin/harvest_tests.exe" --gtest_brief=1 | tr -d '\r' | tail -n 3
+# The core's text and names once more in two ANSI code pages that Wine takes from the locale's name:
+# 1252 (Western European) and 950 (Traditional Chinese, the window's language, with double-byte
+# characters). Names and folders must come out the same in both.
+for run in en_US.UTF-8:1252 zh_TW.UTF-8:950; do
+  locale=${run%%:*}
+  tavrin_generate_locale "$locale"
+  for suite in harvest_tests tavrin_windows_tests; do
+    LANG=$locale LC_ALL=$locale TAVRIN_EXPECT_ACP=${run##*:} timeout 300 wine "$BUILD/bin/$suite.exe" --gtest_brief=1 \
+      | tr -d '\r' | tail -n 3
+  done
+done
 
 # The headless harvest, end to end: pictures that WinInet cached are copied by
 # tavrin-harvest.exe --dest, byte for byte, under the names the cache files give them, and a second
@@ -97,7 +104,10 @@ check_tavrin_harvest_cli() {
   # One pass over every discovered cache, counting entries however long ago they were used, of any
   # size. Wine caches fetched files without an extension (lake[0]), so the list holds "*." for them.
   local -a options=(--since all --ext "*.;*.jpg" --min-kb 0 --stats)
-  local dest="$scratch/harvested"
+  # A folder named in Chinese: the command line hands it over whole in any ANSI code page, here
+  # 1252, which has no Chinese. Wine needs a UTF-8 locale to pass such names to Linux.
+  local -x LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+  local dest="$scratch/圖片 harvested"
   mkdir -p "$dest"
 
   # An empty Chromium cache where discovery looks for one, so that it has more than one cache to order.

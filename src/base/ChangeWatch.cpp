@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <unordered_set>
 
+#include "base/WidePath.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #elif defined(__linux__)
@@ -203,27 +205,22 @@ class DirectoryChangesWatch : public FolderWatch {
   }
 
   static bool IsRemote(const std::string& folder) {
-    char root[MAX_PATH];
-    if (!GetVolumePathNameA(folder.c_str(), root, MAX_PATH)) return true;
-    return GetDriveTypeA(root) == DRIVE_REMOTE;
+    const std::wstring path = WidePath(folder);
+    std::wstring root(path.size() + 2, L'\0');
+    if (!GetVolumePathNameW(path.c_str(), root.data(), static_cast<DWORD>(root.size()))) return true;
+    return GetDriveTypeW(root.c_str()) == DRIVE_REMOTE;
   }
 
-  // Names travel as the ANSI text that the rest of the program uses for paths.
-  static std::string Narrow(const WCHAR* text, std::size_t length) {
-    if (length == 0) return {};
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-    if (bytes > 0) WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), out.data(), bytes, nullptr, nullptr);
-    return out;
-  }
+  // Names travel as the UTF-8 text that the rest of the program uses for paths.
+  static std::string Narrow(const WCHAR* text, std::size_t length) { return Utf8FromWide({text, length}); }
 
   void Arm() {
     if (IsRemote(folder_)) return;
-    folderHandle_ =
-        CreateFileA(folder_.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    folderHandle_ = CreateFileW(WidePath(folder_).c_str(), FILE_LIST_DIRECTORY,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     if (folderHandle_ == INVALID_HANDLE_VALUE) return;
-    event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     BY_HANDLE_FILE_INFORMATION info{};
     if (!event_ || !GetFileInformationByHandle(folderHandle_, &info) || !StartRead()) {
       Disarm();
@@ -260,9 +257,9 @@ class DirectoryChangesWatch : public FolderWatch {
   }
 
   bool SameFolderAtPath() const {
-    HANDLE now =
-        CreateFileA(folder_.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE now = CreateFileW(WidePath(folder_).c_str(), FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (now == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info{};
     const bool same = GetFileInformationByHandle(now, &info) && info.dwVolumeSerialNumber == volume_ &&

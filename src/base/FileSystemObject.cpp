@@ -9,6 +9,7 @@
 #include "base/NumberedError.h"
 #include "base/PathText.h"
 #include "base/RegularFile.h"
+#include "base/WidePath.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -34,7 +35,7 @@ Split SplitLast(const std::string& path) {
 
 #ifdef _WIN32
 bool StatPath(const std::string& path, bool& isFolder) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return true;
@@ -73,7 +74,7 @@ FileObject FileSystemObject::GetFile(const std::string& path) const {
   }
 #ifdef _WIN32
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+  if (path.empty() || !GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     throw NumberedError(NumberedError::kFileNotFound, "File not found");
   }

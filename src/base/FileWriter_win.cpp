@@ -12,6 +12,7 @@
 #include "base/FileWriterNames.h"
 #include "base/NumberedError.h"
 #include "base/PathText.h"
+#include "base/WidePath.h"
 
 using namespace file_writer;
 
@@ -22,8 +23,8 @@ namespace {
 // name beside the copy.
 bool HasNamedStreams(const std::string& path) {
   const HANDLE file =
-      CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD flags = 0;
   const BOOL known = GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0);
@@ -38,8 +39,8 @@ void WriteZoneIdentifier(const std::string& target, const std::string& url) {
     if (static_cast<unsigned char>(c) >= 0x20) text += c;
   }
   text += "\r\n";
-  const HANDLE stream = CreateFileA((target + ":Zone.Identifier").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE stream = CreateFileW(WidePath(target + ":Zone.Identifier").c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (stream == INVALID_HANDLE_VALUE) return;  // the copy simply has no mark
   DWORD written = 0;
   WriteFile(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
@@ -59,7 +60,7 @@ void FileWriter::Create(const std::function<std::string(unsigned)>& nameFor, boo
     // Opened without sharing: no other process can delete it while it is written, which is also
     // what keeps RemoveLeftoverCopies away from it.
     // Readable too, so that a copy can be compared with a file already there before it is placed.
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE handle = CreateFileW(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       handle_ = handle;
@@ -74,7 +75,7 @@ void FileWriter::Create(const std::function<std::string(unsigned)>& nameFor, boo
 
 FileWriter::~FileWriter() {
   if (handle_) CloseHandle(static_cast<HANDLE>(handle_));
-  if (!placed_ && !tempPath_.empty()) DeleteFileA(tempPath_.c_str());
+  if (!placed_ && !tempPath_.empty()) DeleteFileW(WidePath(tempPath_).c_str());
 }
 
 std::int64_t FileWriter::WriteOnce(const char* data, std::size_t length) {
@@ -105,10 +106,11 @@ void FileWriter::ReplaceTarget() {
   Close(true);
   // The file takes the target's name unhidden: a hidden Settings.txt would be left out of folder
   // views, and programs that recreate it without asking for the hidden mark are refused.
-  SetFileAttributesA(tempPath_.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!MoveFileExA(tempPath_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  SetFileAttributesW(WidePath(tempPath_).c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!MoveFileExW(WidePath(tempPath_).c_str(), WidePath(target_).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     const int error = LastSystemError();
-    SetFileAttributesA(tempPath_.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesW(WidePath(tempPath_).c_str(), FILE_ATTRIBUTE_HIDDEN);
     throw NumberedError::FromSystemError(error);
   }
   placed_ = true;
@@ -117,8 +119,8 @@ void FileWriter::ReplaceTarget() {
 FileWriter::Placement FileWriter::PlaceIfNameFree(const std::string& target) {
   Close(false);
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the name exists.
-  if (MoveFileExA(tempPath_.c_str(), target.c_str(), 0)) {
-    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (MoveFileExW(WidePath(tempPath_).c_str(), WidePath(target).c_str(), 0)) {
+    SetFileAttributesW(WidePath(target).c_str(), FILE_ATTRIBUTE_NORMAL);
     placed_ = true;
     if (!originUrl_.empty()) WriteZoneIdentifier(target, originUrl_);
     return Placement::Placed;
@@ -134,8 +136,9 @@ bool FileWriter::LinkNewFile(const std::string&) { return false; }
 // handle, with reads at given offsets; no write follows a comparison.
 bool FileWriter::SameContentsAs(const std::string& path) {
   if (!handle_) return SameContents(tempPath_, path);
-  const HANDLE theirs = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE theirs =
+      CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (theirs == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size{};
   bool same = GetFileType(theirs) == FILE_TYPE_DISK && GetFileSizeEx(theirs, &size) &&
@@ -163,19 +166,19 @@ bool FileWriter::SameContentsAs(const std::string& path) {
 void FileWriter::MarkOrigin(const std::string& url, const std::string&) { originUrl_ = url; }
 
 int RemoveLeftoverCopies(const std::string& folder) {
-  WIN32_FIND_DATAA found;
-  const HANDLE search = FindFirstFileA(JoinPath(folder, ".tavrin-copy-*").c_str(), &found);
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(WidePath(JoinPath(folder, ".tavrin-copy-*")).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return 0;
   int removed = 0;
   do {
     // Ours are created hidden; a file of that name without the mark is someone else's.
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !(found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) ||
-        !IsLeftoverCopyName(found.cFileName)) {
+        !IsLeftoverCopyName(Utf8FromWide(found.cFileName))) {
       continue;
     }
     // A running writer keeps its file open without sharing, so the delete fails and it stays.
-    if (DeleteFileA(JoinPath(folder, found.cFileName).c_str())) ++removed;
-  } while (FindNextFileA(search, &found));
+    if (DeleteFileW(WidePath(JoinPath(folder, Utf8FromWide(found.cFileName))).c_str())) ++removed;
+  } while (FindNextFileW(search, &found));
   FindClose(search);
   return removed;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/PathText.h"
+#include "base/WidePath.h"
 
 #ifdef _WIN32
 #include <direct.h>
@@ -75,8 +76,8 @@ bool CreateFolder(const std::string& prefix) { return mkdir(prefix.c_str(), 0777
 
 bool SearchWindows(std::string path) {
   if (!path.empty() && path.back() == '\\') path += '*';
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(path.c_str(), &data);
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(WidePath(path).c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return false;
   bool found = false;
   do {
@@ -84,12 +85,12 @@ bool SearchWindows(std::string path) {
       found = true;
       break;
     }
-  } while (FindNextFileA(find, &data));
+  } while (FindNextFileW(find, &data));
   FindClose(find);
   return found;
 }
 
-bool CreateFolder(const std::string& prefix) { return CreateDirectoryA(prefix.c_str(), nullptr) != 0; }
+bool CreateFolder(const std::string& prefix) { return CreateDirectoryW(WidePath(prefix).c_str(), nullptr) != 0; }
 
 #endif
 

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <new>
 
+#include "base/WidePath.h"
+
 namespace {
 NumberedError MappedSystemError(int code) {
 #ifdef _WIN32
@@ -73,10 +75,10 @@ int LastSystemError() {
 
 std::string SystemErrorText(int code) {
 #ifdef _WIN32
-  char text[512] = {};
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                      static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-  std::string out(text, length);
+  wchar_t text[512] = {};
+  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                      static_cast<DWORD>(code), 0, text, sizeof text / sizeof text[0], nullptr);
+  std::string out = Utf8FromWide({text, length});
 #else
   std::string out = std::strerror(code);
 #endif

@@ -42,6 +42,7 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
+#ifndef _WIN32
 const std::ctype<wchar_t>* WideCaseFacet() {
   static const std::ctype<wchar_t>* facet = []() -> const std::ctype<wchar_t>* {
     try {
@@ -53,6 +54,7 @@ const std::ctype<wchar_t>* WideCaseFacet() {
   }();
   return facet;
 }
+#endif
 
 }  // namespace
 
@@ -65,31 +67,33 @@ std::string LowerCaseAscii(std::string_view text) {
 }
 
 #ifdef _WIN32
-// Text is in the ANSI code page here. Whole characters are lower-cased, as the system does, so that
-// the second byte of a double-byte character ("乙" is A4 41 in code page 950) is never taken for a
-// capital letter. Text that is not valid in the code page keeps every byte of it that is not ASCII.
+// Whole characters are lower-cased as the system compares file names; bytes that are not valid
+// UTF-8 are kept.
 std::string LowerCaseText(std::string_view text) {
   bool ascii = true;
   for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
   if (ascii) return LowerCaseAscii(text);
-  const int size = static_cast<int>(text.size());
-  const int wide = size ? MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0) : 0;
-  if (wide > 0) {
-    std::wstring characters(static_cast<std::size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, characters.data(), wide);
-    CharLowerBuffW(characters.data(), static_cast<DWORD>(wide));
-    BOOL lossy = FALSE;
-    const int length = WideCharToMultiByte(CP_ACP, 0, characters.data(), wide, nullptr, 0, nullptr, &lossy);
-    std::string out(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, characters.data(), wide, out.data(), length, nullptr, &lossy);
-    if (length > 0 && !lossy) return out;
-  }
-  std::string out(text);
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    if (IsDBCSLeadByte(static_cast<BYTE>(out[i]))) {
-      ++i;  // a double-byte character: both bytes stay
-    } else if (out[i] >= 'A' && out[i] <= 'Z') {
-      out[i] = static_cast<char>(out[i] - 'A' + 'a');
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t c = 0;
+    const std::size_t length = static_cast<unsigned char>(text[i]) < 0x80 ? 1 : DecodeUtf8(text, i, c);
+    if (length == 1) {
+      const char b = text[i];
+      out += (b >= 'A' && b <= 'Z') ? static_cast<char>(b - 'A' + 'a') : b;
+      i += 1;
+    } else if (length == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      out.append(text.substr(i, length ? length : 1));
+      i += length ? length : 1;
+    } else {
+      // Only characters of the basic plane have a case the system maps here.
+      if (c <= 0xFFFF) {
+        wchar_t unit = static_cast<wchar_t>(c);
+        CharLowerBuffW(&unit, 1);
+        if (unit < 0xD800 || unit > 0xDFFF) c = static_cast<char32_t>(unit);
+      }
+      AppendUtf8(out, c);
+      i += length;
     }
   }
   return out;
@@ -120,49 +124,6 @@ std::string LowerCaseText(std::string_view text) {
   }
   return out;
 }
-#endif
-
-#ifdef _WIN32
-std::string FileNameTextFromUtf8(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (b < 0x80) {
-      out += text[i++];
-      continue;
-    }
-    char32_t c = 0;
-    const std::size_t length = DecodeUtf8(text, i, c);
-    i += length ? length : 1;
-    // One character at a time, without a "best fit" (which turns a full-width solidus into "\"):
-    // what the code page cannot hold exactly is "_".
-    wchar_t units[2];
-    int count = 1;
-    if (length == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      out += '_';
-      continue;
-    }
-    if (c >= 0x10000) {
-      units[0] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-      units[1] = static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-      count = 2;
-    } else {
-      units[0] = static_cast<wchar_t>(c);
-    }
-    char bytes[8];
-    BOOL usedDefault = FALSE;
-    const int written =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, count, bytes, sizeof bytes, nullptr, &usedDefault);
-    if (written <= 0 || usedDefault) {
-      out += '_';
-    } else {
-      out.append(bytes, static_cast<std::size_t>(written));
-    }
-  }
-  return out;
-}
-#else
-std::string FileNameTextFromUtf8(std::string_view text) { return std::string(text); }
 #endif
 
 std::string JoinPath(std::string_view folder, std::string_view name) {

@@ -21,11 +21,6 @@ inline bool IsPathSeparator(char c) {
 // Lower case of UTF-8 text (letters outside ASCII too); bytes that are not valid UTF-8 are kept.
 std::string LowerCaseText(std::string_view text);
 
-// UTF-8 text (a name taken from an address) in the text encoding of file names here: the ANSI code
-// page on Windows, where a character the code page lacks, or a byte that is not UTF-8, becomes "_";
-// unchanged elsewhere.
-std::string FileNameTextFromUtf8(std::string_view text);
-
 // Lower case of ASCII letters only; used for keys whose case-insensitive comparison must be cheap.
 std::string LowerCaseAscii(std::string_view text);
 

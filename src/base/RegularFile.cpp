@@ -1,6 +1,7 @@
 #include "base/RegularFile.h"
 
 #include "base/NumberedError.h"
+#include "base/WidePath.h"
 
 #include <utility>
 
@@ -53,12 +54,13 @@ RegularFileOpening OpenRegularFileForReading(const std::string& path) {
 #ifdef _WIN32
   // Sharing read, write and delete: browsers keep their files open with write and delete access,
   // and neither side may be refused or block the other.
-  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle =
+      CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     opening.systemError = static_cast<int>(GetLastError());
     // A folder is refused as access denied; say instead that it is no file.
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
       opening.systemError = 0;
       opening.notRegular = true;

@@ -6,7 +6,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include <vector>
+#include "base/WidePath.h"
 #else
 #include <unistd.h>
 #endif
@@ -30,23 +30,33 @@ bool IsUnsafe(unsigned char c) {
 #endif
 }
 
-// Cuts text to at most bytes bytes without splitting a character: of the ANSI code page on Windows
-// (whose double-byte characters start with a lead byte), of UTF-8 elsewhere.
+// Cuts UTF-8 text to at most bytes bytes without splitting a character.
 std::string_view CutText(std::string_view text, std::size_t bytes) {
   if (text.size() <= bytes) return text;
-#ifdef _WIN32
-  std::size_t end = 0;
-  while (end < bytes) {
-    const std::size_t step = IsDBCSLeadByte(static_cast<BYTE>(text[end])) ? 2 : 1;
-    if (end + step > bytes) break;
-    end += step;
-  }
-#else
   std::size_t end = bytes;
   while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-#endif
   return text.substr(0, end);
 }
+
+#ifdef _WIN32
+// The length of the valid UTF-8 sequence at text[i] of a character Windows can name a file with;
+// 0 for a byte that starts none. Such a byte would become U+FFFD on the way to the wide file
+// functions, and the copy would not be found again under the name given.
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t i) {
+  const auto b0 = static_cast<unsigned char>(text[i]);
+  const std::size_t length = b0 >= 0xF0 && b0 <= 0xF4 ? 4 : b0 >= 0xE0 ? 3 : b0 >= 0xC2 && b0 < 0xE0 ? 2 : 0;
+  if (length == 0 || i + length > text.size()) return 0;
+  char32_t value = b0 & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto b = static_cast<unsigned char>(text[i + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (b & 0x3F);
+  }
+  const char32_t smallest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+  if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  return length;
+}
+#endif
 
 #ifdef _WIN32
 // Windows takes a name whose part before the first dot, trailing spaces dropped, is a device name
@@ -55,9 +65,12 @@ bool IsReservedDeviceName(std::string_view name) {
   std::string stem(name.substr(0, name.find('.')));
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  static const std::array<const char*, 24> kReserved = {
-      "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",   "COM8",
-      "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9", "CONIN$", "CONOUT$"};
+  // The superscript digits count as digits here ("COM\u00B9").
+  static const std::array<const char*, 30> kReserved = {
+      "CON",         "PRN",         "AUX",         "NUL",         "COM1",        "COM2",       "COM3",   "COM4",
+      "COM5",        "COM6",        "COM7",        "COM8",        "COM9",        "LPT1",       "LPT2",   "LPT3",
+      "LPT4",        "LPT5",        "LPT6",        "LPT7",        "LPT8",        "LPT9",       "CONIN$", "CONOUT$",
+      "COM\xC2\xB9", "COM\xC2\xB2", "COM\xC2\xB3", "LPT\xC2\xB9", "LPT\xC2\xB2", "LPT\xC2\xB3"};
   return std::any_of(kReserved.begin(), kReserved.end(), [&](const char* r) { return stem == r; });
 }
 #endif
@@ -76,11 +89,26 @@ bool StartsLikeATemporary(std::string_view name) {
 std::string SafeFileName(std::string_view name, std::size_t limitBytes) {
   std::string safe;
   safe.reserve(name.size());
-  for (char c : name) safe += IsUnsafe(static_cast<unsigned char>(c)) ? '_' : c;
 #ifdef _WIN32
+  // Every character is kept but those no Windows file name can hold.
+  for (std::size_t i = 0; i < name.size();) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (c < 0x80) {
+      safe += IsUnsafe(c) ? '_' : name[i];
+      ++i;
+    } else if (const std::size_t length = Utf8SequenceAt(name, i)) {
+      safe.append(name.substr(i, length));
+      i += length;
+    } else {
+      safe += '_';
+      ++i;
+    }
+  }
   // Windows drops trailing dots and spaces, which would change the name the copy lands under.
   while (!safe.empty() && (safe.back() == '.' || safe.back() == ' ')) safe.back() = '_';
   if (IsReservedDeviceName(safe)) safe.insert(safe.begin(), '_');
+#else
+  for (char c : name) safe += IsUnsafe(static_cast<unsigned char>(c)) ? '_' : c;
 #endif
   if (safe.empty() || safe == "." || safe == "..") return "_";
   // A picture named like a temporary file would be removed by the next start.
@@ -100,12 +128,12 @@ std::string SafeFileName(std::string_view name, std::size_t limitBytes) {
 
 std::size_t FileNameLimitIn(const std::string& folder) {
 #ifdef _WIN32
-  // The limit is in UTF-16 units; taken as bytes it is never too long.
-  std::vector<char> root(folder.size() + 2);
-  const std::string path = folder.empty() ? std::string(".") : folder;
-  if (!GetVolumePathNameA(path.c_str(), root.data(), static_cast<DWORD>(root.size()))) return 0;
+  // The limit is in UTF-16 units; a UTF-8 name of that many bytes has no more units than bytes.
+  const std::wstring path = WidePath(folder.empty() ? std::string(".") : folder);
+  std::wstring root(path.size() + 2, L'\0');
+  if (!GetVolumePathNameW(path.c_str(), root.data(), static_cast<DWORD>(root.size()))) return 0;
   DWORD component = 0;
-  if (!GetVolumeInformationA(root.data(), nullptr, 0, nullptr, &component, nullptr, nullptr, 0)) return 0;
+  if (!GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, &component, nullptr, nullptr, 0)) return 0;
   return component;
 #else
   const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);

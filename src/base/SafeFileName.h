@@ -7,8 +7,10 @@
 // Replaces separators, control characters and characters the platform's file names cannot hold by
 // "_", turns "", "." and ".." into "_", makes names the platform takes for a device (Windows:
 // "con .jpg", "CONIN$") or for this program's own temporary files (".tavrin-copy-...") plain ones,
-// and shortens an over-long name before its extension, never inside a character (of the ANSI code
-// page on Windows, of UTF-8 elsewhere), so that the result is always one plain name in its folder.
+// and shortens an over-long name before its extension, never inside a character, so that the
+// result is always one plain name in its folder. The name is UTF-8 (elsewhere than on Windows, the
+// locale's bytes): on Windows every character is kept that a file name can hold, and a byte that
+// is no part of a UTF-8 character becomes "_".
 // A name is over-long beyond limitBytes, the folder's limit for one name (FileNameLimitIn; 0 for
 // the usual 255 bytes), less room for a "_N" clash number.
 std::string SafeFileName(std::string_view name, std::size_t limitBytes = 0);

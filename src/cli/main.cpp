@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/FileWriter.h"
+#include "base/WidePath.h"
 #include "cache/UrlCacheEnumeration.h"
 #include "cache/discovery/CacheFormats.h"
 #include "cache/discovery/Discovery.h"
@@ -20,6 +21,9 @@
 
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 #define isatty _isatty
 #define fileno _fileno
 #else
@@ -75,10 +79,11 @@ std::string JsonText(const std::string& text) {
 // Why a folder could not be read or created, in the system's words.
 std::string FolderProblem(const std::string& folder, bool create) {
   std::error_code error;
-  if (create) std::filesystem::create_directories(folder, error);
-  if (!error) (void)std::filesystem::status(folder, error);
+  const std::filesystem::path path = FileSystemPath(folder);
+  if (create) std::filesystem::create_directories(path, error);
+  if (!error) (void)std::filesystem::status(path, error);
   if (error) return error.message();
-  if (!std::filesystem::is_directory(folder, error)) return std::make_error_code(std::errc::not_a_directory).message();
+  if (!std::filesystem::is_directory(path, error)) return std::make_error_code(std::errc::not_a_directory).message();
   return {};
 }
 
@@ -89,10 +94,25 @@ void SleepInterruptibly(std::int64_t ms) {
   }
 }
 
+// The arguments in the text of paths here: on Windows the UTF-8 of the wide command line, which
+// holds every character of a folder's name, where argv holds only those of the ANSI code page.
+std::vector<std::string> Arguments(int argc, char** argv) {
+#ifdef _WIN32
+  int count = 0;
+  if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+    std::vector<std::string> out;
+    for (int i = 1; i < count; ++i) out.push_back(Utf8FromWide(wide[i]));
+    LocalFree(wide);
+    return out;
+  }
+#endif
+  return {argv + 1, argv + argc};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const ParsedOptions parsed = ParseHarvestOptions(std::vector<std::string>(argv + 1, argv + argc));
+  const ParsedOptions parsed = ParseHarvestOptions(Arguments(argc, argv));
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "tavrin-harvest: %s (see --help)\n", parsed.error.c_str());
     return 2;

@@ -7,6 +7,7 @@
 #include <QStyle>
 
 #include "base/NumberedError.h"
+#include "widgets/NativeText.h"
 
 namespace {
 
@@ -107,7 +108,7 @@ void FolderListBox::Open(QTreeWidgetItem* item) {
   try {
     SetPath(folder);
   } catch (const NumberedError& error) {
-    const QString reason = QString::fromLocal8Bit(error.what());
+    const QString reason = FromNative(error.what());
     // The open folder may have gone too; the list then shows what it can.
     try {
       SetPath(path_);

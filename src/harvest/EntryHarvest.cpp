@@ -8,7 +8,7 @@
 #include "base/NumberedError.h"
 #include "base/PathText.h"
 #include "base/SafeFileName.h"
-#include "base/VirtualFiles.h"
+#include "base/WidePath.h"
 #include "harvest/CaptureSession.h"
 #include "harvest/DestinationNames.h"
 #include "harvest/PassState.h"
@@ -43,30 +43,27 @@ std::string NormalizeAddress(std::string address) {
   return address;
 }
 
-// The file name of the local path, in the text of file names here. A browser cache entry's name
-// was taken from its address, in UTF-8; a WinInet path is in the ANSI code page already.
-std::string NameOf(const FileSystemObject& fso, const std::string& localPath) {
-  std::string name = fso.GetFileName(localPath);
-#ifdef _WIN32
-  const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  if (!ascii && virtual_files::ProviderFor(localPath)) name = FileNameTextFromUtf8(name);
-#endif
-  return name;
-}
+// The file name of the local path. A browser cache entry's name was taken from its address, in
+// UTF-8, which is the text of paths here too.
+std::string NameOf(const FileSystemObject& fso, const std::string& localPath) { return fso.GetFileName(localPath); }
 
 void RemoveAll(std::string& text, std::string_view part) {
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at)) text.erase(at, part.size());
 }
 
-// The longest name a copy in folder may have. On Windows the whole path must also stay within
-// MAX_PATH, which the file functions that take ANSI paths allow at most.
+// The longest name a copy in folder may have. On Windows the whole path also stays within
+// MAX_PATH while the folder leaves a name room enough: this program reaches longer paths, but many
+// a program the user opens a copy with does not. In a folder deeper than that, names are not
+// crushed to a few characters for programs that could not open the folder anyway. MAX_PATH counts
+// UTF-16 units, and a UTF-8 name has no more units than bytes.
 std::size_t NameLimitIn(const std::string& folder) {
   std::size_t limit = FileNameLimitIn(folder);
 #ifdef _WIN32
   constexpr std::size_t kMaxPath = 260;
+  constexpr std::size_t kLeastRoom = 64;
   if (limit == 0) limit = 255;
-  const std::size_t room = folder.size() + 2 < kMaxPath ? kMaxPath - folder.size() - 2 : 1;
-  limit = std::min(limit, std::max<std::size_t>(room, 1));
+  const std::size_t units = WideFromUtf8(folder).size() + 2;  // a separator and the final null
+  if (units + kLeastRoom <= kMaxPath) limit = std::min(limit, kMaxPath - units);
 #endif
   return limit;
 }

@@ -215,9 +215,13 @@ void frmMain::Form_Unload() {
       ReportError(error, "Form_Unload");
     }
     if (saveSettings_) {
-      TextFile settings;
-      settings.Filename(folder + kSettingsFile);
-      settings.Text(SettingsText({ToNative(txtMinFileSize->text()), ToNative(txtFileExtList->text())}));
+      try {
+        TextFile settings;
+        settings.Filename(folder + kSettingsFile);
+        settings.SaveText(SettingsText({ToNative(txtMinFileSize->text()), ToNative(txtFileExtList->text())}));
+      } catch (const std::exception& error) {
+        ReportError(error, "Form_Unload");
+      }
     }
   }
 }

@@ -76,7 +76,7 @@ std::string clsMemMgt::ExtractString(std::uintptr_t hStartPointer, std::int32_t 
     if (!probed) return {};
     length = *probed;
   }
-  // The bytes are kept as they are: the system's text encoding is UTF-8 here and the platform's
-  // ANSI code page on Windows, and every consumer handles paths and addresses in that encoding.
+  // The bytes are kept as they are: the records hold paths and addresses in the text of paths
+  // here (UTF-8 on Windows, the locale's bytes elsewhere), and every consumer reads them so.
   return std::string(reinterpret_cast<const char*>(hStartPointer), length);
 }

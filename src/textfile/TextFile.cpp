@@ -1,12 +1,35 @@
 #include "textfile/TextFile.h"
 
+#include <optional>
+
 #include "base/FileWriter.h"
 #include "base/FolderPath.h"
 #include "base/NumberedError.h"
 #include "base/PendingEvents.h"
+#include "base/WidePath.h"
 
 namespace {
+
 constexpr std::string_view kLineEnd = "\r\n";
+
+// Writes line to writer as the file holds it, followed by a line end; a line the file's code page
+// cannot hold is left out, and the first such line is noted in refused.
+void WriteLine(FileWriter& writer, std::string_view line, std::string& refused) {
+  const std::optional<std::string> stored = AnsiFromUtf8(line);
+  if (!stored) {
+    if (refused.empty()) refused = std::string(line);
+    return;
+  }
+  writer.Write(*stored);
+  writer.Write(kLineEnd);
+}
+
+void RaiseIfRefused(const std::string& refused, const std::string& path) {
+  if (refused.empty()) return;
+  throw NumberedError(NumberedError::kPathFileAccessError,
+                      path + ": \"" + refused + "\" cannot be written in the system's code page and was left out");
+}
+
 }  // namespace
 
 bool TextFile::FilePresent(const std::string& path) {
@@ -17,17 +40,38 @@ bool TextFile::FilePresent(const std::string& path) {
 
 void TextFile::Text(const std::string& vData) {
   try {
-    FileWriter writer = FileWriter::Replacing(filename_);
-    writer.Write(vData);
-    writer.ReplaceTarget();
+    SaveText(vData);
   } catch (...) {
     // Writing the whole text reports nothing to its caller.
   }
 }
 
+void TextFile::SaveText(const std::string& text) const {
+  FileWriter writer = FileWriter::Replacing(filename_);
+  std::string refused;
+  // Line by line, so that a line the code page cannot hold costs only that line.
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find(kLineEnd, start);
+    if (end == std::string::npos) {
+      const std::optional<std::string> stored = AnsiFromUtf8(std::string_view(text).substr(start));
+      if (stored) {
+        writer.Write(*stored);
+      } else if (refused.empty()) {
+        refused = text.substr(start);
+      }
+      break;
+    }
+    WriteLine(writer, std::string_view(text).substr(start, end - start), refused);
+    start = end + kLineEnd.size();
+  }
+  writer.ReplaceTarget();
+  RaiseIfRefused(refused, filename_);
+}
+
 std::string TextFile::Text() const {
   if (!FilePresent(filename_)) return {};
-  return ReadWholeFile(filename_, kLargestFile);
+  return Utf8FromAnsi(ReadWholeFile(filename_, kLargestFile));
 }
 
 void TextFile::GetNextLine_Start() {
@@ -40,7 +84,7 @@ void TextFile::GetNextLine_Start() {
 
 std::string TextFile::GetNextLine() {
   try {
-    if (!iteration_.AtEnd()) iteration_.ReadLine(line_);
+    if (!iteration_.AtEnd() && iteration_.ReadLine(line_)) line_ = Utf8FromAnsi(line_);
   } catch (...) {
   }
   return {};
@@ -57,7 +101,7 @@ void TextFile::LoadCollection(std::vector<std::string>& colTemp) const {
   std::string line;
   while (!reader.AtEnd()) {
     reader.ReadLine(line);
-    colTemp.push_back(line);
+    colTemp.push_back(Utf8FromAnsi(line));
     ProcessPendingEvents();
   }
 }
@@ -66,12 +110,13 @@ void TextFile::SaveCollection(const std::vector<std::string>& colTemp) const {
   FileWriter writer = FileWriter::Replacing(filename_);
   // The size is taken at every step: a pending event may change the collection, and an index past
   // its end must never be read.
+  std::string refused;
   for (std::size_t i = 0; i < colTemp.size(); ++i) {
-    writer.Write(colTemp[i]);
-    writer.Write(kLineEnd);
+    WriteLine(writer, colTemp[i], refused);
     ProcessPendingEvents();
   }
   writer.ReplaceTarget();
+  RaiseIfRefused(refused, filename_);
 }
 
 void TextFile::LoadComboBox(ListControl& Cbo) const {
@@ -81,7 +126,7 @@ void TextFile::LoadComboBox(ListControl& Cbo) const {
   std::string line;
   while (!reader.AtEnd()) {
     reader.ReadLine(line);
-    Cbo.AddItem(line);
+    Cbo.AddItem(Utf8FromAnsi(line));
     ProcessPendingEvents();
   }
 }
@@ -89,10 +134,11 @@ void TextFile::LoadComboBox(ListControl& Cbo) const {
 void TextFile::SaveComboBox(const ListControl& Cbo) const {
   FileWriter writer = FileWriter::Replacing(filename_);
   const int count = Cbo.ListCount();
+  std::string refused;
   for (int i = 0; i < count; ++i) {
-    writer.Write(Cbo.List(i));
-    writer.Write(kLineEnd);
+    WriteLine(writer, Cbo.List(i), refused);
     ProcessPendingEvents();
   }
   writer.ReplaceTarget();
+  RaiseIfRefused(refused, filename_);
 }

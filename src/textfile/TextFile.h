@@ -1,9 +1,11 @@
 #pragma once
 // A helper bound to one file path: the whole file as one text, the file line by line, and lists
-// loaded and saved one line per entry. Text is kept in the system's 8-bit encoding (the ANSI code
-// page on Windows, UTF-8 elsewhere), the same encoding the rest of the core uses for paths, so the
-// bytes of the file are the bytes of the text and files written read back unchanged. Line writers
-// end every line with CR LF. Loads and saves let the user interface process pending events after
+// loaded and saved one line per entry. On Windows the file is in the ANSI code page and the text in
+// UTF-8, the text of paths in the core, converted as it is read and written; a line the code page
+// cannot hold is left out of the file (a look-alike would name another folder), the other lines are
+// written, and the save then raises NumberedError naming the line. Elsewhere the bytes of the file
+// are the bytes of the text. Files written read back unchanged. Line writers end every line with
+// CR LF. Loads and saves let the user interface process pending events after
 // every line.
 #include <cstdint>
 #include <string>
@@ -22,9 +24,11 @@ class TextFile {
   TextFile(const TextFile&) = delete;
   TextFile& operator=(const TextFile&) = delete;
 
-  // Replaces the file by vData, exactly its bytes. The old file is replaced only once the new one
-  // is complete; any failure is swallowed and leaves the old file as it was.
+  // Replaces the file by vData. The old file is replaced only once the new one is complete; any
+  // failure is swallowed and leaves the old file as it was.
   void Text(const std::string& vData);
+  // The same, raising NumberedError on a failure (the old file then stays) and for lines left out.
+  void SaveText(const std::string& text) const;
 
   // Line iteration. GetNextLine_Start opens the file (a failure leaves no file to iterate);
   // GetNextLine reads the next line into Line and returns empty text, whether a line was read, the

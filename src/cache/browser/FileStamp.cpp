@@ -1,5 +1,6 @@
 #include "cache/browser/FileStamp.h"
 
+#include "base/WidePath.h"
 #include "cache/browser/FileTimes.h"
 
 #ifdef _WIN32
@@ -34,27 +35,28 @@ FileStamp StampOf(DWORD sizeHigh, DWORD sizeLow, const FILETIME& created, const 
 
 std::optional<FileStamp> StampOfPath(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
   return StampOf(data.nFileSizeHigh, data.nFileSizeLow, data.ftCreationTime, data.ftLastWriteTime);
 }
 
 bool ListFolderFiles(const std::string& folder, const std::function<void(std::string_view, const FileStamp&)>& visit) {
-  WIN32_FIND_DATAA data;
-  const std::string pattern = folder + "\\*";
-  HANDLE find = FindFirstFileExA(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+  WIN32_FIND_DATAW data;
+  const std::wstring pattern = WidePath(folder + "\\*");
+  HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
                                  FIND_FIRST_EX_LARGE_FETCH);
   if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    visit(data.cFileName, StampOf(data.nFileSizeHigh, data.nFileSizeLow, data.ftCreationTime, data.ftLastWriteTime));
-  } while (FindNextFileA(find, &data));
+    visit(Utf8FromWide(data.cFileName),
+          StampOf(data.nFileSizeHigh, data.nFileSizeLow, data.ftCreationTime, data.ftLastWriteTime));
+  } while (FindNextFileW(find, &data));
   FindClose(find);
   return true;
 }
 
 bool IsFolder(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "base/RegularFile.h"
+#include "base/WidePath.h"
 
 namespace fs = std::filesystem;
 
@@ -61,9 +62,9 @@ void AddChromiumCaches(const std::string& browser, const fs::path& root, std::ve
     const fs::path cache = profile / "Cache" / "Cache_Data";
     std::error_code error;
     if (IsFolder(cache)) {
-      out.push_back({browser, cache.string()});
+      out.push_back({browser, CorePathText(cache)});
     } else if (fs::is_regular_file(profile / "Cache" / "index", error)) {
-      out.push_back({browser, (profile / "Cache").string()});  // older releases: the files right in "Cache"
+      out.push_back({browser, CorePathText(profile / "Cache")});  // older releases: the files right in "Cache"
     }
   }
 }
@@ -74,7 +75,7 @@ std::vector<fs::path> FirefoxIniProfiles(const fs::path& iniFolder) {
   // Read through the non-blocking open: a FIFO under this name must not hang discovery. A real
   // profiles.ini is a few hundred bytes; more than a megabyte of it is not one.
   std::string text;
-  if (std::FILE* file = OpenRegularFileStream((iniFolder / "profiles.ini").string())) {
+  if (std::FILE* file = OpenRegularFileStream(CorePathText(iniFolder / "profiles.ini"))) {
     char chunk[4096];
     for (std::size_t got; text.size() < (1u << 20) && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
       text.append(chunk, got);
@@ -86,7 +87,7 @@ std::vector<fs::path> FirefoxIniProfiles(const fs::path& iniFolder) {
   bool relative = true;
   std::string path;
   auto flush = [&] {
-    if (!path.empty()) profiles.push_back(relative ? iniFolder / path : fs::path(path));
+    if (!path.empty()) profiles.push_back(relative ? iniFolder / FileSystemPath(path) : FileSystemPath(path));
     path.clear();
     relative = true;
   };
@@ -105,31 +106,26 @@ void AddFirefoxCaches(const fs::path& cacheRoot, const std::vector<fs::path>& in
   // Profiles in the default root keep their cache below the cache root, in a folder named like
   // the profile; profiles elsewhere keep it inside the profile folder.
   for (const fs::path& profile : SortedSubfolders(cacheRoot)) {
-    if (IsFolder(profile / "cache2")) out.push_back({"Firefox", (profile / "cache2").string()});
+    if (IsFolder(profile / "cache2")) out.push_back({"Firefox", CorePathText(profile / "cache2")});
   }
   for (const fs::path& iniFolder : iniFolders) {
     for (const fs::path& profile : FirefoxIniProfiles(iniFolder)) {
-      if (IsFolder(profile / "cache2")) out.push_back({"Firefox", (profile / "cache2").string()});
+      if (IsFolder(profile / "cache2")) out.push_back({"Firefox", CorePathText(profile / "cache2")});
     }
   }
-}
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
 }
 
 }  // namespace
 
 UserRoots CurrentUserRoots() {
   UserRoots roots;
-  roots.home = Env("HOME");
-  roots.cacheHome = Env("XDG_CACHE_HOME");
+  roots.home = EnvironmentText("HOME");
+  roots.cacheHome = EnvironmentText("XDG_CACHE_HOME");
   if (roots.cacheHome.empty() && !roots.home.empty()) roots.cacheHome = roots.home + "/.cache";
-  roots.configHome = Env("XDG_CONFIG_HOME");
+  roots.configHome = EnvironmentText("XDG_CONFIG_HOME");
   if (roots.configHome.empty() && !roots.home.empty()) roots.configHome = roots.home + "/.config";
-  roots.localAppData = Env("LOCALAPPDATA");
-  roots.appData = Env("APPDATA");
+  roots.localAppData = EnvironmentText("LOCALAPPDATA");
+  roots.appData = EnvironmentText("APPDATA");
   return roots;
 }
 
@@ -138,17 +134,17 @@ std::vector<CandidateFolder> CandidateCacheFolders() { return CandidateCacheFold
 std::vector<CandidateFolder> CandidateCacheFolders(const UserRoots& roots) {
   std::vector<CandidateFolder> out;
   if (!roots.localAppData.empty()) {
-    const fs::path local(roots.localAppData);
+    const fs::path local = FileSystemPath(roots.localAppData);
     for (const ChromiumFamily& b : kChromiumFamily) AddChromiumCaches(b.browser, local / b.windowsData, out);
     AddFirefoxCaches(local / "Mozilla" / "Firefox" / "Profiles", {}, out);
     if (!roots.appData.empty()) {
-      for (const fs::path& profile : FirefoxIniProfiles(fs::path(roots.appData) / "Mozilla" / "Firefox")) {
-        if (IsFolder(profile / "cache2")) out.push_back({"Firefox", (profile / "cache2").string()});
+      for (const fs::path& profile : FirefoxIniProfiles(FileSystemPath(roots.appData) / "Mozilla" / "Firefox")) {
+        if (IsFolder(profile / "cache2")) out.push_back({"Firefox", CorePathText(profile / "cache2")});
       }
     }
   }
   if (!roots.cacheHome.empty()) {
-    const fs::path cache(roots.cacheHome), home(roots.home);
+    const fs::path cache = FileSystemPath(roots.cacheHome), home = FileSystemPath(roots.home);
     for (const ChromiumFamily& b : kChromiumFamily) {
       AddChromiumCaches(b.browser, cache / b.linuxCache, out);
       if (!roots.home.empty() && b.snapName) {
@@ -160,7 +156,7 @@ std::vector<CandidateFolder> CandidateCacheFolders(const UserRoots& roots) {
     }
     std::vector<fs::path> iniFolders;
     if (!roots.home.empty()) iniFolders.push_back(home / ".mozilla" / "firefox");
-    if (!roots.configHome.empty()) iniFolders.push_back(fs::path(roots.configHome) / "mozilla" / "firefox");
+    if (!roots.configHome.empty()) iniFolders.push_back(FileSystemPath(roots.configHome) / "mozilla" / "firefox");
     AddFirefoxCaches(cache / "mozilla" / "firefox", iniFolders, out);
     if (!roots.home.empty()) {
       AddFirefoxCaches(home / "snap" / "firefox" / "common" / ".cache" / "mozilla" / "firefox",
@@ -174,8 +170,8 @@ std::vector<CandidateFolder> CandidateCacheFolders(const UserRoots& roots) {
   std::vector<CandidateFolder> unique;
   for (CandidateFolder& c : out) {
     std::error_code error;
-    const fs::path canonical = fs::weakly_canonical(c.folder, error);
-    if (seen.insert(error ? c.folder : canonical.string()).second) unique.push_back(std::move(c));
+    const fs::path canonical = fs::weakly_canonical(FileSystemPath(c.folder), error);
+    if (seen.insert(error ? c.folder : CorePathText(canonical)).second) unique.push_back(std::move(c));
   }
   return unique;
 }

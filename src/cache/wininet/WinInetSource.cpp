@@ -5,11 +5,15 @@
 
 #include <vector>
 
+#include "base/WidePath.h"
+
 namespace {
 
 CacheFileTime ToCacheTime(const FILETIME& t) { return {t.dwLowDateTime, t.dwHighDateTime}; }
 
-std::string Text(const char* text) { return text ? std::string(text) : std::string(); }
+// The ANSI functions give the entry's strings in the ANSI code page; paths and addresses travel in
+// UTF-8 here. (The wide functions would give the headers as UTF-16, which are bytes to the harvest.)
+std::string Text(const char* text) { return text ? Utf8FromAnsi(text) : std::string(); }
 
 // Cookies and the address history live in containers of their own. A walk with no search pattern
 // lists only the content container on Windows; Wine lists cookie entries too (first), and their

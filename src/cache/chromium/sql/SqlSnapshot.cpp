@@ -16,6 +16,7 @@
 #endif
 
 #include "base/PathText.h"
+#include "base/WidePath.h"
 #include "cache/UrlCacheSource.h"
 #include "cache/browser/ByteSource.h"
 #include "cache/chromium/sql/SqlCacheFormat.h"
@@ -51,8 +52,9 @@ std::string ImmutableUri(const std::string& path) {
 // shards on Windows while it runs.
 bool HeldWithoutSharing(const std::string& path) {
 #ifdef _WIN32
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
     CloseHandle(handle);
     return false;
@@ -74,7 +76,11 @@ bool CopyPlainFile(const std::string& from, const std::string& to, std::string& 
     reason = "it cannot be read now";
     return false;
   }
+#ifdef _WIN32
+  std::FILE* out = _wfopen(WidePath(to).c_str(), L"wb");
+#else
   std::FILE* out = std::fopen(to.c_str(), "wb");
+#endif
   if (!out) {
     reason = "cannot write " + to + ": " + SystemReason();
     return false;
@@ -97,7 +103,7 @@ bool CopyPlainFile(const std::string& from, const std::string& to, std::string& 
 
 void RemoveQuietly(const std::string& path) {
   std::error_code ignored;
-  std::filesystem::remove(std::filesystem::path(path), ignored);
+  std::filesystem::remove(FileSystemPath(path), ignored);
 }
 
 }  // namespace
@@ -207,14 +213,14 @@ std::shared_ptr<const std::string> MakePrivateFolder(std::string& reason) {
     const auto folder = temp / ("tavrin-sqlcache-" + std::to_string(process) + "-" + std::to_string(++made) + "-" +
                                 std::to_string(attempt));
     if (std::filesystem::create_directory(folder, error)) {
-      return std::shared_ptr<const std::string>(new std::string(folder.string()), [](const std::string* path) {
+      return std::shared_ptr<const std::string>(new std::string(CorePathText(folder)), [](const std::string* path) {
         std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::path(*path), ignored);
+        std::filesystem::remove_all(FileSystemPath(*path), ignored);
         delete path;
       });
     }
     if (error) break;
   }
-  reason = "cannot make a private folder in " + temp.string() + (error ? ": " + error.message() : std::string());
+  reason = "cannot make a private folder in " + CorePathText(temp) + (error ? ": " + error.message() : std::string());
   return nullptr;
 }
