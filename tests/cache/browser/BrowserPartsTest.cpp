@@ -1,7 +1,10 @@
-// The parts every browser source shares: reading stored responses, naming entries, decoding bodies.
+// The parts every browser source shares: reading stored responses, naming entries, decoding and
+// checking bodies.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "cache/browser/BodyDecoder.h"
+#include "cache/browser/Crc32.h"
 #include "cache/browser/EntryFileName.h"
 #include "cache/browser/HttpResponse.h"
 #include "support/CacheFixtures.h"
@@ -129,4 +132,18 @@ TEST(BodyDecoderTest, RefusesBodiesItCannotDecodeWhole) {
   BodyDecoder decoder(*codings, [](const char*, std::size_t) { return false; });
   EXPECT_FALSE(decoder.Feed(reinterpret_cast<const std::uint8_t*>(gz.data()), gz.size()));
   EXPECT_TRUE(decoder.SinkRefused());
+}
+
+// The checksum of copied bodies is zlib's, at every length and alignment, continued across calls.
+TEST(Crc32Test, AgreesWithZlibAtEveryLengthAndAlignment) {
+  std::string bytes = fixtures::PictureBytes(300000, 7);
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  for (std::size_t length = 0; length < 600; ++length) {
+    for (std::size_t offset : {0u, 1u, 13u}) {
+      ASSERT_EQ(Crc32(0x1234u, data + offset, length), crc32(0x1234u, data + offset, static_cast<uInt>(length)))
+          << length << " at " << offset;
+    }
+  }
+  EXPECT_EQ(Crc32(Crc32(0, data, 1001), data + 1001, bytes.size() - 1001),
+            crc32(0, data, static_cast<uInt>(bytes.size())));
 }
