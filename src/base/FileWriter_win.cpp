@@ -179,4 +179,3 @@ int RemoveLeftoverCopies(const std::string& folder) {
   FindClose(search);
   return removed;
 }
-

@@ -48,6 +48,8 @@ class FileByteSource : public ByteSource {
   const FileStamp& Stamp() const { return stamp_; }
   // The stamp of the open file now; empty when it cannot be taken.
   std::optional<FileStamp> CurrentStamp() const;
+  // The open file (a C runtime descriptor), for a copy that the system makes from it.
+  int Descriptor() const { return fd_; }
 
  private:
   FileByteSource(int fd, const FileStamp& stamp) : fd_(fd), stamp_(stamp) {}
