@@ -63,8 +63,19 @@ std::optional<FileStamp> StampOfDescriptor(int fd) {
 }  // namespace
 
 std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path) {
-  const int fd = OpenRegularFileForReading(path).fd;
+  // A cache's own files are never links: one in their place is not read.
+  const RegularFileOpening opening = OpenRegularFileForReading(path, FinalLink::Refuse);
+  const int fd = opening.fd;
   if (fd < 0) return nullptr;
+  if (opening.identified) {
+    // The opening's check already took what the stamp holds.
+    FileStamp stamp;
+    stamp.device = opening.device;
+    stamp.id = opening.id;
+    stamp.size = opening.size;
+    stamp.mtimeNs = opening.mtimeNs;
+    return std::unique_ptr<FileByteSource>(new FileByteSource(fd, stamp));
+  }
   const std::optional<FileStamp> stamp = StampOfDescriptor(fd);
   if (!stamp) {
 #ifdef _WIN32
@@ -87,8 +98,38 @@ FileByteSource::~FileByteSource() {
 
 std::optional<FileStamp> FileByteSource::CurrentStamp() const { return StampOfDescriptor(fd_); }
 
+void FileByteSource::KeepEnds(std::size_t head, std::size_t tail) {
+  head_.clear();
+  tail_.clear();
+  const std::uint64_t size = stamp_.size;
+  if (size <= std::uint64_t{head} + tail) {
+    head_.resize(static_cast<std::size_t>(size));
+    if (!ReadFromFile(0, head_)) head_.clear();
+    return;
+  }
+  head_.resize(head);
+  tail_.resize(tail);
+  if (!ReadFromFile(0, head_) || !ReadFromFile(size - tail, tail_)) {
+    head_.clear();
+    tail_.clear();
+  }
+}
+
 bool FileByteSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
   if (!RangeFits(offset, out.size(), stamp_.size)) return false;
+  if (!out.empty() && RangeFits(offset, out.size(), head_.size())) {
+    std::memcpy(out.data(), head_.data() + offset, out.size());
+    return true;
+  }
+  const std::uint64_t tailAt = stamp_.size - tail_.size();
+  if (!out.empty() && !tail_.empty() && offset >= tailAt) {
+    std::memcpy(out.data(), tail_.data() + (offset - tailAt), out.size());
+    return true;
+  }
+  return ReadFromFile(offset, out);
+}
+
+bool FileByteSource::ReadFromFile(std::uint64_t offset, std::span<std::uint8_t> out) {
   std::size_t done = 0;
   while (done < out.size()) {
     const std::size_t want = out.size() - done;

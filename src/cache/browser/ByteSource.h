@@ -50,9 +50,18 @@ class FileByteSource : public ByteSource {
   std::optional<FileStamp> CurrentStamp() const;
   // The open file (a C runtime descriptor), for a copy that the system makes from it.
   int Descriptor() const { return fd_; }
+  // Reads the first head and the last tail bytes now, in one read each (one in all for a file no
+  // larger than both), and answers later reads within them from memory: a reader of a format that
+  // keeps its records at both ends reads each file in as few reads as that. A failed read keeps
+  // nothing, and later reads then go to the file and fail there.
+  void KeepEnds(std::size_t head, std::size_t tail);
 
  private:
   FileByteSource(int fd, const FileStamp& stamp) : fd_(fd), stamp_(stamp) {}
+  // Reads out.size() bytes at offset from the file itself.
+  bool ReadFromFile(std::uint64_t offset, std::span<std::uint8_t> out);
   int fd_;
   FileStamp stamp_;
+  std::vector<std::uint8_t> head_;  // the file's first bytes, kept by KeepEnds
+  std::vector<std::uint8_t> tail_;  // its last bytes
 };

@@ -38,7 +38,7 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i into, __m12
 // 32-bit remainder. length is at least 64 and a multiple of 16; crc is the running value in its
 // inverted form, as is the result.
 __attribute__((target("pclmul,sse4.1"))) std::uint32_t FoldedCrc32(std::uint32_t crc, const std::uint8_t* data,
-                                                                    std::size_t length) {
+                                                                   std::size_t length) {
   alignas(16) static const std::uint64_t k1k2[] = {0x0154442bd4, 0x01c6e41596};
   alignas(16) static const std::uint64_t k3k4[] = {0x01751997d0, 0x00ccaa009e};
   alignas(16) static const std::uint64_t k5k0[] = {0x0163cd6124, 0x0000000000};

@@ -105,16 +105,21 @@ bool EntryStillHolds(const ParsedEntry& parsed, const std::string& folder) {
   return !parsed.Check() || parsed.Check()->StillHolds();
 }
 
-std::optional<std::uint32_t> ReadBodyTail(const ParsedEntry& parsed, const std::string& folder) {
+std::optional<std::uint32_t> ReadBodyTail(const ParsedEntry& parsed, const std::string& folder, ByteSource* bodyFile) {
   if (const StoredBody* stored = parsed.Stored()) return stored->LastFourBytes();
   if (parsed.pieces.empty()) return std::nullopt;
   const BodyPiece& last = *(parsed.pieces.end() - 1);
   if (last.length < last.skip + 4) return std::nullopt;  // the bytes lie in more than one piece
   const std::size_t index = last.file == kEntryBodyFile ? parsed.bodyFile : last.file;
   if (index >= parsed.FileCount()) return std::nullopt;
+  std::uint8_t tail[4];
+  if (bodyFile && index == parsed.bodyFile) {
+    if (!bodyFile->ReadAt(last.offset + last.length - 4, tail)) return std::nullopt;
+    return std::uint32_t{tail[0]} | (std::uint32_t{tail[1]} << 8) | (std::uint32_t{tail[2]} << 16) |
+           (std::uint32_t{tail[3]} << 24);
+  }
   const auto file = FileByteSource::Open(JoinPath(folder, parsed.File(index)));
   if (!file || (index < parsed.stamps.count && !(file->Stamp() == parsed.stamps[index]))) return std::nullopt;
-  std::uint8_t tail[4];
   if (!file->ReadAt(last.offset + last.length - 4, tail)) return std::nullopt;
   return std::uint32_t{tail[0]} | (std::uint32_t{tail[1]} << 8) | (std::uint32_t{tail[2]} << 16) |
          (std::uint32_t{tail[3]} << 24);
