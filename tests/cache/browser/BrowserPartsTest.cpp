@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <fstream>
+
 #include "cache/browser/BodyDecoder.h"
+#include "cache/browser/ByteSource.h"
 #include "cache/browser/Crc32.h"
 #include "cache/browser/EntryFileName.h"
 #include "cache/browser/HttpResponse.h"
 #include "support/CacheFixtures.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -146,4 +150,37 @@ TEST(Crc32Test, AgreesWithZlibAtEveryLengthAndAlignment) {
   }
   EXPECT_EQ(Crc32(Crc32(0, data, 1001), data + 1001, bytes.size() - 1001),
             crc32(0, data, static_cast<uInt>(bytes.size())));
+}
+
+// A file source that keeps a file's ends answers reads within them as the file held them when
+// kept, and any other read from the file; a file no larger than both ends is kept whole.
+TEST(FileByteSourceTest, KeptEndsAnswerReadsWithinThemAndTheFileTheRest) {
+  TempDir temp;
+  const std::string bytes = fixtures::PictureBytes(20000, 3);
+  for (const std::size_t size : {std::size_t{20000}, std::size_t{6000}}) {
+    WriteFile(temp / "entry", bytes.substr(0, size));
+    const auto file = FileByteSource::Open(temp / "entry");
+    ASSERT_TRUE(file);
+    file->KeepEnds(4096, 4096);
+    // Rewritten in place after the ends were kept: only reads outside them see the new bytes.
+    std::string changed = bytes.substr(0, size);
+    for (char& c : changed) c = static_cast<char>(~c);
+    {
+      std::fstream out(temp / "entry", std::ios::in | std::ios::out | std::ios::binary);
+      out.write(changed.data(), static_cast<std::streamsize>(changed.size()));
+    }
+    const auto read = [&](std::uint64_t at, std::uint64_t length) {
+      const auto got = file->Read(at, length);
+      return got ? std::string(got->begin(), got->end()) : std::string("failed");
+    };
+    EXPECT_EQ(read(0, 4096), bytes.substr(0, 4096)) << size;
+    EXPECT_EQ(read(size - 100, 100), bytes.substr(size - 100, 100)) << size;
+    EXPECT_EQ(read(size - 1, 2), "failed") << size;
+    if (size > 8192) {
+      EXPECT_EQ(read(4000, 200), changed.substr(4000, 200));
+      EXPECT_EQ(read(size - 4097, 10), changed.substr(size - 4097, 10));
+    } else {
+      EXPECT_EQ(read(0, size), bytes.substr(0, size));
+    }
+  }
 }
