@@ -31,6 +31,12 @@ enum class FinalLink { Follow, Refuse };
 // fd (close, or _close on Windows).
 RegularFileOpening OpenRegularFileForReading(const std::string& path, FinalLink link = FinalLink::Follow);
 
+#ifndef _WIN32
+// The same for the file name in the folder open as folderFd (POSIX), which spares the system the
+// walk along the folder's path; path, the file's whole path, is what problems are noted under.
+RegularFileOpening OpenRegularFileAt(int folderFd, const char* name, const std::string& path, FinalLink link);
+#endif
+
 // The system error of the last opening on this thread that failed for want of memory or file
 // descriptors (IsExhaustion), and forgets it; 0 for none. Readers that report only "could not
 // read" let their caller give the real reason this way.

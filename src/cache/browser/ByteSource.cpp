@@ -62,9 +62,55 @@ std::optional<FileStamp> StampOfDescriptor(int fd) {
 
 }  // namespace
 
-std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path) {
+namespace {
+thread_local FolderOpenings* t_folders = nullptr;
+}  // namespace
+
+FolderOpenings::FolderOpenings() : outer_(t_folders) { t_folders = this; }
+
+FolderOpenings::~FolderOpenings() {
+#ifndef _WIN32
+  if (fd_ >= 0) close(fd_);
+#endif
+  t_folders = outer_;
+}
+
+int FolderOpenings::FolderFd(const std::string& folder) {
+#ifndef _WIN32
+  if (fd_ >= 0 && folder == folder_) return fd_;
+  if (fd_ >= 0) close(fd_);
+#ifdef O_PATH
+  fd_ = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+  fd_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+  folder_ = folder;
+  return fd_;
+#else
+  (void)folder;
+  return -1;
+#endif
+}
+
+namespace {
+
+// Opens path, relative to its folder's kept descriptor while a FolderOpenings lives.
+RegularFileOpening OpenCacheFile(const std::string& path) {
   // A cache's own files are never links: one in their place is not read.
-  const RegularFileOpening opening = OpenRegularFileForReading(path, FinalLink::Refuse);
+#ifndef _WIN32
+  const std::size_t slash = path.rfind('/');
+  if (t_folders && slash != std::string::npos && slash > 0 && slash + 1 < path.size()) {
+    const int folder = t_folders->FolderFd(path.substr(0, slash));
+    if (folder >= 0) return OpenRegularFileAt(folder, path.c_str() + slash + 1, path, FinalLink::Refuse);
+  }
+#endif
+  return OpenRegularFileForReading(path, FinalLink::Refuse);
+}
+
+}  // namespace
+
+std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path) {
+  const RegularFileOpening opening = OpenCacheFile(path);
   const int fd = opening.fd;
   if (fd < 0) return nullptr;
   if (opening.identified) {

@@ -32,6 +32,25 @@ class MemoryByteSource : public ByteSource {
   Bytes bytes_;
 };
 
+// While it lives, the cache files that FileByteSource opens on this thread are opened relative to
+// their folder (POSIX), whose descriptor is opened with the first file in it and kept: a walk opens
+// thousands of files in one folder, and the system then no longer walks the folder's path for
+// each. Meant for the span of one walk, like the listing of a folder it goes with.
+class FolderOpenings {
+ public:
+  FolderOpenings();
+  ~FolderOpenings();
+  FolderOpenings(const FolderOpenings&) = delete;
+  FolderOpenings& operator=(const FolderOpenings&) = delete;
+  // The descriptor of folder, opened now unless it is the one kept; -1 when it cannot be opened.
+  int FolderFd(const std::string& folder);
+
+ private:
+  FolderOpenings* outer_;
+  std::string folder_;
+  int fd_ = -1;
+};
+
 // A cache file opened read-only. Its size is the size it had when it was opened; the stamp lets
 // a reader check afterwards that nobody changed it meanwhile.
 class FileByteSource : public ByteSource {
