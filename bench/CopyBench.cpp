@@ -1,8 +1,9 @@
-// Copies into the destination folder against a plain POSIX copy of the same files (open, read,
-// write, close: what cp does) into the same folder, in one run. Pictures of about 130 KiB as a
+// Copies into the destination folder against two plain POSIX copies of the same files into the
+// same folder, in one run: open, read, write, close; and open, copy_file_range, close (what cp
+// does). Pictures of about 130 KiB as a
 // capture meets them (TAVRIN_BENCH_COPIES of them, 400 unless set), copied once from ordinary
-// files and once from a Chromium simple cache through its virtual files. over_cp, the ratio of the
-// two halves' wall times within the same iterations, is the figure to read on a shared machine;
+// files and once from a Chromium simple cache through its virtual files. over_rw and over_cp, the ratios
+// of the halves' wall times within the same iterations, are the figures to read on a shared machine;
 // at the end the CPU and wall times are printed as ratios of the baselines' too.
 #include <benchmark/benchmark.h>
 
@@ -87,37 +88,57 @@ std::string EmptyFolder(const std::string& name) {
   return Sources().temp.Sub(name + std::to_string(++made));
 }
 
-// The baseline: each file opened, read and written into a new file of the folder, and closed.
-// Its names start with "cp-", so that they never meet the names the copies take in the same folder.
-void PlainCopy(const std::vector<std::string>& from, const std::string& folder) {
+// The baselines: each file opened, its bytes written into a new file of the folder, and closed.
+// ReadWrite reads and writes them through this process; Kernel copies them as cp does, in the
+// kernel (copy_file_range, read and write where the file systems refuse it). Their names start
+// with "rw-" and "cp-", so that they never meet the names the copies take in the same folder.
+enum class Half { Copies, ReadWrite, Kernel };
+
+void PlainCopy(const std::vector<std::string>& from, const std::string& folder, Half how) {
 #ifndef _WIN32
   static char buffer[128 * 1024];
+  const std::string prefix = how == Half::Kernel ? "cp-" : "rw-";
   for (std::size_t i = 0; i < from.size(); ++i) {
     const int in = ::open(from[i].c_str(), O_RDONLY | O_CLOEXEC);
     const int out =
-        ::open(JoinPath(folder, "cp-" + Sources().names[i]).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    for (ssize_t got; (got = ::read(in, buffer, sizeof buffer)) > 0;) {
+        ::open(JoinPath(folder, prefix + Sources().names[i]).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    bool readWrite = how == Half::ReadWrite;
+#ifdef __linux__
+    if (!readWrite) {
+      for (ssize_t got; (got = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0)) != 0;) {
+        if (got < 0) {
+          readWrite = true;
+          break;
+        }
+      }
+    }
+#else
+    readWrite = true;
+#endif
+    for (ssize_t got; readWrite && (got = ::read(in, buffer, sizeof buffer)) > 0;) {
       if (::write(out, buffer, static_cast<std::size_t>(got)) != got) break;
     }
     ::close(in);
     ::close(out);
   }
 #else
+  const std::string prefix = how == Half::Kernel ? "cp-" : "rw-";
   for (std::size_t i = 0; i < from.size(); ++i) {
-    std::filesystem::copy_file(from[i], JoinPath(folder, "cp-" + Sources().names[i]));
+    std::filesystem::copy_file(from[i], JoinPath(folder, prefix + Sources().names[i]));
   }
 #endif
 }
 
-// Every picture copied into an empty destination folder, as a first pass does, and the plain copy
-// of the same files into the same folder (so onto the same part of the disk) right before. Both
-// halves run in every iteration; timeCopies says which one the benchmark reports, so that a copy
-// benchmark and its baseline measure the same work. over_cp is the ratio of their wall times.
+// Every picture copied into an empty destination folder, as a first pass does, and both plain
+// copies of the same files into the same folder (so onto the same part of the disk). All three
+// halves run in every iteration, in turns; timed says which one the benchmark reports, so that a
+// copy benchmark and its baselines measure the same work. over_rw and over_cp are the ratios of
+// the copies' wall time to the baselines' within the same iterations.
 void Interleaved(benchmark::State& state, const std::vector<std::string>& from, const std::vector<std::string>& plain,
-                 bool timeCopies) {
-  double copying = 0, baseline = 0;
+                 Half timed) {
+  double seconds[3] = {0, 0, 0};
   std::string last;
-  bool copiesFirst = false;
+  int turn = 0;
   for (auto _ : state) {
     state.PauseTiming();
     const std::string folder = last = EmptyFolder("destination");
@@ -126,50 +147,59 @@ void Interleaved(benchmark::State& state, const std::vector<std::string>& from, 
     // one held up when earlier writes pass the kernel's limit of dirty pages.
     ::sync();
 #endif
-    const auto copies = [&] {
-      copying += Timed([&] {
+    // Which half comes first turns: a later one meets a fuller folder.
+    const Half order[3][3] = {{Half::Copies, Half::ReadWrite, Half::Kernel},
+                              {Half::ReadWrite, Half::Kernel, Half::Copies},
+                              {Half::Kernel, Half::Copies, Half::ReadWrite}};
+    for (const Half half : order[turn++ % 3]) {
+      if (half == timed) state.ResumeTiming();
+      seconds[static_cast<int>(half)] += Timed([&] {
+        if (half != Half::Copies) return PlainCopy(plain, folder, half);
         for (std::size_t i = 0; i < from.size(); ++i) {
           CopyFileUnique(from[i], JoinPath(folder, Sources().names[i]), true, {Sources().urls[i], "image/jpeg"});
         }
       });
-    };
-    const auto baselineCopies = [&] { baseline += Timed([&] { PlainCopy(plain, folder); }); };
-    // Which half comes first alternates: the second one meets a fuller folder.
-    copiesFirst = !copiesFirst;
-    for (const bool copiesNow : {copiesFirst, !copiesFirst}) {
-      if (copiesNow == timeCopies) state.ResumeTiming();
-      if (copiesNow) {
-        copies();
-      } else {
-        baselineCopies();
-      }
-      if (copiesNow == timeCopies) state.PauseTiming();
+      if (half == timed) state.PauseTiming();
     }
     state.ResumeTiming();
   }
   if (std::distance(std::filesystem::directory_iterator(last), std::filesystem::directory_iterator()) !=
-      2 * static_cast<std::ptrdiff_t>(from.size())) {
+      3 * static_cast<std::ptrdiff_t>(from.size())) {
     state.SkipWithError("not every picture was copied");
   }
-  state.counters["over_cp"] = copying / baseline;
+  state.counters["over_rw"] = seconds[0] / seconds[1];
+  state.counters["over_cp"] = seconds[0] / seconds[2];
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * Sources().bytes));
 }
 
-void BM_PlainCopy(benchmark::State& state) { Interleaved(state, Sources().sources, Sources().sources, false); }
-void BM_CopyFiles(benchmark::State& state) { Interleaved(state, Sources().sources, Sources().sources, true); }
-void BM_PlainCopyOfCacheFiles(benchmark::State& state) {
-  Interleaved(state, Sources().cachePaths, Sources().cacheFiles, false);
+void BM_PlainCopy(benchmark::State& state) {
+  Interleaved(state, Sources().sources, Sources().sources, Half::ReadWrite);
 }
-void BM_CopyFromCache(benchmark::State& state) { Interleaved(state, Sources().cachePaths, Sources().cacheFiles, true); }
+void BM_Cp(benchmark::State& state) { Interleaved(state, Sources().sources, Sources().sources, Half::Kernel); }
+void BM_CopyFiles(benchmark::State& state) { Interleaved(state, Sources().sources, Sources().sources, Half::Copies); }
+void BM_PlainCopyOfCacheFiles(benchmark::State& state) {
+  Interleaved(state, Sources().cachePaths, Sources().cacheFiles, Half::ReadWrite);
+}
+void BM_CpOfCacheFiles(benchmark::State& state) {
+  Interleaved(state, Sources().cachePaths, Sources().cacheFiles, Half::Kernel);
+}
+void BM_CopyFromCache(benchmark::State& state) {
+  Interleaved(state, Sources().cachePaths, Sources().cacheFiles, Half::Copies);
+}
 
-BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->Iterations(8);
-BENCHMARK(BM_CopyFiles)->Unit(benchmark::kMillisecond)->Iterations(8);
-BENCHMARK(BM_PlainCopyOfCacheFiles)->Unit(benchmark::kMillisecond)->Iterations(8);
-BENCHMARK(BM_CopyFromCache)->Unit(benchmark::kMillisecond)->Iterations(8);
+BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->Iterations(9);
+BENCHMARK(BM_Cp)->Unit(benchmark::kMillisecond)->Iterations(9);
+BENCHMARK(BM_CopyFiles)->Unit(benchmark::kMillisecond)->Iterations(9);
+BENCHMARK(BM_PlainCopyOfCacheFiles)->Unit(benchmark::kMillisecond)->Iterations(9);
+BENCHMARK(BM_CpOfCacheFiles)->Unit(benchmark::kMillisecond)->Iterations(9);
+BENCHMARK(BM_CopyFromCache)->Unit(benchmark::kMillisecond)->Iterations(9);
 
 }  // namespace
 
 int main(int argc, char** argv) {
   return RunWithRatios(argc, argv,
-                       {{"BM_CopyFiles", "BM_PlainCopy"}, {"BM_CopyFromCache", "BM_PlainCopyOfCacheFiles"}});
+                       {{"BM_CopyFiles", "BM_PlainCopy"},
+                        {"BM_CopyFiles", "BM_Cp"},
+                        {"BM_CopyFromCache", "BM_PlainCopyOfCacheFiles"},
+                        {"BM_CopyFromCache", "BM_CpOfCacheFiles"}});
 }

@@ -1,5 +1,6 @@
 #include "base/FileWriter.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -15,9 +16,12 @@
 #include "base/RegularFile.h"
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace {
@@ -131,7 +135,68 @@ void FileWriter::Write(std::string_view bytes) {
 }
 
 ByteSink FileWriter::Sink() {
-  return [this](const char* data, std::size_t length) { return WriteAll(data, length); };
+  ByteSink::Bytes bytes = [this](const char* data, std::size_t length) { return WriteAll(data, length); };
+#ifdef __linux__
+  return ByteSink(std::move(bytes),
+                  [this](int fd, std::uint64_t offset, std::uint64_t length, const ByteSink::ReadBack* readBack) {
+                    return CopyRange(fd, offset, length, readBack);
+                  });
+#else
+  return ByteSink(std::move(bytes), {});
+#endif
+}
+
+namespace {
+
+// One read of at most length bytes of fd at offset: how many were read, 0 at the end, -1 on error.
+std::int64_t ReadSourceAt(int fd, char* data, std::size_t length, std::uint64_t offset) {
+#ifdef _WIN32
+  if (_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0) return -1;
+  return _read(fd, data, static_cast<unsigned>(length));
+#else
+  for (;;) {
+    const ssize_t got = ::pread(fd, data, length, static_cast<off_t>(offset));
+    if (got >= 0 || errno != EINTR) return got;
+  }
+#endif
+}
+
+}  // namespace
+
+ByteSink::RangeOutcome FileWriter::CopyRange(int fd, std::uint64_t offset, std::uint64_t length,
+                                             const ByteSink::ReadBack* readBack) {
+  using Outcome = ByteSink::RangeOutcome;
+  if (failed_) return Outcome::Refused;
+  const std::uint64_t start = written_;
+#ifdef _WIN32
+  const std::uint64_t copied = 0;
+#else
+  const std::uint64_t copied = CopyInSystem(fd, offset, length);
+#endif
+  // Read and written here, the bytes go to readBack as they are written; after a copy by the
+  // system the whole range is read back from this file instead.
+  const bool feedAsWritten = copied == 0;
+  thread_local std::vector<char> buffer;
+  if (copied < length && buffer.size() < ByteSink::kReadBackPart) buffer.resize(ByteSink::kReadBackPart);
+  for (std::uint64_t done = copied; done < length;) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, buffer.size()));
+    for (std::size_t got = 0; got < want;) {
+      const std::int64_t read = ReadSourceAt(fd, buffer.data() + got, want - got, offset + done + got);
+      if (read <= 0) return Outcome::SourceShort;  // an error, or the file became shorter
+      got += static_cast<std::size_t>(read);
+    }
+    if (!WriteAll(buffer.data(), want)) return Outcome::Refused;
+    if (feedAsWritten && readBack && !(*readBack)(reinterpret_cast<const std::uint8_t*>(buffer.data()), want)) {
+      return Outcome::Refused;
+    }
+    done += want;
+  }
+#ifndef _WIN32
+  if (readBack && !feedAsWritten && !ReadBackWritten(start, length, *readBack)) return Outcome::Refused;
+#else
+  (void)start;
+#endif
+  return Outcome::Copied;
 }
 
 bool SameContents(const std::string& a, const std::string& b) {

@@ -35,8 +35,15 @@ class FileWriter {
   // The first write failure, if there was one: why the sink refused.
   std::optional<NumberedError> Failure() const;
   // A sink that appends; it refuses (returns false) once a write failed (Failure says why), and
-  // the finishing call then raises the failure.
+  // the finishing call then raises the failure. On Linux it also takes ranges of open files
+  // (CopyRange).
   ByteSink Sink();
+  // Appends length bytes of the open file fd from offset. On Linux the system copies them
+  // (copy_file_range) where both files' file systems allow it; otherwise, and for whatever the
+  // system leaves, they are read and written. With readBack, the appended bytes are then read
+  // back from this file and handed to it. Elsewhere the bytes are read and written.
+  ByteSink::RangeOutcome CopyRange(int fd, std::uint64_t offset, std::uint64_t length,
+                                   const ByteSink::ReadBack* readBack = nullptr);
 
   // Flushes the contents to disk and renames the file over the target given to Replacing, then
   // makes the rename durable. Raises NumberedError on failure; the target then keeps its old
@@ -73,6 +80,12 @@ class FileWriter {
   void TakePermissionsOf(const std::string& target);
   // Gives the finished new file the name target atomically; false when the name is taken.
   bool LinkNewFile(const std::string& target);
+  // Appends what the system copies of the range by itself, up to where it stops or refuses: the
+  // number of bytes appended (0 where the system has no such copy).
+  std::uint64_t CopyInSystem(int fd, std::uint64_t offset, std::uint64_t length);
+  // Hands the length bytes of this file from at to readBack; false when readBack refuses them or
+  // they cannot be read (the failure then kept).
+  bool ReadBackWritten(std::uint64_t at, std::uint64_t length, const ByteSink::ReadBack& readBack);
   // Writes the bytes whole; false (and the failure kept) when a write fails.
   bool WriteAll(const char* data, std::size_t length);
   // One write of at most length bytes: how many were written, or -1 when there is no file or

@@ -86,7 +86,8 @@ bool FileWriter::CreateUnnamed(const std::string& folder) {
 void FileWriter::Create(const std::function<std::string(unsigned)>& nameFor, bool locked) {
   for (unsigned attempt = 0;; ++attempt) {
     std::string path = nameFor(attempt);
-    const int fd = ::open(path.c_str(), (locked ? O_RDWR : O_WRONLY) | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Readable too, so that what a range copy put into it can be read back for its checks.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 && locked) {
       // Held until the file is placed or removed, so that another run's clean-up leaves it alone.
       // A clean-up that took the lock first has removed the file: another name is tried then.
@@ -122,6 +123,53 @@ std::int64_t FileWriter::WriteOnce(const char* data, std::size_t length) {
     Fail(LastSystemError());
     return -1;
   }
+}
+
+std::uint64_t FileWriter::CopyInSystem(int fd, std::uint64_t offset, std::uint64_t length) {
+  std::uint64_t done = 0;
+#ifdef __linux__
+  constexpr std::uint64_t kLargestCall = 1ull << 30;
+  while (fd_ >= 0 && done < length) {
+    auto from = static_cast<loff_t>(offset + done);
+    const ssize_t copied =
+        ::copy_file_range(fd, &from, fd_, nullptr, static_cast<std::size_t>(std::min(length - done, kLargestCall)), 0);
+    if (copied > 0) {
+      done += static_cast<std::uint64_t>(copied);
+      written_ += static_cast<std::uint64_t>(copied);
+      continue;
+    }
+    if (copied < 0 && errno == EINTR) continue;
+    // Refused (EXDEV, EINVAL, ENOSYS, EOPNOTSUPP: other file systems, a file the system cannot
+    // copy so), failed, or nothing copied: the rest is read and written, which also tells a source
+    // that ended or failed from a destination that cannot take the bytes.
+    break;
+  }
+#else
+  (void)fd;
+  (void)offset;
+  (void)length;
+#endif
+  return done;
+}
+
+bool FileWriter::ReadBackWritten(std::uint64_t at, std::uint64_t length, const ByteSink::ReadBack& readBack) {
+  thread_local std::vector<std::uint8_t> buffer;
+  if (buffer.size() < ByteSink::kReadBackPart) buffer.resize(ByteSink::kReadBackPart);
+  for (std::uint64_t done = 0; done < length;) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, buffer.size()));
+    for (std::size_t got = 0; got < want;) {
+      const ssize_t read = ::pread(fd_, buffer.data() + got, want - got, static_cast<off_t>(at + done + got));
+      if (read < 0 && errno == EINTR) continue;
+      if (read <= 0) {
+        Fail(read < 0 ? LastSystemError() : EIO);
+        return false;
+      }
+      got += static_cast<std::size_t>(read);
+    }
+    if (!readBack(buffer.data(), want)) return false;
+    done += want;
+  }
+  return true;
 }
 
 void FileWriter::Close(bool durable) {

@@ -49,9 +49,12 @@ RegularFileOpening Noted(const std::string& path, const RegularFileOpening& open
 
 int TakeOpeningExhaustion() { return std::exchange(t_exhaustion, 0); }
 
-RegularFileOpening OpenRegularFileForReading(const std::string& path) {
+RegularFileOpening OpenRegularFileForReading(const std::string& path, FinalLink link) {
+#ifndef _WIN32
+  return OpenRegularFileAt(AT_FDCWD, path.c_str(), path, link);
+#else
   RegularFileOpening opening;
-#ifdef _WIN32
+  (void)link;
   // Sharing read, write and delete: browsers keep their files open with write and delete access,
   // and neither side may be refused or block the other.
   const HANDLE handle =
@@ -81,11 +84,23 @@ RegularFileOpening OpenRegularFileForReading(const std::string& path) {
     return Noted(path, opening);
   }
   opening.fd = fd;
-#else
-  // O_NONBLOCK: opening a FIFO without a writer returns at once instead of waiting for one.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  return opening;
+#endif
+}
+
+#ifndef _WIN32
+RegularFileOpening OpenRegularFileAt(int folderFd, const char* name, const std::string& path, FinalLink link) {
+  RegularFileOpening opening;
+  // O_NONBLOCK: opening a FIFO without a writer returns at once instead of waiting for one. It
+  // stays set: reads of a regular file ignore it and block only as long as the disk takes.
+  const int noFollow = link == FinalLink::Refuse ? O_NOFOLLOW : 0;
+  const int fd = ::openat(folderFd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | noFollow);
   if (fd < 0) {
     opening.systemError = errno;
+    if (noFollow && opening.systemError == ELOOP) {
+      opening.systemError = 0;
+      opening.notRegular = true;
+    }
     return Noted(path, opening);
   }
   struct stat info {};
@@ -94,13 +109,15 @@ RegularFileOpening OpenRegularFileForReading(const std::string& path) {
     opening.notRegular = true;
     return Noted(path, opening);
   }
-  // Reads of a regular file block only as long as the disk takes; a plain descriptor from here on.
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  opening.identified = true;
+  opening.device = static_cast<std::uint64_t>(info.st_dev);
+  opening.id = static_cast<std::uint64_t>(info.st_ino);
+  opening.size = static_cast<std::uint64_t>(info.st_size);
+  opening.mtimeNs = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
   opening.fd = fd;
-#endif
   return opening;
 }
+#endif
 
 std::FILE* OpenRegularFileStream(const std::string& path, RegularFileOpening* opening) {
   RegularFileOpening opened = OpenRegularFileForReading(path);

@@ -1,22 +1,41 @@
 #pragma once
 // Opening a file for reading without ever blocking on it: a FIFO, a device or a socket under a
 // file's name would hang the open or the reads for ever, so only regular files are opened.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 struct RegularFileOpening {
-  // A C runtime file descriptor, read-only and blocking once open; -1 when not opened.
+  // A C runtime file descriptor, read-only; -1 when not opened. On POSIX it keeps O_NONBLOCK, which
+  // reads of regular files do not heed.
   int fd = -1;
   // Why it was not opened: the system error (errno, or GetLastError on Windows), or 0 with
   // notRegular for a name that is not a regular file (a folder, a FIFO, a device, a socket).
   int systemError = 0;
   bool notRegular = false;
+  // What the check of the open file found (POSIX; zero on Windows): its device, inode number, size
+  // and modification time, so that a reader need not ask again.
+  bool identified = false;
+  std::uint64_t device = 0;
+  std::uint64_t id = 0;
+  std::uint64_t size = 0;
+  std::int64_t mtimeNs = 0;
   explicit operator bool() const { return fd >= 0; }
 };
 
+enum class FinalLink { Follow, Refuse };
+
 // Opens path for reading without waiting for a writer, and keeps the file only when the open
-// handle is a regular file. The caller closes fd (close, or _close on Windows).
-RegularFileOpening OpenRegularFileForReading(const std::string& path);
+// handle is a regular file: one open and one fstat on POSIX. With FinalLink::Refuse, a symbolic
+// link in the path's last part is not followed and counts as no regular file. The caller closes
+// fd (close, or _close on Windows).
+RegularFileOpening OpenRegularFileForReading(const std::string& path, FinalLink link = FinalLink::Follow);
+
+#ifndef _WIN32
+// The same for the file name in the folder open as folderFd (POSIX), which spares the system the
+// walk along the folder's path; path, the file's whole path, is what problems are noted under.
+RegularFileOpening OpenRegularFileAt(int folderFd, const char* name, const std::string& path, FinalLink link);
+#endif
 
 // The system error of the last opening on this thread that failed for want of memory or file
 // descriptors (IsExhaustion), and forgets it; 0 for none. Readers that report only "could not

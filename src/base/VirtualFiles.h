@@ -10,9 +10,45 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 // Receives the bytes of a copy; returns false to stop it (the destination could not be written).
-using ByteSink = std::function<bool(const char* data, std::size_t length)>;
+// A sink that writes into a file may also take a range of another open file whole (Ranges), which
+// it copies without passing the bytes through this process where the system can.
+class ByteSink {
+ public:
+  using Bytes = std::function<bool(const char* data, std::size_t length)>;
+  // Receives the bytes that a range copy put into the destination, read back from it in order, in
+  // parts of at most kReadBackPart bytes (a range no longer than that in one part); false says the
+  // bytes fail the receiver's check.
+  using ReadBack = std::function<bool(const std::uint8_t* data, std::size_t length)>;
+  static constexpr std::size_t kReadBackPart = 256 * 1024;
+  enum class RangeOutcome {
+    Copied,       // every byte of the range was appended (and read back, when asked)
+    SourceShort,  // the source ended before the range or could not be read
+    Refused,      // the destination could not be written, or the read-back was refused
+  };
+  // Appends length bytes of the open file descriptor fd from offset; with readBack, then hands
+  // the appended bytes to it as the destination holds them.
+  using Range =
+      std::function<RangeOutcome(int fd, std::uint64_t offset, std::uint64_t length, const ReadBack* readBack)>;
+
+  ByteSink() = default;
+  template <typename F>
+  requires(!std::is_same_v<std::decay_t<F>, ByteSink> && std::is_invocable_r_v<bool, F&, const char*, std::size_t>)
+      ByteSink(F bytes)
+      : bytes_(std::move(bytes)) {}
+  ByteSink(Bytes bytes, Range range) : bytes_(std::move(bytes)), range_(std::move(range)) {}
+
+  bool operator()(const char* data, std::size_t length) const { return bytes_(data, length); }
+  explicit operator bool() const { return static_cast<bool>(bytes_); }
+  // The range copy; empty when the sink takes bytes only.
+  const Range& Ranges() const { return range_; }
+
+ private:
+  Bytes bytes_;
+  Range range_;
+};
 
 class VirtualFileProvider {
  public:

@@ -1,10 +1,12 @@
 // The file writer's two ways of putting a file in place: replacing a target whole, keeping its
-// permissions and its old contents on failure; and taking a name only while it is free. The same
-// bodies run on Windows; what only one system has (permissions, flock, signals) is POSIX's alone,
-// and tests/windows adds Windows's hidden temporaries.
+// permissions and its old contents on failure; taking a name only while it is free; and copies of
+// ranges of other files. The same bodies run on Windows; what only one system has (permissions,
+// flock, signals, copy_file_range) is POSIX's alone, and tests/windows adds Windows's hidden
+// temporaries.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 
 #include <filesystem>
 #include <set>
+#include <vector>
 
 #include "base/FileWriter.h"
 #include "base/NumberedError.h"
@@ -172,3 +175,48 @@ TEST(FileWriterNewFile, CleanUpRemovesOnlyCrashedRunsTemporaries) {
 #endif
 
 }  // namespace
+
+#ifndef _WIN32
+// A range of another open file is appended whole, by the system or, where it refuses (another file
+// system: /dev/shm against the test folder, when they differ), read and written; read back for a
+// check, the bytes come as the file holds them, a range that fits one part in one part. A source
+// that ends early and a refused read-back are told apart from a failed write.
+TEST(FileWriterNewFile, AppendsRangesOfOpenFilesAndReadsThemBack) {
+  TempDir dir, shm;
+  std::string contents(700 * 1024, '\0');
+  for (std::size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<char>(i * 131 + i / 977);
+  std::vector<std::string> sources = {dir / "source"};
+  if (std::filesystem::is_directory("/dev/shm")) sources.push_back("/dev/shm/" + shm.Fs().filename().string());
+  for (const std::string& source : sources) {
+    WriteFile(source, contents);
+    const int fd = ::open(source.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0) << source;
+    FileWriter copy = FileWriter::NewFileIn(dir.Path());
+    ASSERT_TRUE(copy.Sink()("head", 4));
+    std::string readBack;
+    std::size_t parts = 0;
+    const ByteSink::ReadBack collect = [&](const std::uint8_t* data, std::size_t length) {
+      readBack.append(reinterpret_cast<const char*>(data), length);
+      ++parts;
+      return true;
+    };
+    using Outcome = ByteSink::RangeOutcome;
+    EXPECT_EQ(copy.Sink().Ranges()(fd, 1000, ByteSink::kReadBackPart, &collect), Outcome::Copied) << source;
+    EXPECT_EQ(parts, 1u);
+    EXPECT_EQ(copy.CopyRange(fd, 5, contents.size() - 5), Outcome::Copied);
+    EXPECT_EQ(copy.CopyRange(fd, contents.size() - 10, 11), Outcome::SourceShort);
+    const ByteSink::ReadBack refuse = [](const std::uint8_t*, std::size_t) { return false; };
+    EXPECT_EQ(copy.CopyRange(fd, 0, 3, &refuse), Outcome::Refused);
+    ::close(fd);
+    EXPECT_EQ(readBack, contents.substr(1000, ByteSink::kReadBackPart));
+    EXPECT_FALSE(copy.Failure());
+    ASSERT_EQ(copy.PlaceIfNameFree(dir / "copy.jpg"), FileWriter::Placement::Placed);
+    const std::string copied = ReadFile(dir / "copy.jpg");
+    EXPECT_TRUE(copied.substr(0, 4 + ByteSink::kReadBackPart + contents.size() - 5) ==
+                "head" + contents.substr(1000, ByteSink::kReadBackPart) + contents.substr(5))
+        << source;
+    std::filesystem::remove(dir / "copy.jpg");
+    std::filesystem::remove(source);
+  }
+}
+#endif

@@ -104,10 +104,14 @@ TEST(ClassifyCacheFolder, ReadsEachFolderWithTheReaderOfItsFormat) {
 
 #ifndef _WIN32
   // FIFOs and an endless device under the names a reader opens: the classification and the walk
-  // end (the test's time-out fails a hang), and only the real entries are listed.
+  // end (the test's time-out fails a hang), and only the real entries are listed. An entry file
+  // that is a link, even to a sound entry, is no file of the cache.
   const auto fifo = [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); };
   fifo(simple + "/" + ChromiumHashName("1/0/http://h/fifo.jpg"));
   std::filesystem::create_symlink("/dev/zero", simple + "/" + ChromiumHashName("1/0/http://h/zero.jpg"));
+  const std::string linked =
+      WriteChromiumEntry(temp.Sub("elsewhere"), {.key = "1/0/http://h/linked.jpg", .body = PictureBytes(3000, 4)});
+  std::filesystem::create_symlink(linked, simple + "/" + std::filesystem::path(linked).filename().string());
   fifo(firefox + "/entries/" + FirefoxFileName(":http://h/fifo.jpg"));
   for (const char* name : {"/data_0", "/data_1", "/f_000001"}) fifo(blockfile + name);
   for (const auto& [folder, kind, urls] : cases) {

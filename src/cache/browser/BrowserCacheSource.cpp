@@ -6,6 +6,7 @@
 
 #include "base/NumberedError.h"
 #include "base/PathText.h"
+#include "cache/browser/ByteSource.h"
 #include "cache/browser/EntryBody.h"
 #include "cache/browser/EntryListing.h"
 
@@ -252,6 +253,8 @@ void BrowserCacheSource::BringUpToDate() {
     bool retry = false;
     // The files that this look cannot open, though they are there, are told to the pass.
     OpeningProblems problems;
+    // The look opens the entries it reads relative to their folders.
+    FolderOpenings folders;
     if (work) {
       changed = Refresh();
       {

@@ -1,11 +1,10 @@
 #include "cache/browser/EntryBody.h"
 
-#include <zlib.h>
-
 #include <vector>
 
 #include "base/PathText.h"
 #include "cache/browser/ByteSource.h"
+#include "cache/browser/Crc32.h"
 
 namespace {
 
@@ -106,16 +105,21 @@ bool EntryStillHolds(const ParsedEntry& parsed, const std::string& folder) {
   return !parsed.Check() || parsed.Check()->StillHolds();
 }
 
-std::optional<std::uint32_t> ReadBodyTail(const ParsedEntry& parsed, const std::string& folder) {
+std::optional<std::uint32_t> ReadBodyTail(const ParsedEntry& parsed, const std::string& folder, ByteSource* bodyFile) {
   if (const StoredBody* stored = parsed.Stored()) return stored->LastFourBytes();
   if (parsed.pieces.empty()) return std::nullopt;
   const BodyPiece& last = *(parsed.pieces.end() - 1);
   if (last.length < last.skip + 4) return std::nullopt;  // the bytes lie in more than one piece
   const std::size_t index = last.file == kEntryBodyFile ? parsed.bodyFile : last.file;
   if (index >= parsed.FileCount()) return std::nullopt;
+  std::uint8_t tail[4];
+  if (bodyFile && index == parsed.bodyFile) {
+    if (!bodyFile->ReadAt(last.offset + last.length - 4, tail)) return std::nullopt;
+    return std::uint32_t{tail[0]} | (std::uint32_t{tail[1]} << 8) | (std::uint32_t{tail[2]} << 16) |
+           (std::uint32_t{tail[3]} << 24);
+  }
   const auto file = FileByteSource::Open(JoinPath(folder, parsed.File(index)));
   if (!file || (index < parsed.stamps.count && !(file->Stamp() == parsed.stamps[index]))) return std::nullopt;
-  std::uint8_t tail[4];
   if (!file->ReadAt(last.offset + last.length - 4, tail)) return std::nullopt;
   return std::uint32_t{tail[0]} | (std::uint32_t{tail[1]} << 8) | (std::uint32_t{tail[2]} << 16) |
          (std::uint32_t{tail[3]} << 24);
@@ -178,49 +182,78 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder,
   };
 
   BodyDecoder decoder(parsed.Codings(), sink);
+  // Bytes of a body stored as it is sent (no coding to undo) go to a sink that takes ranges of
+  // files whole, to be copied by the system; their checks run over what the destination then
+  // holds. Counted apart from what went through the decoder.
+  const bool ranges = parsed.Codings().empty() && sink.Ranges();
+  std::uint64_t ranged = 0;
+  const auto written = [&] { return decoder.Written() + ranged; };
   // Kept from copy to copy: a buffer this large comes from the system afresh each time it is
   // allocated, and its pages would be faulted in again for every copy.
   thread_local std::vector<std::uint8_t> buffer;
   for (const BodyPiece& piece : parsed.pieces) {
     FileByteSource* file = fileOf(piece);
-    if (!file) return {BodyOutcome::EntryChanged, decoder.Written()};
-    std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+    if (!file) return {BodyOutcome::EntryChanged, written()};
+    std::uint32_t crc = 0;
     const bool wholeRead = piece.check == BodyPiece::Check::Lookup2Low16;
     if (wholeRead && piece.length > kReadChunk) return {BodyOutcome::CheckFailed, 0};
+    if (ranges && piece.skip == 0) {
+      if (!RangeFits(piece.offset, piece.length, file->Size())) return {BodyOutcome::EntryChanged, written()};
+      if (piece.length > kLargestDecodedBody - written()) return {BodyOutcome::CheckFailed, written()};
+      bool checkFailed = false;
+      const ByteSink::ReadBack check = [&](const std::uint8_t* data, std::size_t length) {
+        if (piece.check == BodyPiece::Check::Crc32) {
+          crc = Crc32(crc, data, length);
+        } else if (wholeRead &&
+                   (length != piece.length || (Lookup2Hash(data, length) & 0xffffu) != (piece.expected & 0xffffu))) {
+          checkFailed = true;
+        }
+        return !checkFailed;
+      };
+      const ByteSink::RangeOutcome copied = sink.Ranges()(file->Descriptor(), piece.offset, piece.length,
+                                                          piece.check == BodyPiece::Check::None ? nullptr : &check);
+      if (copied == ByteSink::RangeOutcome::SourceShort) return {BodyOutcome::EntryChanged, written()};
+      if (copied == ByteSink::RangeOutcome::Refused) {
+        return {checkFailed ? BodyOutcome::CheckFailed : BodyOutcome::SinkRefused, written()};
+      }
+      ranged += piece.length;
+      if (piece.check == BodyPiece::Check::Crc32 && crc != piece.expected) {
+        return {BodyOutcome::CheckFailed, written()};
+      }
+      continue;
+    }
     const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(piece.length, kReadChunk));
     if (buffer.size() < chunk) buffer.resize(chunk);
     for (std::uint64_t done = 0; done < piece.length;) {
       const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(piece.length - done, chunk));
       if (!file->ReadAt(piece.offset + done, std::span(buffer.data(), step)))
-        return {BodyOutcome::EntryChanged, decoder.Written()};
-      if (piece.check == BodyPiece::Check::Crc32)
-        crc = static_cast<std::uint32_t>(crc32(crc, buffer.data(), static_cast<uInt>(step)));
+        return {BodyOutcome::EntryChanged, written()};
+      if (piece.check == BodyPiece::Check::Crc32) crc = Crc32(crc, buffer.data(), step);
       if (wholeRead && (Lookup2Hash(buffer.data(), step) & 0xffffu) != (piece.expected & 0xffffu)) {
-        return {BodyOutcome::CheckFailed, decoder.Written()};
+        return {BodyOutcome::CheckFailed, written()};
       }
       // Bytes before piece.skip belong to the piece's checksum only.
       const std::uint64_t from = done < piece.skip ? std::min<std::uint64_t>(piece.skip - done, step) : 0;
       if (from < step && !decoder.Feed(buffer.data() + from, step - static_cast<std::size_t>(from))) {
-        return {decoder.SinkRefused() ? BodyOutcome::SinkRefused : BodyOutcome::CheckFailed, decoder.Written()};
+        return {decoder.SinkRefused() ? BodyOutcome::SinkRefused : BodyOutcome::CheckFailed, written()};
       }
       done += step;
     }
-    if (piece.check == BodyPiece::Check::Crc32 && crc != piece.expected)
-      return {BodyOutcome::CheckFailed, decoder.Written()};
+    if (piece.check == BodyPiece::Check::Crc32 && crc != piece.expected) return {BodyOutcome::CheckFailed, written()};
   }
   if (!decoder.Finish()) {
-    return {decoder.SinkRefused() ? BodyOutcome::SinkRefused : BodyOutcome::CheckFailed, decoder.Written()};
+    return {decoder.SinkRefused() ? BodyOutcome::SinkRefused : BodyOutcome::CheckFailed, written()};
   }
   // The files must still be the ones parsed: a rewrite during the copy could have mixed versions.
   for (std::size_t i = 0; i < open.size() && i < parsed.stamps.count; ++i) {
     if (!open[i]) continue;
     const auto after = open[i]->CurrentStamp();
-    if (!after || !(*after == parsed.stamps[i])) return {BodyOutcome::EntryChanged, decoder.Written()};
+    if (!after || !(*after == parsed.stamps[i])) return {BodyOutcome::EntryChanged, written()};
   }
-  if (!EntryStillHolds(parsed, folder)) return {BodyOutcome::EntryChanged, decoder.Written()};
-  if (expectedSize && decoder.Written() != *expectedSize) {
+  if (!EntryStillHolds(parsed, folder)) return {BodyOutcome::EntryChanged, written()};
+  if (expectedSize && written() != *expectedSize) {
     const bool coded = !parsed.Codings().empty();
-    return {coded ? BodyOutcome::SizeDiffers : BodyOutcome::CheckFailed, decoder.Written()};
+    return {coded ? BodyOutcome::SizeDiffers : BodyOutcome::CheckFailed, written()};
   }
-  return {BodyOutcome::Written, decoder.Written()};
+  return {BodyOutcome::Written, written()};
 }

@@ -9,6 +9,8 @@
 #include "base/VirtualFiles.h"
 #include "cache/browser/ParsedEntry.h"
 
+class ByteSource;
+
 enum class BodyOutcome {
   Written,       // the whole body went to the sink
   EntryChanged,  // a file is gone or no longer the one that was parsed: parse it again
@@ -46,8 +48,11 @@ BodyResult StreamEntryBody(const ParsedEntry& parsed, const std::string& folder,
                            const std::uint64_t* expectedSize);
 
 // The last four stored bytes of the body of parsed as a little-endian number, read from the file
-// that holds them (which must still carry its stamp); empty when they cannot be read so.
-std::optional<std::uint32_t> ReadBodyTail(const ParsedEntry& parsed, const std::string& folder);
+// that holds them (which must still carry its stamp); empty when they cannot be read so. bodyFile,
+// when given, is the entry's body file as its reader opened and stamped it, read instead of
+// opening the file again.
+std::optional<std::uint32_t> ReadBodyTail(const ParsedEntry& parsed, const std::string& folder,
+                                          ByteSource* bodyFile = nullptr);
 
 // Bob Jenkins' lookup2 hash (initial value 0), the checksum of Firefox cache entries.
 std::uint32_t Lookup2Hash(const std::uint8_t* data, std::size_t length, std::uint32_t initial = 0);

@@ -29,14 +29,14 @@ bool IsTextLike(std::string_view contentType) {
 // that length could take is decoded; so is one too small to expand that far (deflate expands at
 // most about 1032 times) or a size past the cap, which decoding refuses.
 std::optional<std::uint64_t> SizeStatedByTrailer(const ParsedEntry& parsed, const std::string& folder,
-                                                 std::uint64_t storedLength) {
+                                                 std::uint64_t storedLength, ByteSource* bodyFile) {
   const std::vector<ContentCoding>& codings = parsed.Codings();
   if (codings.size() != 1 || codings.front() != ContentCoding::Gzip || !IsTextLike(parsed.ContentType())) {
     return std::nullopt;
   }
   constexpr std::uint64_t kGzipFraming = 18;  // the smallest header and the trailer
   if (storedLength <= kGzipFraming) return std::nullopt;
-  const auto stated = ReadBodyTail(parsed, folder);
+  const auto stated = ReadBodyTail(parsed, folder, bodyFile);
   if (!stated || *stated == 0) return std::nullopt;
   const std::uint64_t size = *stated;
   const std::uint64_t deflated = storedLength - kGzipFraming;
@@ -51,7 +51,7 @@ std::optional<std::uint64_t> SizeStatedByTrailer(const ParsedEntry& parsed, cons
 }  // namespace
 
 void FinishEntry(ParsedEntry& parsed, const std::string& folder, const std::string& url, const HttpResponse& response,
-                 std::uint64_t storedLength) {
+                 std::uint64_t storedLength, ByteSource* bodyFile) {
   parsed.listed = false;
   if (!IsWebUrl(url) || storedLength == 0) return;
   const std::string* contentType = response.Find("Content-Type");
@@ -68,7 +68,7 @@ void FinishEntry(ParsedEntry& parsed, const std::string& folder, const std::stri
     parsed.size = storedLength;
   } else {
     parsed.Extras().codings = *codings;
-    if (const auto stated = SizeStatedByTrailer(parsed, folder, storedLength)) {
+    if (const auto stated = SizeStatedByTrailer(parsed, folder, storedLength, bodyFile)) {
       parsed.size = *stated;
       parsed.sizeFromTrailer = true;
     } else {

@@ -121,6 +121,6 @@ ParsedEntryRef FirefoxCacheSource::Parse(const std::string& id, const std::strin
   parsed->pieces = ChunkPieces(bodyLength, layout->dataSize, metadata.chunkHashes);
   parsed->bodyFile = 0;
 
-  FinishEntry(*parsed, Folder(), UrlFromCache2Key(metadata.key), *response, bodyLength);
+  FinishEntry(*parsed, Folder(), UrlFromCache2Key(metadata.key), *response, bodyLength, file.get());
   return parsed;
 }

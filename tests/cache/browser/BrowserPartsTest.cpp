@@ -1,10 +1,17 @@
-// The parts every browser source shares: reading stored responses, naming entries, decoding bodies.
+// The parts every browser source shares: reading stored responses, naming entries, decoding and
+// checking bodies.
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <fstream>
 
 #include "cache/browser/BodyDecoder.h"
+#include "cache/browser/ByteSource.h"
+#include "cache/browser/Crc32.h"
 #include "cache/browser/EntryFileName.h"
 #include "cache/browser/HttpResponse.h"
 #include "support/CacheFixtures.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -129,4 +136,51 @@ TEST(BodyDecoderTest, RefusesBodiesItCannotDecodeWhole) {
   BodyDecoder decoder(*codings, [](const char*, std::size_t) { return false; });
   EXPECT_FALSE(decoder.Feed(reinterpret_cast<const std::uint8_t*>(gz.data()), gz.size()));
   EXPECT_TRUE(decoder.SinkRefused());
+}
+
+// The checksum of copied bodies is zlib's, at every length and alignment, continued across calls.
+TEST(Crc32Test, AgreesWithZlibAtEveryLengthAndAlignment) {
+  std::string bytes = fixtures::PictureBytes(300000, 7);
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  for (std::size_t length = 0; length < 600; ++length) {
+    for (std::size_t offset : {0u, 1u, 13u}) {
+      ASSERT_EQ(Crc32(0x1234u, data + offset, length), crc32(0x1234u, data + offset, static_cast<uInt>(length)))
+          << length << " at " << offset;
+    }
+  }
+  EXPECT_EQ(Crc32(Crc32(0, data, 1001), data + 1001, bytes.size() - 1001),
+            crc32(0, data, static_cast<uInt>(bytes.size())));
+}
+
+// A file source that keeps a file's ends answers reads within them as the file held them when
+// kept, and any other read from the file; a file no larger than both ends is kept whole.
+TEST(FileByteSourceTest, KeptEndsAnswerReadsWithinThemAndTheFileTheRest) {
+  TempDir temp;
+  const std::string bytes = fixtures::PictureBytes(20000, 3);
+  for (const std::size_t size : {std::size_t{20000}, std::size_t{6000}}) {
+    WriteFile(temp / "entry", bytes.substr(0, size));
+    const auto file = FileByteSource::Open(temp / "entry");
+    ASSERT_TRUE(file);
+    file->KeepEnds(4096, 4096);
+    // Rewritten in place after the ends were kept: only reads outside them see the new bytes.
+    std::string changed = bytes.substr(0, size);
+    for (char& c : changed) c = static_cast<char>(~c);
+    {
+      std::fstream out(temp / "entry", std::ios::in | std::ios::out | std::ios::binary);
+      out.write(changed.data(), static_cast<std::streamsize>(changed.size()));
+    }
+    const auto read = [&](std::uint64_t at, std::uint64_t length) {
+      const auto got = file->Read(at, length);
+      return got ? std::string(got->begin(), got->end()) : std::string("failed");
+    };
+    EXPECT_EQ(read(0, 4096), bytes.substr(0, 4096)) << size;
+    EXPECT_EQ(read(size - 100, 100), bytes.substr(size - 100, 100)) << size;
+    EXPECT_EQ(read(size - 1, 2), "failed") << size;
+    if (size > 8192) {
+      EXPECT_EQ(read(4000, 200), changed.substr(4000, 200));
+      EXPECT_EQ(read(size - 4097, 10), changed.substr(size - 4097, 10));
+    } else {
+      EXPECT_EQ(read(0, size), bytes.substr(0, size));
+    }
+  }
 }

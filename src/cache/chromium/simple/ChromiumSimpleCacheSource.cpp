@@ -13,6 +13,9 @@
 namespace {
 
 constexpr std::size_t kEntryNameLength = 18;  // 16 hex digits, "_", one suffix character
+// What an entry file's first and last reads take: the header and key of nearly every entry, and
+// its end records with the response headers (and the end of a small body).
+constexpr std::size_t kEndRead = 4096;
 
 // Another Chromium format keeps its "index" file in the same place; a folder whose index marks it
 // is never read as a simple cache, even when it also holds files named like simple entries.
@@ -162,6 +165,8 @@ ParsedEntryRef ChromiumSimpleCacheSource::Parse(const std::string& name, bool ha
   parsed->lastModified = written;
   parsed->lastAccess = written;
 
+  // Header and key lie at the start, the end records and the headers at the end: one read each.
+  file->KeepEnds(kEndRead, kEndRead);
   const auto layout = ReadSimpleEntry(*file);
   if (!layout) return parsed;  // in progress, corrupt or not an entry: not listed while it stays so
   const auto info = ParseResponseInfo(layout->stream0);
@@ -193,6 +198,7 @@ ParsedEntryRef ChromiumSimpleCacheSource::Parse(const std::string& name, bool ha
     return parsed;
   }
 
-  FinishEntry(*parsed, Folder(), UrlFromSimpleKey(layout->key), *response, storedLength);
+  FinishEntry(*parsed, Folder(), UrlFromSimpleKey(layout->key), *response, storedLength,
+              parsed->bodyFile == 0 ? file.get() : sparseFile.get());
   return parsed;
 }

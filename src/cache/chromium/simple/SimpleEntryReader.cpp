@@ -1,9 +1,8 @@
 #include "cache/chromium/simple/SimpleEntryReader.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 
+#include "cache/browser/Crc32.h"
 #include "cache/chromium/common/SuperFastHash.h"
 #include "cache/chromium/simple/SimpleCacheFormat.h"
 
@@ -66,9 +65,7 @@ std::optional<SimpleEntryLayout> ReadSimpleEntry(ByteSource& file) {
   layout.bodyCrc = eof1->dataCrc;
   layout.stream0.assign(middle->begin() + kSimpleEofSize, middle->end());
   if (eof0->flags & SimpleFileEof::kHasCrc32) {
-    const auto crc =
-        static_cast<std::uint32_t>(crc32(0, layout.stream0.data(), static_cast<uInt>(layout.stream0.size())));
-    if (crc != eof0->dataCrc) return std::nullopt;
+    if (Crc32(0, layout.stream0.data(), layout.stream0.size()) != eof0->dataCrc) return std::nullopt;
   }
   return layout;
 }
