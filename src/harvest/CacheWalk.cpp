@@ -80,6 +80,7 @@ void NoteEntryFailure(PassStatistics& stats, const CopyFailure& failure, const s
   stats.errorKind = failure.Kind();
   stats.errorPath = failure.Path();
   stats.errorReason = failure.Reason();
+  stats.errorCode = failure.ReasonCode();
 }
 
 }  // namespace
@@ -160,10 +161,12 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
     stats.errorKind = failure.Kind();
     stats.errorPath = failure.Path();
     stats.errorReason = failure.Reason();
+    stats.errorCode = failure.ReasonCode();
   } catch (const std::exception& error) {
     stats.endedByError = true;
     stats.errorKind = dynamic_cast<const std::bad_alloc*>(&error) ? PassErrorKind::Exhausted : PassErrorKind::Other;
     stats.errorReason = ErrorReason(error);
+    if (const auto* numbered = dynamic_cast<const NumberedError*>(&error)) stats.errorCode = numbered->SystemError();
     stats.error = "the pass failed: " + stats.errorReason;
   } catch (...) {
     stats.endedByError = true;
@@ -180,6 +183,7 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
       stats.errorKind = PassErrorKind::SourceUnreadable;
       stats.errorPath = problem.path;
       stats.errorReason = problem.reason;
+      stats.errorCode = problem.code;
       stats.error = problem.Line();
     }
   }
@@ -190,6 +194,7 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
     stats.errorKind = PassErrorKind::Other;
     stats.errorPath.clear();
     stats.errorReason = failure;
+    stats.errorCode = 0;
     stats.error = "cannot read the browser caches: " + failure;
   }
 }

@@ -4,11 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <cerrno>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "WindowTestSupport.h"
 #include "base/PathText.h"
 #include "harvest/cmnWinInet.h"
 #include "main/FailureTexts.h"
+#include "main/StatusLine.h"
 #include "main/WindowLayout.h"
 #include "widgets/NativeText.h"
 
@@ -191,6 +197,7 @@ TEST_F(Capture, TheStatusLineTellsWhatTheCaptureTookAndWhyAPassFailedWithoutADia
   EXPECT_TRUE(said.startsWith(QStringLiteral("上次掃描失敗：目的資料夾不存在 ") + QString::fromStdString(destination)))
       << said.toStdString();
   EXPECT_TRUE(said.contains(QStringLiteral("：沒有此檔案或資料夾；"))) << said.toStdString();
+  EXPECT_EQ(LastPassStatistics().errorCode, ENOENT);
   EXPECT_FALSE(said.contains(QStringLiteral("No such"))) << said.toStdString();
   // At the window's default width the line fits: the path gives way in its middle.
   window->resize(DesignClientSize());
@@ -328,8 +335,35 @@ TEST_F(Capture, ThePaneNeverOpensANewWindow) {
 
 // The reason a cache source gives for a cache the browser holds open reaches the status line in
 // the window's language, not in the core's English.
+// A reason that is a system error's is said in the system's own words in the user's language
+// (Windows's message text), not in the core's.
 TEST(FailureTexts, ACacheTheBrowserHoldsIsSaidInTheWindowsLanguage) {
   const QString said = ReasonInWindowLanguage(kHeldByBrowserReason);
   EXPECT_TRUE(said.contains(QStringLiteral("關閉瀏覽器後"))) << said.toStdString();
   EXPECT_FALSE(said.contains(QStringLiteral("browser")));
+
+#ifdef _WIN32
+  const int denied = ERROR_ACCESS_DENIED;
+#else
+  const int denied = EACCES;
+#endif
+  const CopyFailure failure(NumberedError::FromSystemError(denied), PassErrorKind::PermissionDenied,
+                            "cannot write into", "/dest");
+  EXPECT_EQ(failure.ReasonCode(), denied);
+  EXPECT_EQ(CopyFailure(NumberedError::FromSystemError(denied), PassErrorKind::SourceUnreadable, "cannot read", "/c",
+                        "not a regular file")
+                .ReasonCode(),
+            0);
+  StatusLine status;
+  status.CaptureStarted(QDateTime::currentDateTime());
+  PassStatistics outcome;
+  outcome.endedByError = true;
+  outcome.error = failure.Line();
+  outcome.errorKind = failure.Kind();
+  outcome.errorPath = failure.Path();
+  outcome.errorReason = "the core's own words";
+  outcome.errorCode = failure.ReasonCode();
+  status.PassEnded(status.PassStarted(), QDateTime::currentDateTime(), 5, outcome);
+  EXPECT_TRUE(status.FullText().contains(SystemReasonText(denied))) << status.FullText().toStdString();
+  EXPECT_FALSE(status.FullText().contains(QStringLiteral("core's"))) << status.FullText().toStdString();
 }
