@@ -5,12 +5,15 @@
 
 #include <QLabel>
 #include <cerrno>
+#include <ctime>
+#include <map>
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
 #include "WindowTestSupport.h"
+#include "base/CacheTime.h"
 #include "base/PathText.h"
 #include "harvest/cmnWinInet.h"
 #include "main/FailureTexts.h"
@@ -31,6 +34,52 @@ std::vector<std::string> VisibleNames(const std::string& folder) {
 }
 
 using Names = std::vector<std::string>;
+
+// Last used at the given Unix second.
+CacheFileTime UsedAt(std::time_t unixSeconds) {
+  return CacheFileTime::FromValue((static_cast<std::uint64_t>(unixSeconds) + 11644473600ull) * 10000000ull);
+}
+
+// Keeps what the walk settled, as the caches read in the background do: an entry settled under a
+// context is not handed over again while that context is in use.
+class SettlingSource : public UrlCacheSource {
+ public:
+  explicit SettlingSource(std::shared_ptr<ListCacheSource> inner) : inner_(std::move(inner)) {}
+  std::unique_ptr<CacheEntryCursor> Open() override { return std::make_unique<Cursor>(*this, inner_->Open()); }
+  std::map<std::string, std::uint64_t> settled;  // address -> context
+  std::vector<std::string> handedOver;
+
+ private:
+  class Cursor : public CacheEntryCursor {
+   public:
+    Cursor(SettlingSource& source, std::unique_ptr<CacheEntryCursor> inner)
+        : source_(source), inner_(std::move(inner)) {}
+    bool Next(CacheEntry& entry) override {
+      while (inner_->Next(entry)) {
+        const auto found = source_.settled.find(entry.url);
+        if (context_ != 0 && found != source_.settled.end() && found->second == context_) continue;
+        source_.handedOver.push_back(last_ = entry.url);
+        return true;
+      }
+      return false;
+    }
+    void UseSettled(std::uint64_t context) override { context_ = context; }
+    void Settle() override { source_.settled[last_] = context_; }
+
+   private:
+    SettlingSource& source_;
+    std::unique_ptr<CacheEntryCursor> inner_;
+    std::uint64_t context_ = 0;
+    std::string last_;
+  };
+  std::shared_ptr<ListCacheSource> inner_;
+};
+
+// The UTC offset pinned for one test.
+struct PinnedUtcOffset {
+  explicit PinnedUtcOffset(std::int64_t seconds) { platform_time::PinUtcOffsetForTesting(seconds); }
+  ~PinnedUtcOffset() { platform_time::UnpinUtcOffset(); }
+};
 
 class Capture : public ::testing::Test {
  protected:
@@ -120,6 +169,52 @@ TEST_F(Capture, StartWithAFolderThatCannotBeCreatedChangesNothingButTheStatusLin
   EXPECT_TRUE(said.contains(QStringLiteral("：不是資料夾；尚未開始擷取"))) << said.toStdString();
 #endif
   EXPECT_FALSE(std::filesystem::exists(refused));
+}
+
+// Start takes the capture's start from the local clock: an entry used a second before it is left,
+// one used a second after it is copied, in a zone far from UTC. A change of the UTC offset between
+// passes (summer time, another zone) moves the entries' local times, and entries settled before it
+// are judged again.
+TEST_F(Capture, EntriesAreJudgedAgainstTheLocalClockAtStartAgainWhenTheUtcOffsetChanges) {
+  PinnedUtcOffset taipei(8 * 3600);
+  auto settling = std::make_shared<SettlingSource>(cache);
+  window.reset();
+  window = std::make_unique<frmMain>(TestEnvironment(folder, settling));
+  box = Control<QComboBox>(*window, "cboFolder");
+  Control<QLineEdit>(*window, "txtMinFileSize")->setText("0");
+  const std::string destination = folder.Path("dest");
+  const auto add = [&](const std::string& name, std::time_t usedAt) {
+    CacheEntry entry = CachedFile(folder.Path("cache/" + name), "http://pics.example/" + name, JpegBytes(1));
+    entry.lastAccess = UsedAt(usedAt);
+    cache->Add(entry);
+  };
+  const std::time_t before = std::time(nullptr);
+  StartIn(destination);
+  const std::time_t after = std::time(nullptr);
+  add("before.jpg", before - 1);
+  add("after.jpg", after + 1);
+  window->Timer1_Timer();
+  EXPECT_EQ(VisibleNames(destination), Names{"after.jpg"});
+  // Both are settled: the next pass is not handed them again.
+  settling->handedOver.clear();
+  window->Timer1_Timer();
+  EXPECT_TRUE(settling->handedOver.empty());
+
+  // An hour later on the local clock, what was used a second before the start is used after it.
+  platform_time::PinUtcOffsetForTesting(9 * 3600);
+  window->Timer1_Timer();
+  EXPECT_EQ(VisibleNames(destination), (Names{"after.jpg", "before.jpg"}));
+}
+
+// The keyboard focus: in the thumbnails once a capture starts, on 開始 once it stops.
+TEST_F(Capture, StartGivesTheFocusToTheThumbnailsAndStopToStart) {
+  window->show();
+  window->activateWindow();
+  ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == window.get(); }));
+  StartIn(folder.Path("dest"));
+  EXPECT_EQ(QApplication::focusWidget(), pane->FolderView());
+  window->cmdStop_Click();
+  EXPECT_EQ(QApplication::focusWidget(), Control<QPushButton>(*window, "cmdStart"));
 }
 
 TEST_F(Capture, StopWhileIdleChangesNothingVisible) {
