@@ -393,9 +393,9 @@ TEST(FolderPane, ItemsActAsInAFileManagerAndUndecodableFilesKeepAPlainIcon) {
   std::filesystem::create_symlink(folder.Path("fifo"), folder.Path("shown/inner/fifo.jpg"));
   thumbnails->Files()->AddFile(Q(folder.Path("shown/inner/fifo.jpg")));
   EXPECT_TRUE(WaitUntil([&] { return thumbnails->rowCount() == 2 && thumbnails->DecodesPending() == 0; }));
-#endif
 
   // The folder removed while shown: a note in its place, and the pictures again once it is back.
+  // (Not under Wine, which only marks a folder the window watches for deletion.)
   const QLabel* note = pane.MissingFolderNote();
   EXPECT_FALSE(note->isVisible());
   std::filesystem::remove_all(folder.Path("shown/inner"));
@@ -406,6 +406,7 @@ TEST(FolderPane, ItemsActAsInAFileManagerAndUndecodableFilesKeepAPlainIcon) {
   std::filesystem::create_directories(folder.Path("shown/inner"));
   WriteFile(folder.Path("shown/inner/back.jpg"), JpegBytes(7));
   EXPECT_TRUE(WaitUntil([&] { return !note->isVisible() && thumbnails->rowCount() == 1; }));
+#endif
 }
 
 // Ctrl+wheel and Ctrl+plus/minus make the thumbnails larger or smaller, within bounds, and the
