@@ -7,8 +7,8 @@ function(tavrin_write_metainfo output screenshot_url)
     string(CONCAT TAVRIN_METAINFO_SCREENSHOTS
       "  <screenshots>\n"
       "    <screenshot type=\"default\">\n"
-      "      <caption>A capture: the folder and the settings at the top, the copied pictures as thumbnails, the status line below</caption>\n"
-      "      <caption xml:lang=\"zh-TW\">擷取中：上方是資料夾與設定，中間是已複製圖片的縮圖，下方是狀態列</caption>\n"
+      "      <caption>A capture, its pictures shown as thumbnails</caption>\n"
+      "      <caption xml:lang=\"zh-TW\">擷取中，圖片以縮圖顯示</caption>\n"
       "      <image type=\"source\" width=\"1200\" height=\"900\">${screenshot_url}</image>\n"
       "    </screenshot>\n"
       "  </screenshots>\n")
