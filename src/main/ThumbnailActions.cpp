@@ -66,6 +66,8 @@ std::unique_ptr<QMenu> ThumbnailActions::ContextMenu() {
   menu->addSeparator();
   add(QStringLiteral("複製路徑"), &ThumbnailActions::CopySelectedPaths, count > 0);
   add(QStringLiteral("移到資源回收筒"), &ThumbnailActions::TrashSelected, count > 0);
+  // Shown beside the caption, as menus show the key that does the same.
+  menu->actions().back()->setShortcut(QKeySequence::Delete);
   return menu;
 }
 

@@ -62,7 +62,7 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
   // Dragging or clicking the scroll bar is the user's move too (programmatic scrolling is not).
   connect(folderView_->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { UserMovedInFolder(); });
   connect(thumbnails_->Files(), &FolderListingModel::Loaded, this, &WebBrowserPane::ShowFolderFromTop);
-  // A folder removed while shown (or never made) says so rather than leaving a blank pane.
+  // A folder removed while shown says so rather than leaving a blank pane.
   missingNote_->setObjectName(QStringLiteral("WebBrowser1MissingFolder"));
   missingNote_->setAlignment(Qt::AlignCenter);
   missingNote_->setWordWrap(true);
