@@ -315,10 +315,12 @@ TEST(FolderPane, ItemsActAsInAFileManagerAndUndecodableFilesKeepAPlainIcon) {
   QTest::keyClick(view, Qt::Key_Return);
   EXPECT_EQ(prompts.opened, (QList<QUrl>{picture, picture}));
 
-  // One file selected: 開啟所在資料夾 opens its folder where no file manager can point at it.
+  // One file selected: 開啟所在資料夾 hands it to the file manager.
   ThumbnailActions* actions = pane.Actions();
   actions->ContextMenu()->findChild<QAction*>(QStringLiteral("開啟所在資料夾"))->trigger();
-  EXPECT_EQ(prompts.opened.back(), inner);
+  ASSERT_EQ(prompts.shownInFolder.size(), 1);
+  EXPECT_EQ(QDir::fromNativeSeparators(prompts.shownInFolder[0]),
+            QDir::fromNativeSeparators(Q(folder.Path("shown/inner/p.jpg"))));
   // A right-click on empty space offers the folder itself and nothing else.
   QStringList offered;
   QTimer::singleShot(0, [&] {
@@ -463,8 +465,8 @@ class FakeFileManager : public QDBusVirtualObject {
   QList<QDBusMessage> calls;
 };
 
-// 開啟所在資料夾 asks the file manager on the session bus to point at the file; with none there,
-// the folder is opened.
+// Showing a file in its folder asks the file manager on the session bus to point at the file;
+// with none there, the folder is opened.
 TEST(FolderPane, ShowInFolderAsksTheFileManagerOnTheBusToPointAtTheFile) {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) GTEST_SKIP() << "no D-Bus daemon for the tests' own bus (Debian: dbus-daemon)";
@@ -472,13 +474,13 @@ TEST(FolderPane, ShowInFolderAsksTheFileManagerOnTheBusToPointAtTheFile) {
   WriteFile(folder.Path("p.jpg"), "p");
   const QString path = Q(folder.Path("p.jpg"));
   RecordingPrompts prompts;
-  EXPECT_TRUE(Prompts().ShowInFolder(path));
+  EXPECT_TRUE(prompts.UserPrompts::ShowInFolder(path));
   EXPECT_EQ(prompts.opened, QList<QUrl>{QUrl::fromLocalFile(Q(folder.Path()))});
 
   FakeFileManager manager;
   ASSERT_TRUE(bus.registerVirtualObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager));
   ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.FileManager1")));
-  EXPECT_TRUE(Prompts().ShowInFolder(path));
+  EXPECT_TRUE(prompts.UserPrompts::ShowInFolder(path));
   EXPECT_TRUE(WaitUntil([&] { return !manager.calls.isEmpty(); }));
   bus.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
   bus.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
