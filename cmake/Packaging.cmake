@@ -2,6 +2,8 @@
 # desktop entry, the icon and the AppStream metadata, installed under /usr. The libraries it needs
 # are found by dpkg-shlibdeps; Qt's platform plugins come with libqt6gui6.
 set(CPACK_PACKAGE_NAME tavrin)
+# The one version, which the caption and the AppStream release name too.
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "${TAVRIN_AUTHOR}")
 set(CPACK_PACKAGE_CONTACT "${TAVRIN_AUTHOR} <tavrin@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "collects the pictures your browser caches while you browse")

@@ -17,6 +17,8 @@ TAVRIN_TEST_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev clang python3
   # real browsers for the integration tests, and a display for the window tests
   chromium firefox-esr xvfb xauth xdotool imagemagick
+  # a private D-Bus session bus for the window tests (a fake file manager on it)
+  dbus-daemon
   # the Windows build, cross-compiled and tested under Wine
   wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev locales
   # SQLite's amalgamation for that build is made from Debian's source with tclsh

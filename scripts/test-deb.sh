@@ -34,6 +34,10 @@ for f in usr/bin/tavrin usr/bin/tavrin-harvest usr/share/applications/tavrin.des
 done
 desktop-file-validate "$work/root/usr/share/applications/tavrin.desktop"
 appstreamcli validate --no-net "$work/root/usr/share/metainfo/org.tavrin.tavrin.metainfo.xml"
+# One version: the package's is the AppStream release's.
+version=$(dpkg-deb -f "$deb" Version)
+grep -q "<release version=\"$version\"" "$work/root/usr/share/metainfo/org.tavrin.tavrin.metainfo.xml" ||
+  fail "the AppStream release is not the package's version $version"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 [[ "$depends" == *libqt6widgets6* ]] || fail "dpkg-shlibdeps did not find the Qt libraries: $depends"

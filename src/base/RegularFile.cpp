@@ -34,7 +34,8 @@ void NoteOpeningProblem(const std::string& path, const RegularFileOpening& openi
   if (IsExhaustion(opening.systemError)) t_exhaustion = opening.systemError;
   if (!t_problems || !t_problems->first_.empty()) return;
   if (!opening.notRegular && (opening.systemError == 0 || IsAbsence(opening.systemError))) return;
-  t_problems->first_ = {path, opening.notRegular ? "not a regular file" : SystemErrorText(opening.systemError)};
+  t_problems->first_ = {path, opening.notRegular ? "not a regular file" : SystemErrorText(opening.systemError),
+                        opening.notRegular ? 0 : opening.systemError};
 }
 
 OpeningProblems::OpeningProblems() : outer_(t_problems) { t_problems = this; }

@@ -47,6 +47,7 @@ int TakeOpeningExhaustion();
 struct OpeningProblem {
   std::string path;
   std::string reason;  // the system's words, or "not a regular file"
+  int code = 0;        // the system error whose words reason is; 0 when it is none
   bool empty() const { return path.empty(); }
   // "cannot read <path>: <reason>"
   std::string Line() const { return "cannot read " + path + ": " + reason; }

@@ -80,6 +80,7 @@ void NoteEntryFailure(FailedEntries& failures, PassStatistics& stats, const Copy
   stats.errorKind = failure.Kind();
   stats.errorPath = failure.Path();
   stats.errorReason = failure.Reason();
+  stats.errorCode = failure.ReasonCode();
 }
 
 }  // namespace
@@ -89,6 +90,7 @@ void NotePassFault(PassStatistics& stats, std::exception_ptr fault) {
   stats.errorKind = PassErrorKind::Other;
   stats.errorPath.clear();
   stats.errorReason.clear();
+  stats.errorCode = 0;
   stats.error = "the pass failed";
   try {
     std::rethrow_exception(fault);
@@ -97,6 +99,7 @@ void NotePassFault(PassStatistics& stats, std::exception_ptr fault) {
     stats.errorReason = ErrorReason(error);
   } catch (const std::exception& error) {
     stats.errorReason = ErrorReason(error);
+    if (const auto* numbered = dynamic_cast<const NumberedError*>(&error)) stats.errorCode = numbered->SystemError();
   } catch (...) {
   }
   if (!stats.errorReason.empty()) stats.error += ": " + stats.errorReason;
@@ -183,6 +186,7 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
     stats.errorKind = failure.Kind();
     stats.errorPath = failure.Path();
     stats.errorReason = failure.Reason();
+    stats.errorCode = failure.ReasonCode();
   } catch (...) {
     NotePassFault(stats, std::current_exception());
   }
@@ -196,6 +200,7 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
       stats.errorKind = PassErrorKind::SourceUnreadable;
       stats.errorPath = problem.path;
       stats.errorReason = problem.reason;
+      stats.errorCode = problem.code;
       stats.error = problem.Line();
     }
   }
@@ -206,6 +211,7 @@ void HarvestCache(const std::string& extensionList, const DateValue& captureStar
     stats.errorKind = PassErrorKind::Other;
     stats.errorPath.clear();
     stats.errorReason = failure;
+    stats.errorCode = 0;
     stats.error = "cannot read the browser caches: " + failure;
   }
 }

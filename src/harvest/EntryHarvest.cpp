@@ -90,7 +90,8 @@ CopyFailure::CopyFailure(const NumberedError& cause, PassErrorKind kind, std::st
       kind_(kind),
       action_(std::move(action)),
       path_(std::move(path)),
-      reason_(reason.empty() ? ErrorReason(cause) : std::move(reason)) {}
+      reason_(reason.empty() ? ErrorReason(cause) : std::move(reason)),
+      reasonCode_(reason_ == ErrorReason(cause) ? cause.SystemError() : 0) {}
 
 namespace {
 

@@ -69,6 +69,8 @@ class CopyFailure : public NumberedError {
   PassErrorKind Kind() const { return kind_; }
   const std::string& Path() const { return path_; }
   const std::string& Reason() const { return reason_; }
+  // The system error whose words Reason is; 0 when the reason was given or is no system's.
+  int ReasonCode() const { return reasonCode_; }
   // True when the failure belongs to the entry being copied, not to the destination as a whole.
   bool OfOneEntry() const { return kind_ == PassErrorKind::SourceUnreadable || kind_ == PassErrorKind::NameRefused; }
   // "<action> <path>: <reason>", e.g. "cannot write into /pictures/today: No space left on device".
@@ -77,6 +79,7 @@ class CopyFailure : public NumberedError {
  private:
   PassErrorKind kind_;
   std::string action_, path_, reason_;
+  int reasonCode_;
 };
 
 // What became of one copy, made where the copy happens.
@@ -142,6 +145,9 @@ struct PassStatistics {
   PassErrorKind errorKind = PassErrorKind::None;
   std::string errorPath;    // the folder or file concerned; empty when none
   std::string errorReason;  // the system's words for it
+  // The system error (errno, GetLastError) whose words errorReason is, for a caller that words it
+  // in its own language; 0 when the reason is no system error's.
+  int errorCode = 0;
   // Stop or Start ran while the pass let events run, or the pass was ended (EndRunningPass): it
   // ended there; this is no error.
   bool endedByStop = false;

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QUrl>
 #include <algorithm>
 
 namespace {
@@ -91,6 +92,9 @@ FolderListingModel::FolderListingModel(QObject* parent)
   relistDelay_.setSingleShot(true);
   relistDelay_.setInterval(2000);
   connect(&relistDelay_, &QTimer::timeout, this, &FolderListingModel::StartListing);
+  missingPoll_.setSingleShot(true);
+  missingPoll_.setInterval(2000);
+  connect(&missingPoll_, &QTimer::timeout, this, &FolderListingModel::StartListing);
   connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &FolderListingModel::FolderChanged);
 }
 
@@ -103,10 +107,12 @@ void FolderListingModel::SetFolder(const QString& folder) {
   ++generation_;
   loaded_ = false;
   relistDelay_.stop();
+  missingPoll_.stop();
   beginResetModel();
   entries_.clear();
   folder_ = CleanAbsolute(folder);
   endResetModel();
+  SetMissing(false);
   if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
   if (QFileInfo(folder_).isDir()) watcher_->addPath(folder_);
   StartListing();
@@ -130,16 +136,27 @@ void FolderListingModel::StartListing() {
   const QString folder = folder_;
   pool_.start([this, generation, folder] {
     QVector<Entry> listed = ListFolder(folder);
+    // Asked after the listing: a folder removed while it was listed counts as missing.
+    const bool missing = !QFileInfo(folder).isDir();
     QMetaObject::invokeMethod(
-        this, [this, generation, listed = std::move(listed)] { ListingFinished(generation, listed); },
+        this, [this, generation, listed = std::move(listed), missing] { ListingFinished(generation, listed, missing); },
         Qt::QueuedConnection);
   });
 }
 
-void FolderListingModel::ListingFinished(quint64 generation, QVector<Entry> listed) {
+void FolderListingModel::SetMissing(bool missing) {
+  if (missing == missing_) return;
+  missing_ = missing;
+  emit FolderMissingChanged();
+}
+
+void FolderListingModel::ListingFinished(quint64 generation, QVector<Entry> listed, bool missing) {
   listingRunning_ = false;
   if (generation == generation_) {
     ApplyListing(listed);
+    SetMissing(missing);
+    // No watcher tells when a missing folder comes back: it is looked for again after a while.
+    if (missing) missingPoll_.start();
     // A folder that did not exist when it was set may exist now.
     if (watcher_->directories().isEmpty() && QFileInfo(folder_).isDir()) watcher_->addPath(folder_);
     if (!loaded_) {
@@ -203,6 +220,8 @@ void FolderListingModel::AddFile(const QString& path) {
   const QFileInfo info(path);
   if (QDir::cleanPath(info.absolutePath()).compare(folder_, kPathCase) != 0) return;
   if (!info.exists() || info.isHidden()) return;
+  SetMissing(false);
+  if (watcher_->directories().isEmpty()) watcher_->addPath(folder_);
   const Entry entry = EntryOf(info);
   if (listingRunning_) addedDuringListing_.insert(entry.name);
   const int row = LowerBound(entry);
@@ -235,6 +254,49 @@ QVariant FolderListingModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= entries_.size()) return {};
   if (role == Qt::DisplayRole || role == Qt::ToolTipRole) return entries_[index.row()].name;
   return {};
+}
+
+Qt::ItemFlags FolderListingModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags flags = QAbstractListModel::flags(index);
+  if (index.isValid()) flags |= Qt::ItemIsDragEnabled;
+  return flags;
+}
+
+namespace {
+const QString kGnomeCopiedFiles = QStringLiteral("x-special/gnome-copied-files");
+const QString kKdeCutSelection = QStringLiteral("application/x-kde-cutselection");
+}  // namespace
+
+QStringList FolderListingModel::mimeTypes() const {
+  return {QStringLiteral("text/uri-list"), kGnomeCopiedFiles, kKdeCutSelection, QStringLiteral("text/plain")};
+}
+
+QMimeData* FolderListingModel::mimeData(const QModelIndexList& indexes) const {
+  QList<int> rows;
+  for (const QModelIndex& index : indexes) {
+    if (index.isValid() && index.row() < entries_.size() && !rows.contains(index.row())) rows.append(index.row());
+  }
+  std::sort(rows.begin(), rows.end());
+  QStringList paths;
+  for (const int row : rows) paths.append(PathAt(row));
+  return FilesMimeData(paths);
+}
+
+QMimeData* FilesMimeData(const QStringList& paths) {
+  auto* data = new QMimeData;
+  QList<QUrl> urls;
+  QStringList shown;
+  for (const QString& path : paths) {
+    urls.append(QUrl::fromLocalFile(path));
+    shown.append(QDir::toNativeSeparators(path));
+  }
+  data->setUrls(urls);
+  QByteArray copied = QByteArrayLiteral("copy");
+  for (const QUrl& url : urls) copied += '\n' + url.toEncoded();
+  data->setData(kGnomeCopiedFiles, copied);
+  data->setData(kKdeCutSelection, QByteArrayLiteral("0"));
+  data->setText(shown.join(QLatin1Char('\n')));
+  return data;
 }
 
 QString FolderListingModel::PathAt(int row) const {

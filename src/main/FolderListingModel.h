@@ -9,6 +9,7 @@
 #include <QAbstractListModel>
 #include <QElapsedTimer>
 #include <QFileSystemWatcher>
+#include <QMimeData>
 #include <QSet>
 #include <QThreadPool>
 #include <QTimer>
@@ -38,11 +39,21 @@ class FolderListingModel : public QAbstractListModel {
   // once. Ignored while the file is still there.
   void RemoveFile(const QString& path);
 
+  // Whether the folder shown was missing at its last listing (removed, say). While it is, it is
+  // listed again every two seconds, so that it shows again once it is back.
+  bool FolderMissing() const { return missing_; }
+
   // The shortest time between two re-listings caused by changes on disk.
   void SetRelistInterval(int milliseconds) { relistDelay_.setInterval(milliseconds); }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
+  // Items are dragged out as files (FilesMimeData), copied, never moved: the drop target gets a
+  // copy and the capture keeps its own.
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  QStringList mimeTypes() const override;
+  QMimeData* mimeData(const QModelIndexList& indexes) const override;
+  Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
 
   const Entry& EntryAt(int row) const { return entries_[row]; }
   QString PathAt(int row) const;
@@ -63,10 +74,13 @@ class FolderListingModel : public QAbstractListModel {
  signals:
   // The first listing of the folder set by SetFolder is shown.
   void Loaded(const QString& folder);
+  // FolderMissing changed.
+  void FolderMissingChanged();
 
  private:
   void StartListing();
-  void ListingFinished(quint64 generation, QVector<Entry> listed);
+  void ListingFinished(quint64 generation, QVector<Entry> listed, bool missing);
+  void SetMissing(bool missing);
   void ApplyListing(const QVector<Entry>& listed);
   void FolderChanged();
   int LowerBound(const Entry& probe) const;
@@ -75,16 +89,23 @@ class FolderListingModel : public QAbstractListModel {
   QVector<Entry> entries_;
   QFileSystemWatcher* watcher_;
   QTimer relistDelay_;
+  QTimer missingPoll_;
   QThreadPool pool_;
   quint64 generation_ = 0;
   bool listingRunning_ = false;
   bool relistWanted_ = false;
   bool loaded_ = false;
+  bool missing_ = false;
   int listingsStarted_ = 0;
   // Names added by AddFile since the running listing started: that listing may have missed them,
   // so it does not remove them.
   QSet<QString> addedDuringListing_;
 };
+
+// The files at paths as file managers take them from the clipboard or a drag: their file URLs
+// (text/uri-list, which Qt offers on Windows as CF_HDROP), the GNOME and KDE forms saying they are
+// copied rather than cut, and the native paths as text, one a line.
+QMimeData* FilesMimeData(const QStringList& paths);
 
 // Lists folder: name, kind, size and modification time of every entry that is not hidden, in the
 // model's order. Runs on any thread.

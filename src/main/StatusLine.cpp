@@ -68,7 +68,11 @@ void StatusLine::PassEnded(int pass, const QDateTime& started, std::int64_t mill
   failure_ = {};
   // A pass that went on past an entry it could not copy names that entry too.
   if (outcome.endedByError || !outcome.error.empty()) {
-    failure_ = {PassFailureWhat(outcome), FromNative(outcome.errorPath), ReasonInWindowLanguage(outcome.errorReason)};
+    // The system's own words in the user's language where the reason is a system error's (on
+    // Windows the core's are the ANSI English ones).
+    const QString reason =
+        outcome.errorCode != 0 ? SystemReasonText(outcome.errorCode) : ReasonInWindowLanguage(outcome.errorReason);
+    failure_ = {PassFailureWhat(outcome), FromNative(outcome.errorPath), reason};
   }
   Show();
 }

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QStandardPaths>
 #include <QUrl>
 #include <algorithm>
@@ -16,6 +17,29 @@ ThumbnailActions::ThumbnailActions(QListView* view, FolderListingModel* files)
   view_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(view_, &QListView::activated, this, &ThumbnailActions::Activated);
   connect(view_, &QListView::customContextMenuRequested, this, &ThumbnailActions::MenuRequested);
+  // Ahead of the view's own keys: its Ctrl+C would copy the current item's name only.
+  view_->installEventFilter(this);
+}
+
+bool ThumbnailActions::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != view_ || (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)) {
+    return QObject::eventFilter(watched, event);
+  }
+  auto* key = static_cast<QKeyEvent*>(event);
+  const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+  const bool copy = key->matches(QKeySequence::Copy);
+  const bool trash = key->key() == Qt::Key_Delete && (modifiers == Qt::NoModifier || modifiers == Qt::ShiftModifier);
+  if (!copy && !trash) return QObject::eventFilter(watched, event);
+  // Claimed from the window's shortcuts first, then acted on when the key arrives.
+  event->accept();
+  if (event->type() == QEvent::KeyPress) {
+    if (copy) {
+      CopySelectedFiles();
+    } else {
+      TrashSelected();
+    }
+  }
+  return event->type() == QEvent::KeyPress;
 }
 
 QStringList ThumbnailActions::SelectedPaths() const {
@@ -42,6 +66,16 @@ std::unique_ptr<QMenu> ThumbnailActions::ContextMenu() {
   menu->addSeparator();
   add(QStringLiteral("複製路徑"), &ThumbnailActions::CopySelectedPaths, count > 0);
   add(QStringLiteral("移到資源回收筒"), &ThumbnailActions::TrashSelected, count > 0);
+  // Shown beside the caption, as menus show the key that does the same.
+  menu->actions().back()->setShortcut(QKeySequence::Delete);
+  return menu;
+}
+
+std::unique_ptr<QMenu> ThumbnailActions::EmptySpaceMenu() {
+  auto menu = std::make_unique<QMenu>(view_);
+  QAction* action = menu->addAction(QStringLiteral("開啟資料夾"), this, &ThumbnailActions::OpenShownFolder);
+  action->setObjectName(action->text());
+  action->setEnabled(!files_->Folder().isEmpty());
   return menu;
 }
 
@@ -50,12 +84,13 @@ void ThumbnailActions::Activated(const QModelIndex& index) {
 }
 
 void ThumbnailActions::MenuRequested(const QPoint& at) {
-  // A right-click on an item that is not selected selects it alone, as file managers do.
+  // A right-click on an item that is not selected selects it alone, as file managers do; one on
+  // empty space is about the folder.
   const QModelIndex index = view_->indexAt(at);
   if (index.isValid() && !view_->selectionModel()->isSelected(index)) {
     view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
   }
-  const std::unique_ptr<QMenu> menu = ContextMenu();
+  const std::unique_ptr<QMenu> menu = index.isValid() ? ContextMenu() : EmptySpaceMenu();
   menu->exec(view_->viewport()->mapToGlobal(at));
 }
 
@@ -75,8 +110,20 @@ void ThumbnailActions::OpenSelected() {
 void ThumbnailActions::RevealSelected() {
   const QStringList paths = SelectedPaths();
   if (paths.size() != 1) return;
-  const QString folder = QFileInfo(paths.front()).absolutePath();
+  if (!Prompts().ShowInFolder(paths.front())) {
+    Report(QStringLiteral("無法開啟這個資料夾："), {QFileInfo(paths.front()).absolutePath()});
+  }
+}
+
+void ThumbnailActions::OpenShownFolder() {
+  const QString folder = files_->Folder();
+  if (folder.isEmpty()) return;
   if (!Prompts().OpenUrl(QUrl::fromLocalFile(folder))) Report(QStringLiteral("無法開啟這個資料夾："), {folder});
+}
+
+void ThumbnailActions::CopySelectedFiles() {
+  const QStringList paths = SelectedPaths();
+  if (!paths.isEmpty()) QGuiApplication::clipboard()->setMimeData(FilesMimeData(paths));
 }
 
 void ThumbnailActions::CopySelectedPaths() {

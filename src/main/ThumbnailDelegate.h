@@ -8,6 +8,11 @@ class ThumbnailDelegate : public QStyledItemDelegate {
  public:
   ThumbnailDelegate(int edge, int width, QObject* parent) : QStyledItemDelegate(parent), edge_(edge), width_(width) {}
 
+  // The picture's edge and the item's width, in pixels.
+  void SetSize(int edge, int width) {
+    edge_ = edge;
+    width_ = width;
+  }
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 

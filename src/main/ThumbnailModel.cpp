@@ -6,6 +6,7 @@
 #include <QFutureWatcher>
 #include <QImageReader>
 #include <QMimeDatabase>
+#include <QPainter>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "base/RegularFile.h"
@@ -49,6 +50,48 @@ QImage DecodeThumbnail(const QString& path, int edge) {
     image = image.scaled(edge, edge, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   }
   return image;
+}
+
+QPixmap FilmIcon(const QString& type, int edge) {
+  QPixmap pixmap(edge, edge);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  // A strip of film, wider than tall, with a row of perforations along each edge.
+  const QRectF strip(edge * 0.08, edge * 0.2, edge * 0.84, edge * 0.6);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(0x30, 0x30, 0x38));
+  painter.drawRoundedRect(strip, edge * 0.04, edge * 0.04);
+  painter.setBrush(QColor(0xf0, 0xf0, 0xf0));
+  const double hole = edge * 0.06;
+  for (double x = strip.left() + hole; x + hole <= strip.right() - hole / 2; x += 2 * hole) {
+    painter.drawRect(QRectF(x, strip.top() + hole / 2, hole, hole));
+    painter.drawRect(QRectF(x, strip.bottom() - 1.5 * hole, hole, hole));
+  }
+  // The type, as large as fits between the perforations.
+  const QRectF label = strip.adjusted(hole, 2.5 * hole, -hole, -2.5 * hole);
+  QFont font = QApplication::font();
+  font.setBold(true);
+  font.setPixelSize(qMax(6, int(label.height() * 0.8)));
+  while (font.pixelSize() > 6 && QFontMetricsF(font).horizontalAdvance(type) > label.width()) {
+    font.setPixelSize(font.pixelSize() - 1);
+  }
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  painter.drawText(label, Qt::AlignCenter, type);
+  return pixmap;
+}
+
+void ThumbnailModel::SetThumbnailEdge(int pixels) {
+  if (pixels == edge_) return;
+  edge_ = pixels;
+  // Decodes still running are of the old size: their results are dropped (generation).
+  ++generation_;
+  queue_.clear();
+  queued_.clear();
+  thumbnails_.clear();
+  typeIcons_.clear();
+  if (const int rows = rowCount(); rows > 0) emit dataChanged(index(0, 0), index(rows - 1, 0), {Qt::DecorationRole});
 }
 
 ThumbnailModel::ThumbnailModel(QObject* parent)
@@ -96,7 +139,11 @@ QIcon ThumbnailModel::PlainIcon(const FolderListingModel::Entry& entry) const {
   QIcon icon;
   if (!extension.isEmpty()) {
     const QMimeType type = QMimeDatabase().mimeTypeForFile(entry.name, QMimeDatabase::MatchExtension);
-    icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+    if (type.name().startsWith(QLatin1String("video/"))) {
+      icon = QIcon(FilmIcon(extension.toUpper(), edge_));
+    } else {
+      icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+    }
   }
   if (icon.isNull()) icon = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
   typeIcons_.insert(extension, icon);

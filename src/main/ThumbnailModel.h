@@ -1,7 +1,8 @@
 #pragma once
 // A folder's files with pictures as their icons. Thumbnails are decoded on a worker thread at
 // thumbnail size, only for items that the view shows, newest request first; until a thumbnail is
-// ready, and for files that no image reader understands (videos), the item keeps its plain icon.
+// ready, and for files that no image reader understands, the item keeps its plain icon: a film
+// with the type's name on it for a video, the theme's icon of the type otherwise.
 // Nothing here touches the disk on the UI thread: the listing carries each file's size and time.
 #include <QCache>
 #include <QHash>
@@ -25,7 +26,9 @@ class ThumbnailModel : public QIdentityProxyModel {
   // Shows the folder; thumbnails of the folder shown before are no longer decoded. The list is
   // flat: the view's root is the invalid index returned here.
   QModelIndex SetFolder(const QString& folder);
-  void SetThumbnailEdge(int pixels) { edge_ = pixels; }
+  // The size thumbnails are decoded at; a change drops those of the old size, and the items are
+  // decoded again as they are painted.
+  void SetThumbnailEdge(int pixels);
   int ThumbnailEdge() const { return edge_; }
   // Asked before a decode starts: a request for an item that is not visible any more is dropped
   // (it is made again when the item is painted).
@@ -63,6 +66,9 @@ class ThumbnailModel : public QIdentityProxyModel {
   mutable int running_ = 0;
   quint64 generation_ = 0;
 };
+
+// A film strip with type ("FLV") written across it, edge x edge pixels: the icon of a video.
+QPixmap FilmIcon(const QString& type, int edge);
 
 // Reads the picture at path scaled to fit edge x edge pixels; a null image when it cannot.
 QImage DecodeThumbnail(const QString& path, int edge);

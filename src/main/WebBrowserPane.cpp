@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cstdio>
 
@@ -11,7 +13,8 @@
 #include "main/ThumbnailDelegate.h"
 
 namespace {
-constexpr int kThumbnailEdge = 96;
+// An item's room beside and below its picture: a margin, and two lines of its name.
+QSize GridSize(int edge, const QFontMetrics& metrics) { return {edge + 24, edge + 4 + 2 * metrics.lineSpacing()}; }
 }  // namespace
 
 WebBrowserPane::WebBrowserPane(QWidget* parent)
@@ -19,7 +22,8 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
       pageView_(new QTextBrowser(this)),
       folderView_(new QListView(this)),
       thumbnails_(new ThumbnailModel(this)),
-      actions_(new ThumbnailActions(folderView_, thumbnails_->Files())) {
+      actions_(new ThumbnailActions(folderView_, thumbnails_->Files())),
+      missingNote_(new QLabel(folderView_->viewport())) {
   pageView_->setObjectName(QStringLiteral("WebBrowser1Page"));
   pageView_->setOpenLinks(false);
   pageView_->setOpenExternalLinks(false);
@@ -27,14 +31,18 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
 
   folderView_->setObjectName(QStringLiteral("WebBrowser1Folder"));
   folderView_->setViewMode(QListView::IconMode);
-  folderView_->setIconSize(QSize(kThumbnailEdge, kThumbnailEdge));
+  folderView_->setIconSize(QSize(kDefaultEdge, kDefaultEdge));
   // A row (a picture and two lines of its name) fits the pane at the window's design size, so the
   // view need not scroll to show one.
-  folderView_->setGridSize(QSize(kThumbnailEdge + 24, kThumbnailEdge + 4 + 2 * fontMetrics().lineSpacing()));
+  folderView_->setGridSize(GridSize(kDefaultEdge, fontMetrics()));
   folderView_->setResizeMode(QListView::Adjust);
   folderView_->setMovement(QListView::Static);
   folderView_->setWrapping(true);
-  folderView_->setItemDelegate(new ThumbnailDelegate(kThumbnailEdge, kThumbnailEdge + 20, folderView_));
+  // Items are dragged out to other programs as files, never dropped onto or moved in the view
+  // (after setMovement, which sets both).
+  folderView_->setDragDropMode(QAbstractItemView::DragOnly);
+  folderView_->setDefaultDropAction(Qt::CopyAction);
+  folderView_->setItemDelegate(new ThumbnailDelegate(kDefaultEdge, kDefaultEdge + 20, folderView_));
   // One size for every item: the view then never asks items it does not show for their icon, so
   // only what is in view gets decoded.
   folderView_->setUniformItemSizes(true);
@@ -42,7 +50,7 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
   folderView_->setBatchSize(200);
   folderView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   folderView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  thumbnails_->SetThumbnailEdge(kThumbnailEdge);
+  thumbnails_->SetThumbnailEdge(kDefaultEdge);
   thumbnails_->SetVisibilityTest([this](const QModelIndex& index) { return ItemIsVisible(index); });
   folderView_->setModel(thumbnails_);
   connect(actions_, &ThumbnailActions::FolderOpened, this, [this](const QString& path) { Navigate2(path); });
@@ -54,6 +62,12 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
   // Dragging or clicking the scroll bar is the user's move too (programmatic scrolling is not).
   connect(folderView_->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { UserMovedInFolder(); });
   connect(thumbnails_->Files(), &FolderListingModel::Loaded, this, &WebBrowserPane::ShowFolderFromTop);
+  // A folder removed while shown says so rather than leaving a blank pane.
+  missingNote_->setObjectName(QStringLiteral("WebBrowser1MissingFolder"));
+  missingNote_->setAlignment(Qt::AlignCenter);
+  missingNote_->setWordWrap(true);
+  missingNote_->hide();
+  connect(thumbnails_->Files(), &FolderListingModel::FolderMissingChanged, this, &WebBrowserPane::ShowMissingNote);
   // For the end-to-end test, which sees the window only from outside: one line on standard error
   // for each thumbnail that is ready to be painted.
   if (qEnvironmentVariableIsSet("TAVRIN_TRACE_THUMBNAILS")) {
@@ -102,6 +116,31 @@ void WebBrowserPane::ShowFolder(const QString& folder) {
   folderView_->setRootIndex(thumbnails_->SetFolder(folder));
   setCurrentWidget(folderView_);
   ShowFolderFromTop();
+}
+
+void WebBrowserPane::ShowMissingNote() {
+  FolderListingModel* files = thumbnails_->Files();
+  if (!files->FolderMissing()) {
+    missingNote_->hide();
+    return;
+  }
+  missingNote_->setText(QStringLiteral("這個資料夾已不存在：\n%1").arg(QDir::toNativeSeparators(files->Folder())));
+  missingNote_->setGeometry(folderView_->viewport()->rect());
+  missingNote_->show();
+}
+
+void WebBrowserPane::SetThumbnailEdge(int edge) {
+  edge = std::clamp(edge, kSmallestEdge, kLargestEdge);
+  if (edge == ThumbnailEdge()) return;
+  // The first picture in view is kept at the top of the view once the items are laid out anew.
+  anchor_ = QPersistentModelIndex();
+  KeepViewAnchored();
+  anchorTop_ = std::max(0, anchorTop_);
+  folderView_->setIconSize(QSize(edge, edge));
+  folderView_->setGridSize(GridSize(edge, fontMetrics()));
+  static_cast<ThumbnailDelegate*>(folderView_->itemDelegate())->SetSize(edge, edge + 20);
+  thumbnails_->SetThumbnailEdge(edge);
+  if (anchor_.isValid()) anchorRestore_.start();
 }
 
 void WebBrowserPane::FileArrived(const QString& path) {
@@ -182,10 +221,38 @@ void WebBrowserPane::ShowFolderFromTop() {
 
 bool WebBrowserPane::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
-    case QEvent::KeyPress:
-    case QEvent::MouseButtonPress:
-    case QEvent::Wheel:
+    case QEvent::KeyPress: {
       UserMovedInFolder();
+      const auto* key = static_cast<QKeyEvent*>(event);
+      const bool control = key->modifiers() & Qt::ControlModifier;
+      // Ctrl+= too: the plus sign needs Shift on many keyboards.
+      if (key->matches(QKeySequence::ZoomIn) ||
+          (control && (key->key() == Qt::Key_Plus || key->key() == Qt::Key_Equal))) {
+        SetThumbnailEdge(ThumbnailEdge() + kEdgeStep);
+        return true;
+      }
+      if (key->matches(QKeySequence::ZoomOut) || (control && key->key() == Qt::Key_Minus)) {
+        SetThumbnailEdge(ThumbnailEdge() - kEdgeStep);
+        return true;
+      }
+      break;
+    }
+    case QEvent::MouseButtonPress:
+      UserMovedInFolder();
+      break;
+    case QEvent::Wheel: {
+      UserMovedInFolder();
+      const auto* wheel = static_cast<QWheelEvent*>(event);
+      if (!(wheel->modifiers() & Qt::ControlModifier)) break;
+      // One step per notch of a wheel; a touchpad's small deltas add up to one.
+      zoomWheel_ += wheel->angleDelta().y();
+      const int steps = zoomWheel_ / QWheelEvent::DefaultDeltasPerStep;
+      zoomWheel_ -= steps * QWheelEvent::DefaultDeltasPerStep;
+      if (steps != 0) SetThumbnailEdge(ThumbnailEdge() + steps * kEdgeStep);
+      return true;
+    }
+    case QEvent::Resize:
+      if (watched == folderView_->viewport()) missingNote_->setGeometry(folderView_->viewport()->rect());
       break;
     default:
       break;

@@ -4,6 +4,7 @@
 // (anything but a local file) is offered through NewWindow2, and a request nobody cancels is
 // shown in the pane itself. It shows no dialogs of its own.
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QListView>
 #include <QStackedWidget>
 #include <QTextBrowser>
@@ -43,6 +44,18 @@ class WebBrowserPane : public QStackedWidget {
   ThumbnailActions* Actions() const { return actions_; }
   static constexpr int kFollowPauseMs = 5000;
 
+  // The thumbnails' size (the picture's edge in pixels): Ctrl+wheel and Ctrl+plus/minus change it
+  // by kEdgeStep within the bounds, for as long as the pane lives. The first picture in view stays
+  // in view.
+  static constexpr int kSmallestEdge = 48;
+  static constexpr int kDefaultEdge = 96;
+  static constexpr int kLargestEdge = 256;
+  static constexpr int kEdgeStep = 16;
+  int ThumbnailEdge() const { return thumbnails_->ThumbnailEdge(); }
+  void SetThumbnailEdge(int edge);
+  // The note shown in place of the thumbnails while the folder shown does not exist.
+  const QLabel* MissingFolderNote() const { return missingNote_; }
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -60,11 +73,13 @@ class WebBrowserPane : public QStackedWidget {
   void ScrollToArrival();
   void KeepViewAnchored();
   void RestoreViewAnchor();
+  void ShowMissingNote();
 
   QTextBrowser* pageView_;
   QListView* folderView_;
   ThumbnailModel* thumbnails_;
   ThumbnailActions* actions_;
+  QLabel* missingNote_;
   std::function<QString()> homePage_;
   QString location_;
   bool silent_ = false;
@@ -76,5 +91,6 @@ class WebBrowserPane : public QStackedWidget {
   // distance from the viewport's top: the view is scrolled back to it after every change.
   QPersistentModelIndex anchor_;
   int anchorTop_ = 0;
+  int zoomWheel_ = 0;  // Ctrl+wheel turns not yet a whole step
   QTimer anchorRestore_;
 };

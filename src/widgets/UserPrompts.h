@@ -21,6 +21,10 @@ class UserPrompts {
                            const QString& defaultText) = 0;
   // Opens a file or folder with the system's default program; false when none took it.
   virtual bool OpenUrl(const QUrl& url);
+  // Shows the folder that holds the file with the file picked out, where the system can (a file
+  // manager on the session bus that offers org.freedesktop.FileManager1, Explorer on Windows);
+  // otherwise opens the folder through OpenUrl. False when neither worked.
+  virtual bool ShowInFolder(const QString& path);
 };
 
 // The prompts in use: the platform's dialogs unless a test installed its own.

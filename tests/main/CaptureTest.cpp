@@ -4,11 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <cerrno>
+#include <ctime>
+#include <map>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "WindowTestSupport.h"
+#include "base/CacheTime.h"
 #include "base/PathText.h"
 #include "harvest/cmnWinInet.h"
 #include "main/FailureTexts.h"
+#include "main/StatusLine.h"
 #include "main/WindowLayout.h"
 #include "widgets/NativeText.h"
 
@@ -25,6 +34,52 @@ std::vector<std::string> VisibleNames(const std::string& folder) {
 }
 
 using Names = std::vector<std::string>;
+
+// Last used at the given Unix second.
+CacheFileTime UsedAt(std::time_t unixSeconds) {
+  return CacheFileTime::FromValue((static_cast<std::uint64_t>(unixSeconds) + 11644473600ull) * 10000000ull);
+}
+
+// Keeps what the walk settled, as the caches read in the background do: an entry settled under a
+// context is not handed over again while that context is in use.
+class SettlingSource : public UrlCacheSource {
+ public:
+  explicit SettlingSource(std::shared_ptr<ListCacheSource> inner) : inner_(std::move(inner)) {}
+  std::unique_ptr<CacheEntryCursor> Open() override { return std::make_unique<Cursor>(*this, inner_->Open()); }
+  std::map<std::string, std::uint64_t> settled;  // address -> context
+  std::vector<std::string> handedOver;
+
+ private:
+  class Cursor : public CacheEntryCursor {
+   public:
+    Cursor(SettlingSource& source, std::unique_ptr<CacheEntryCursor> inner)
+        : source_(source), inner_(std::move(inner)) {}
+    bool Next(CacheEntry& entry) override {
+      while (inner_->Next(entry)) {
+        const auto found = source_.settled.find(entry.url);
+        if (context_ != 0 && found != source_.settled.end() && found->second == context_) continue;
+        source_.handedOver.push_back(last_ = entry.url);
+        return true;
+      }
+      return false;
+    }
+    void UseSettled(std::uint64_t context) override { context_ = context; }
+    void Settle() override { source_.settled[last_] = context_; }
+
+   private:
+    SettlingSource& source_;
+    std::unique_ptr<CacheEntryCursor> inner_;
+    std::uint64_t context_ = 0;
+    std::string last_;
+  };
+  std::shared_ptr<ListCacheSource> inner_;
+};
+
+// The UTC offset pinned for one test.
+struct PinnedUtcOffset {
+  explicit PinnedUtcOffset(std::int64_t seconds) { platform_time::PinUtcOffsetForTesting(seconds); }
+  ~PinnedUtcOffset() { platform_time::UnpinUtcOffset(); }
+};
 
 class Capture : public ::testing::Test {
  protected:
@@ -116,6 +171,52 @@ TEST_F(Capture, StartWithAFolderThatCannotBeCreatedChangesNothingButTheStatusLin
   EXPECT_FALSE(std::filesystem::exists(refused));
 }
 
+// Start takes the capture's start from the local clock: an entry used a second before it is left,
+// one used a second after it is copied, in a zone far from UTC. A change of the UTC offset between
+// passes (summer time, another zone) moves the entries' local times, and entries settled before it
+// are judged again.
+TEST_F(Capture, EntriesAreJudgedAgainstTheLocalClockAtStartAgainWhenTheUtcOffsetChanges) {
+  PinnedUtcOffset taipei(8 * 3600);
+  auto settling = std::make_shared<SettlingSource>(cache);
+  window.reset();
+  window = std::make_unique<frmMain>(TestEnvironment(folder, settling));
+  box = Control<QComboBox>(*window, "cboFolder");
+  Control<QLineEdit>(*window, "txtMinFileSize")->setText("0");
+  const std::string destination = folder.Path("dest");
+  const auto add = [&](const std::string& name, std::time_t usedAt) {
+    CacheEntry entry = CachedFile(folder.Path("cache/" + name), "http://pics.example/" + name, JpegBytes(1));
+    entry.lastAccess = UsedAt(usedAt);
+    cache->Add(entry);
+  };
+  const std::time_t before = std::time(nullptr);
+  StartIn(destination);
+  const std::time_t after = std::time(nullptr);
+  add("before.jpg", before - 1);
+  add("after.jpg", after + 1);
+  window->Timer1_Timer();
+  EXPECT_EQ(VisibleNames(destination), Names{"after.jpg"});
+  // Both are settled: the next pass is not handed them again.
+  settling->handedOver.clear();
+  window->Timer1_Timer();
+  EXPECT_TRUE(settling->handedOver.empty());
+
+  // An hour later on the local clock, what was used a second before the start is used after it.
+  platform_time::PinUtcOffsetForTesting(9 * 3600);
+  window->Timer1_Timer();
+  EXPECT_EQ(VisibleNames(destination), (Names{"after.jpg", "before.jpg"}));
+}
+
+// The keyboard focus: in the thumbnails once a capture starts, on 開始 once it stops.
+TEST_F(Capture, StartGivesTheFocusToTheThumbnailsAndStopToStart) {
+  window->show();
+  window->activateWindow();
+  ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == window.get(); }));
+  StartIn(folder.Path("dest"));
+  EXPECT_EQ(QApplication::focusWidget(), pane->FolderView());
+  window->cmdStop_Click();
+  EXPECT_EQ(QApplication::focusWidget(), Control<QPushButton>(*window, "cmdStart"));
+}
+
 TEST_F(Capture, StopWhileIdleChangesNothingVisible) {
   window->cmdStop_Click();
   EXPECT_FALSE(timer->isActive());
@@ -191,6 +292,7 @@ TEST_F(Capture, TheStatusLineTellsWhatTheCaptureTookAndWhyAPassFailedWithoutADia
   EXPECT_TRUE(said.startsWith(QStringLiteral("上次掃描失敗：目的資料夾不存在 ") + QString::fromStdString(destination)))
       << said.toStdString();
   EXPECT_TRUE(said.contains(QStringLiteral("：沒有此檔案或資料夾；"))) << said.toStdString();
+  EXPECT_EQ(LastPassStatistics().errorCode, ENOENT);
   EXPECT_FALSE(said.contains(QStringLiteral("No such"))) << said.toStdString();
   // At the window's default width the line fits: the path gives way in its middle.
   window->resize(DesignClientSize());
@@ -331,8 +433,35 @@ TEST_F(Capture, ThePaneNeverOpensANewWindow) {
 
 // The reason a cache source gives for a cache the browser holds open reaches the status line in
 // the window's language, not in the core's English.
+// A reason that is a system error's is said in the system's own words in the user's language
+// (Windows's message text), not in the core's.
 TEST(FailureTexts, ACacheTheBrowserHoldsIsSaidInTheWindowsLanguage) {
   const QString said = ReasonInWindowLanguage(kHeldByBrowserReason);
   EXPECT_TRUE(said.contains(QStringLiteral("關閉瀏覽器後"))) << said.toStdString();
   EXPECT_FALSE(said.contains(QStringLiteral("browser")));
+
+#ifdef _WIN32
+  const int denied = ERROR_ACCESS_DENIED;
+#else
+  const int denied = EACCES;
+#endif
+  const CopyFailure failure(NumberedError::FromSystemError(denied), PassErrorKind::PermissionDenied,
+                            "cannot write into", "/dest");
+  EXPECT_EQ(failure.ReasonCode(), denied);
+  EXPECT_EQ(CopyFailure(NumberedError::FromSystemError(denied), PassErrorKind::SourceUnreadable, "cannot read", "/c",
+                        "not a regular file")
+                .ReasonCode(),
+            0);
+  StatusLine status;
+  status.CaptureStarted(QDateTime::currentDateTime());
+  PassStatistics outcome;
+  outcome.endedByError = true;
+  outcome.error = failure.Line();
+  outcome.errorKind = failure.Kind();
+  outcome.errorPath = failure.Path();
+  outcome.errorReason = "the core's own words";
+  outcome.errorCode = failure.ReasonCode();
+  status.PassEnded(status.PassStarted(), QDateTime::currentDateTime(), 5, outcome);
+  EXPECT_TRUE(status.FullText().contains(SystemReasonText(denied))) << status.FullText().toStdString();
+  EXPECT_FALSE(status.FullText().contains(QStringLiteral("core's"))) << status.FullText().toStdString();
 }

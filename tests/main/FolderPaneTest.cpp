@@ -9,6 +9,9 @@
 
 #include <QClipboard>
 #include <QItemSelectionModel>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
@@ -17,10 +20,17 @@
 #include "harvest/cmnWinInet.h"
 #include "main/FolderListingModel.h"
 #include "main/ThumbnailDelegate.h"
+#include "main/ThumbnailModel.h"
 #include "support/HiddenFile.h"
 
 #ifdef _WIN32
 #include <windows.h>
+#endif
+
+#ifdef TAVRIN_TEST_DBUS
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #endif
 
 namespace {
@@ -245,12 +255,23 @@ TEST(FolderPane, ATickShowsEveryCopyAtOnceWithoutListingTheFolderAgain) {
 }
 
 // Activation (double-click, Enter) shows a folder in the pane and opens a file with the system's
-// program; the context menu copies paths and moves files to the recycle bin.
+// program; the context menu copies paths and moves files to the recycle bin, Delete and Ctrl+C act
+// on the selection, a drag hands the files over; videos get a film icon and animated pictures their
+// first frame; a folder removed while shown is said in the pane.
 TEST(FolderPane, ItemsActAsInAFileManagerAndUndecodableFilesKeepAPlainIcon) {
   TempDir folder;
   RecordingPrompts prompts;
   std::filesystem::create_directories(folder.Path("shown/inner"));
   WriteFile(folder.Path("shown/clip.flv"), std::string(500, 'v'));
+  WriteFile(folder.Path("shown/clip.webm"), std::string(500, 'w'));
+  // Two frames, red then blue.
+  const unsigned char animation[] = {
+      0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x04, 0x00, 0x04, 0x00, 0xf0, 0x00, 0x00, 0xff, 0x00, 0x00, 0x00, 0x00, 0x00,
+      0x21, 0xf9, 0x04, 0x00, 0x0a, 0x00, 0x00, 0x00, 0x21, 0xff, 0x0b, 0x4e, 0x45, 0x54, 0x53, 0x43, 0x41, 0x50, 0x45,
+      0x32, 0x2e, 0x30, 0x03, 0x01, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x04, 0x00, 0x00, 0x02,
+      0x04, 0x84, 0x8f, 0x09, 0x05, 0x00, 0x21, 0xf9, 0x04, 0x00, 0x0a, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00,
+      0x04, 0x00, 0x04, 0x00, 0x80, 0x00, 0x00, 0xff, 0x00, 0x00, 0x00, 0x02, 0x04, 0x84, 0x8f, 0x09, 0x05, 0x00, 0x3b};
+  WriteFile(folder.Path("shown/moving.gif"), std::string(reinterpret_cast<const char*>(animation), sizeof animation));
   WriteFile(folder.Path("shown/inner/p.jpg"), JpegBytes(3));
   WebBrowserPane pane;
   pane.resize(600, 200);
@@ -258,11 +279,23 @@ TEST(FolderPane, ItemsActAsInAFileManagerAndUndecodableFilesKeepAPlainIcon) {
   pane.Navigate2(Q(folder.Path("shown")));
   ThumbnailModel* thumbnails = pane.Thumbnails();
   ASSERT_TRUE(Loaded(*thumbnails->Files()));
-  ASSERT_EQ(thumbnails->rowCount(), 2);
-  EXPECT_FALSE(thumbnails->index(1, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
-  EXPECT_TRUE(WaitUntil([&] { return thumbnails->DecodesPending() == 0; }));
+  ASSERT_EQ(thumbnails->rowCount(), 4);  // inner, clip.flv, clip.webm, moving.gif
+  EXPECT_TRUE(WaitUntil([&] {
+    for (int row = 0; row < 4; ++row) (void)thumbnails->index(row, 0).data(Qt::DecorationRole);
+    return thumbnails->DecodesPending() == 0 && thumbnails->HasThumbnail(Q(folder.Path("shown/moving.gif")));
+  }));
   EXPECT_FALSE(thumbnails->HasThumbnail(Q(folder.Path("shown/clip.flv"))));
-  EXPECT_FALSE(thumbnails->index(1, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+  // A video is a film with its type on it.
+  const auto iconImage = [&](int row) {
+    return thumbnails->index(row, 0).data(Qt::DecorationRole).value<QIcon>().pixmap(96, 96).toImage();
+  };
+  EXPECT_EQ(iconImage(1), FilmIcon("FLV", 96).toImage());
+  EXPECT_EQ(iconImage(2), FilmIcon("WEBM", 96).toImage());
+  EXPECT_NE(FilmIcon("FLV", 96).toImage(), FilmIcon("WEBM", 96).toImage());
+  // An animated picture shows its first frame.
+  const QImage gif = thumbnails->index(3, 0).data(Qt::DecorationRole).value<QPixmap>().toImage();
+  ASSERT_FALSE(gif.isNull());
+  EXPECT_EQ(gif.pixelColor(1, 1), QColor(Qt::red));
 
   emit pane.FolderView()->activated(thumbnails->index(0, 0));
   EXPECT_EQ(QDir::fromNativeSeparators(pane.LocationURL()), QDir::fromNativeSeparators(Q(folder.Path("shown/inner"))));
@@ -271,6 +304,7 @@ TEST(FolderPane, ItemsActAsInAFileManagerAndUndecodableFilesKeepAPlainIcon) {
 
   QListView* view = pane.FolderView();
   const QUrl picture = QUrl::fromLocalFile(Q(folder.Path("shown/inner/p.jpg")));
+  const QUrl inner = QUrl::fromLocalFile(Q(folder.Path("shown/inner")));
   // A double-click as the platform delivers it: press, release, then the double-click in place of
   // the second press.
   const QPoint item = view->visualRect(thumbnails->index(0, 0)).center();
@@ -281,11 +315,30 @@ TEST(FolderPane, ItemsActAsInAFileManagerAndUndecodableFilesKeepAPlainIcon) {
   QTest::keyClick(view, Qt::Key_Return);
   EXPECT_EQ(prompts.opened, (QList<QUrl>{picture, picture}));
 
+  // One file selected: 開啟所在資料夾 hands it to the file manager.
+  ThumbnailActions* actions = pane.Actions();
+  actions->ContextMenu()->findChild<QAction*>(QStringLiteral("開啟所在資料夾"))->trigger();
+  ASSERT_EQ(prompts.shownInFolder.size(), 1);
+  EXPECT_EQ(QDir::fromNativeSeparators(prompts.shownInFolder[0]),
+            QDir::fromNativeSeparators(Q(folder.Path("shown/inner/p.jpg"))));
+  // A right-click on empty space offers the folder itself and nothing else.
+  QStringList offered;
+  QTimer::singleShot(0, [&] {
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+      for (QAction* entry : menu->actions()) offered.append(entry->objectName());
+      menu->close();
+    }
+  });
+  emit view->customContextMenuRequested(QPoint(view->viewport()->width() - 2, view->viewport()->height() - 2));
+  EXPECT_EQ(offered, QStringList{QStringLiteral("開啟資料夾")});
+  prompts.opened.clear();
+  actions->EmptySpaceMenu()->findChild<QAction*>(QStringLiteral("開啟資料夾"))->trigger();
+  EXPECT_EQ(prompts.opened, QList<QUrl>{inner});
+
   // Both files of a folder selected: the actions for one item are off, the others take both.
   WriteFile(folder.Path("shown/inner/q.jpg"), JpegBytes(4));
   thumbnails->Files()->AddFile(Q(folder.Path("shown/inner/q.jpg")));
   view->selectAll();
-  ThumbnailActions* actions = pane.Actions();
   const std::unique_ptr<QMenu> menu = actions->ContextMenu();
   auto action = [&](const char* caption) { return menu->findChild<QAction*>(QString::fromUtf8(caption)); };
   EXPECT_FALSE(action("開啟")->isEnabled());
@@ -293,26 +346,153 @@ TEST(FolderPane, ItemsActAsInAFileManagerAndUndecodableFilesKeepAPlainIcon) {
   action("複製路徑")->trigger();
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QDir::toNativeSeparators(Q(folder.Path("shown/inner/p.jpg"))) + "\n" +
                                                       QDir::toNativeSeparators(Q(folder.Path("shown/inner/q.jpg"))));
+  // Ctrl+C puts the files themselves on the clipboard, as file managers paste them, copied and not
+  // cut; a drag hands the same over, to be copied.
+  const QList<QUrl> both{picture, QUrl::fromLocalFile(Q(folder.Path("shown/inner/q.jpg")))};
+  const auto expectFiles = [&](const QMimeData* data) {
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->urls(), both);
+    EXPECT_EQ(data->data("x-special/gnome-copied-files"), "copy\n" + both[0].toEncoded() + "\n" + both[1].toEncoded());
+    EXPECT_EQ(data->data("application/x-kde-cutselection"), "0");
+  };
+  QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+  expectFiles(QGuiApplication::clipboard()->mimeData());
+  const std::unique_ptr<QMimeData> dragged(thumbnails->mimeData(view->selectionModel()->selectedIndexes()));
+  expectFiles(dragged.get());
+  EXPECT_TRUE(view->dragEnabled());
+  EXPECT_TRUE(thumbnails->flags(thumbnails->index(0, 0)) & Qt::ItemIsDragEnabled);
+  EXPECT_EQ(thumbnails->supportedDragActions(), Qt::CopyAction);
+  EXPECT_EQ(view->defaultDropAction(), Qt::CopyAction);
 #ifndef _WIN32
   // Into a recycle bin of the test's own, in a data folder that does not exist yet; the view drops
-  // the items at once.
+  // the items at once. Delete and Shift+Delete do what the menu does.
   const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
   qputenv("XDG_DATA_HOME", QByteArray::fromStdString(folder.Path("data-home")));
   action("移到資源回收筒")->trigger();
-  qputenv("XDG_DATA_HOME", dataHome);
   EXPECT_FALSE(std::filesystem::exists(folder.Path("shown/inner/p.jpg")));
   EXPECT_FALSE(std::filesystem::exists(folder.Path("shown/inner/q.jpg")));
   EXPECT_EQ(thumbnails->rowCount(), 0);
   EXPECT_TRUE(std::filesystem::exists(folder.Path("data-home/Trash/files/q.jpg")));
+  for (const auto& [name, modifiers] : {std::pair{"r.jpg", Qt::NoModifier}, std::pair{"s.jpg", Qt::ShiftModifier}}) {
+    WriteFile(folder.Path(std::string("shown/inner/") + name), JpegBytes(5));
+    WriteFile(folder.Path("shown/inner/kept.jpg"), JpegBytes(6));
+    thumbnails->Files()->AddFile(Q(folder.Path(std::string("shown/inner/") + name)));
+    thumbnails->Files()->AddFile(Q(folder.Path("shown/inner/kept.jpg")));
+    view->selectionModel()->setCurrentIndex(
+        thumbnails->index(thumbnails->Files()->RowOf(Q(folder.Path(std::string("shown/inner/") + name))), 0),
+        QItemSelectionModel::ClearAndSelect);
+    QTest::keyClick(view, Qt::Key_Delete, modifiers);
+    EXPECT_FALSE(std::filesystem::exists(folder.Path(std::string("shown/inner/") + name))) << name;
+    EXPECT_TRUE(std::filesystem::exists(folder.Path(std::string("data-home/Trash/files/") + name))) << name;
+    EXPECT_TRUE(std::filesystem::exists(folder.Path("shown/inner/kept.jpg")));
+    EXPECT_EQ(thumbnails->rowCount(), 1);
+  }
+  qputenv("XDG_DATA_HOME", dataHome);
   EXPECT_TRUE(prompts.messages.isEmpty());
 
   // A link to a FIFO is listed like a file; its decoding must not wait for a writer for ever.
   ASSERT_EQ(::mkfifo(folder.Path("fifo").c_str(), 0600), 0);
   std::filesystem::create_symlink(folder.Path("fifo"), folder.Path("shown/inner/fifo.jpg"));
   thumbnails->Files()->AddFile(Q(folder.Path("shown/inner/fifo.jpg")));
-  EXPECT_TRUE(WaitUntil([&] { return thumbnails->rowCount() == 1 && thumbnails->DecodesPending() == 0; }));
+  EXPECT_TRUE(WaitUntil([&] { return thumbnails->rowCount() == 2 && thumbnails->DecodesPending() == 0; }));
+
+  // The folder removed while shown: a note in its place, and the pictures again once it is back.
+  // (Not under Wine, which only marks a folder the window watches for deletion.)
+  const QLabel* note = pane.MissingFolderNote();
+  EXPECT_FALSE(note->isVisible());
+  std::filesystem::remove_all(folder.Path("shown/inner"));
+  EXPECT_TRUE(WaitUntil([&] { return note->isVisible(); }));
+  EXPECT_TRUE(note->text().contains(QStringLiteral("資料夾已不存在"))) << note->text().toStdString();
+  EXPECT_TRUE(note->text().contains(QDir::toNativeSeparators(Q(folder.Path("shown/inner")))))
+      << note->text().toStdString();
+  std::filesystem::create_directories(folder.Path("shown/inner"));
+  WriteFile(folder.Path("shown/inner/back.jpg"), JpegBytes(7));
+  EXPECT_TRUE(WaitUntil([&] { return !note->isVisible() && thumbnails->rowCount() == 1; }));
 #endif
 }
+
+// Ctrl+wheel and Ctrl+plus/minus make the thumbnails larger or smaller, within bounds, and the
+// pictures are decoded again at the new size.
+TEST(FolderPane, ControlWheelAndControlPlusMinusResizeTheThumbnailsWithinBounds) {
+  TempDir folder;
+  WriteFile(folder.Path("p.jpg"), JpegBytes(1));  // 64 x 48
+  WebBrowserPane pane;
+  pane.resize(600, 300);
+  pane.show();
+  pane.Navigate2(Q(folder.Path()));
+  ThumbnailModel* thumbnails = pane.Thumbnails();
+  ASSERT_TRUE(Loaded(*thumbnails->Files()));
+  QListView* view = pane.FolderView();
+  ASSERT_EQ(pane.ThumbnailEdge(), 96);
+  const auto wheel = [&](int delta, Qt::KeyboardModifiers modifiers) {
+    const QPointF at(10, 10);
+    QWheelEvent event(at, view->viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view->viewport(), &event);
+  };
+  wheel(120, Qt::ControlModifier);
+  EXPECT_EQ(pane.ThumbnailEdge(), 112);
+  wheel(120, Qt::NoModifier);  // scrolls, no more
+  wheel(60, Qt::ControlModifier);
+  EXPECT_EQ(pane.ThumbnailEdge(), 112);
+  wheel(60, Qt::ControlModifier);  // half notches add up
+  EXPECT_EQ(pane.ThumbnailEdge(), 128);
+  EXPECT_EQ(view->iconSize(), QSize(128, 128));
+  EXPECT_GT(view->gridSize().width(), 128);
+  QTest::keyClick(view, Qt::Key_Minus, Qt::ControlModifier);
+  EXPECT_EQ(pane.ThumbnailEdge(), 112);
+  for (int i = 0; i < 20; ++i) QTest::keyClick(view, Qt::Key_Plus, Qt::ControlModifier);
+  EXPECT_EQ(pane.ThumbnailEdge(), WebBrowserPane::kLargestEdge);
+  for (int i = 0; i < 20; ++i) wheel(-120, Qt::ControlModifier);
+  EXPECT_EQ(pane.ThumbnailEdge(), WebBrowserPane::kSmallestEdge);
+  EXPECT_EQ(view->iconSize(), QSize(48, 48));
+  // The 64 x 48 picture is decoded again to fit 48 x 48.
+  EXPECT_TRUE(WaitUntil([&] {
+    const QPixmap shown = thumbnails->index(0, 0).data(Qt::DecorationRole).value<QPixmap>();
+    return shown.size() == QSize(48, 36);
+  }));
+}
+
+#ifdef TAVRIN_TEST_DBUS
+// A file manager on the session bus: the calls it received.
+class FakeFileManager : public QDBusVirtualObject {
+ public:
+  QString introspect(const QString&) const override { return {}; }
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override {
+    calls.append(message);
+    return true;
+  }
+  QList<QDBusMessage> calls;
+};
+
+// Showing a file in its folder asks the file manager on the session bus to point at the file;
+// with none there, the folder is opened.
+TEST(FolderPane, ShowInFolderAsksTheFileManagerOnTheBusToPointAtTheFile) {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) GTEST_SKIP() << "no D-Bus daemon for the tests' own bus (Debian: dbus-daemon)";
+  TempDir folder;
+  WriteFile(folder.Path("p.jpg"), "p");
+  const QString path = Q(folder.Path("p.jpg"));
+  RecordingPrompts prompts;
+  EXPECT_TRUE(prompts.UserPrompts::ShowInFolder(path));
+  EXPECT_EQ(prompts.opened, QList<QUrl>{QUrl::fromLocalFile(Q(folder.Path()))});
+
+  FakeFileManager manager;
+  ASSERT_TRUE(bus.registerVirtualObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager));
+  ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+  EXPECT_TRUE(prompts.UserPrompts::ShowInFolder(path));
+  EXPECT_TRUE(WaitUntil([&] { return !manager.calls.isEmpty(); }));
+  bus.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
+  bus.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
+  ASSERT_EQ(manager.calls.size(), 1);
+  const QDBusMessage& call = manager.calls.front();
+  EXPECT_EQ(call.interface(), "org.freedesktop.FileManager1");
+  EXPECT_EQ(call.member(), "ShowItems");
+  ASSERT_EQ(call.arguments().size(), 2);
+  EXPECT_EQ(call.arguments()[0].toStringList(), QStringList{QUrl::fromLocalFile(path).toString()});
+  EXPECT_EQ(prompts.opened.size(), 1);  // the folder was not opened besides
+}
+#endif
 
 // A name is drawn whole: wrapped at any character (a hyphen is no place it must break at), and
 // shortened in the middle only when it takes more than two lines.

@@ -54,6 +54,40 @@ TEST(StartUp, FirstRunInAnEmptyFolderProposesADatedFolderAndCreatesBothFiles) {
   EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
+// A program at the root of a drive has a folder path that ends in the separator ("D:\\"): loading
+// adds no second one, nor does the proposed folder; saving writes the very files loading read.
+TEST(StartUp, AProgramFolderEndingInTheSeparatorReadsAndWritesTheSameFiles) {
+  TempDir folder;
+  RecordingPrompts prompts;
+  FormEnvironment environment = TestEnvironment(folder);
+  const QString root = environment.executableFolder + QDir::separator();
+  environment.executableFolder = root;
+  WriteFile(folder.Path("program/Folders.txt"), "first\r\nsecond\r\n");
+  WriteFile(folder.Path("program/Settings.txt"), "fsizelimit=40\r\nfextlist=*.png");
+  {
+    frmMain window(environment);
+    auto* box = Control<QComboBox>(window, "cboFolder");
+    ASSERT_EQ(box->count(), 2);
+    EXPECT_EQ(box->itemText(1), "second");
+    EXPECT_EQ(Control<QLineEdit>(window, "txtMinFileSize")->text(), "40");
+    EXPECT_TRUE(QRegularExpression("^" + QRegularExpression::escape(root) + "\\d{8}_\\d{6}$")
+                    .match(box->currentText())
+                    .hasMatch())
+        << box->currentText().toStdString();
+    window.AddFolder2List(box, "third");
+    window.close();
+  }
+  EXPECT_TRUE(prompts.messages.isEmpty());
+  EXPECT_EQ(ReadFile(folder.Path("program/Folders.txt")), "third\r\nfirst\r\nsecond\r\n");
+  EXPECT_EQ(ReadFile(folder.Path("program/Settings.txt")), "fsizelimit=40\r\nfextlist=*.png");
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Path("program"))) {
+    files.push_back(entry.path().filename().string());
+  }
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"Folders.txt", "Settings.txt"}));
+}
+
 TEST(StartUp, SettingsAreRestoredAsWrittenAndSavedBackTrimmed) {
   TempDir folder;
   std::filesystem::create_directories(folder.Path("program"));

@@ -20,7 +20,7 @@
 #include "widgets/UserPrompts.h"
 
 // Records every message box and answers OK; answers input boxes from a list; records the files
-// handed to the system's default program instead of opening them.
+// handed to the system's default program or to its file manager instead of opening them.
 class RecordingPrompts : public UserPrompts {
  public:
   RecordingPrompts() { SetPrompts(this); }
@@ -34,8 +34,13 @@ class RecordingPrompts : public UserPrompts {
     opened.append(url);
     return true;
   }
+  bool ShowInFolder(const QString& path) override {
+    shownInFolder.append(path);
+    return true;
+  }
   QStringList messages;
   QList<QUrl> opened;
+  QStringList shownInFolder;
 };
 
 // Counts the enumerations that passes open, so a test sees how many passes ran.
