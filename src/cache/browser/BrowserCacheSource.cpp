@@ -355,3 +355,23 @@ std::unique_ptr<CacheEntryCursor> BrowserCacheSource::Open() {
   return std::make_unique<ListedCursor<std::vector<Listed>>>(std::move(listing), generation, folder_, unsettled_,
                                                              std::move(failed));
 }
+
+void BrowserCacheSource::LookedFiles::TakeBack(std::uint32_t file, Listed& item, WalkStatistics& statistics) {
+  if (item.parsed) --statistics.listed;
+  if (counted_.size() <= file) counted_.resize(file + 1);
+  if (counted_[file]) --statistics.files;
+  counted_[file] = false;
+  item = {};
+}
+
+void BrowserCacheSource::LookedFiles::Count(std::uint32_t file, WalkStatistics& statistics) {
+  ++statistics.files;
+  counted_[file] = true;
+}
+
+void BrowserCacheSource::LookedFiles::List(const ParsedEntryRef& parsed, std::uint64_t lastAccess, Listed& item,
+                                           WalkStatistics& statistics) {
+  if (!parsed || !parsed->listed) return;
+  ++statistics.listed;
+  item = {parsed, lastAccess};
+}

@@ -72,6 +72,22 @@ class BrowserCacheSource : public UrlCacheSource {
     ParsedEntryRef parsed;         // null: nothing listed here
     std::uint64_t lastAccess = 0;  // FILETIME value
   };
+  // The entry files a walk counted, for the formats with a file per entry: looking at a file again
+  // first takes back what its last look counted, then counts it as it is now, so that a walk that
+  // only updates what changed ends with the same counts as a whole walk.
+  class LookedFiles {
+   public:
+    void Reset(std::size_t files) { counted_.assign(files, false); }
+    // Takes back what the file's last look counted (the file, its listed entry); the item is empty.
+    void TakeBack(std::uint32_t file, Listed& item, WalkStatistics& statistics);
+    // Counts the file as one of the format's entry files.
+    void Count(std::uint32_t file, WalkStatistics& statistics);
+    // Lists parsed in item, and counts it, when it is a listed entry.
+    static void List(const ParsedEntryRef& parsed, std::uint64_t lastAccess, Listed& item, WalkStatistics& statistics);
+
+   private:
+    std::vector<bool> counted_;  // by file number
+  };
   // The parsed entries behind the virtual files; set once, by the source's constructor.
   void ServeEntries(std::shared_ptr<EntryLookup> entries);
   // What a walk lists of one entry file: the entry parsed from it before while it still matches the

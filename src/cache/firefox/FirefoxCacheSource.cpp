@@ -50,30 +50,24 @@ FirefoxCacheSource::FirefoxCacheSource(std::string folder, FolderWatchOptions wa
 void FirefoxCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
   // One item per file, in the files' order; the items of files that hold no listed entry stay empty.
   out.resize(files_->Count());
-  met_.assign(files_->Count(), false);
+  looked_.Reset(files_->Count());
   for (std::uint32_t file = 0; file < files_->Count() && !Ending(); ++file) Look(file, out[file], statistics);
 }
 
 bool FirefoxCacheSource::Update(std::vector<Listed>& listing, WalkStatistics& statistics) {
   if (files_->ChangedWhole()) return false;
   listing.resize(files_->Count());
-  met_.resize(files_->Count());
   for (std::uint32_t file : files_->Changed()) Look(file, listing[file], statistics);
   return true;
 }
 
 void FirefoxCacheSource::Look(std::uint32_t file, Listed& item, WalkStatistics& statistics) {
   FolderListing& files = *files_;
-  // What the item counted is taken back, and counted again as the file is now.
-  if (item.parsed) --statistics.listed;
-  if (met_[file]) --statistics.files;
-  item = {};
-  met_[file] = false;
+  looked_.TakeBack(file, item, statistics);
   const std::string_view name = files.Name(file);
   const FileStamp* stamp = files.Stamp(file);
   if (!stamp || !IsEntryName(name)) return;
-  ++statistics.files;
-  met_[file] = true;
+  looked_.Count(file, statistics);
   const ParsedEntryRef parsed = KeptOrParsed(
       files, file, [&](const ParsedEntry& kept) { return kept.stamps.count == 1 && kept.stamps[0] == *stamp; },
       [&] {
@@ -81,10 +75,7 @@ void FirefoxCacheSource::Look(std::uint32_t file, Listed& item, WalkStatistics& 
         return Parse(id, JoinPath(JoinPath(Folder(), "entries"), name));
       },
       statistics);
-  if (parsed && parsed->listed) {
-    ++statistics.listed;
-    item = {parsed, parsed->lastAccess.Value()};
-  }
+  if (parsed) LookedFiles::List(parsed, parsed->lastAccess.Value(), item, statistics);
 }
 
 ParsedEntryRef FirefoxCacheSource::Parse(const std::string& id, const std::string& path) {

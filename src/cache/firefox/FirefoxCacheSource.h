@@ -30,5 +30,5 @@ class FirefoxCacheSource : public BrowserCacheSource {
   ParsedEntryRef Parse(const std::string& id, const std::string& path);
 
   std::shared_ptr<FolderListing> files_;  // of "entries", with the entries parsed from them
-  std::vector<bool> met_;                 // by file number: an entry file the listing counts
+  LookedFiles looked_;
 };

@@ -62,7 +62,7 @@ std::uint64_t ChromiumSimpleCacheSource::IndexLastUsed(std::uint64_t hash) const
 }
 
 void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statistics) {
-  met_.clear();
+  looked_.Reset(0);
   otherFormat_ = IndexMarksAnotherFormat(Folder());
   if (otherFormat_) return;
   const FolderListing& files = *files_;
@@ -76,7 +76,7 @@ void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& s
   }
   // One item per file, in the files' order; the items of files that hold no listed entry stay empty.
   out.resize(files.Count());
-  met_.resize(files.Count());
+  looked_.Reset(files.Count());
   for (std::uint32_t file = 0; file < files.Count() && !Ending(); ++file) {
     std::optional<std::uint32_t> sparseFile;
     if (!sparse.empty()) {
@@ -118,19 +118,13 @@ bool ChromiumSimpleCacheSource::Update(std::vector<Listed>& listing, WalkStatist
 void ChromiumSimpleCacheSource::Look(std::uint32_t file, std::optional<std::uint32_t> sparse, Listed& item,
                                      WalkStatistics& statistics) {
   FolderListing& files = *files_;
-  // What the item counted is taken back, and counted again as the files are now.
-  if (item.parsed) --statistics.listed;
-  if (met_.size() <= file) met_.resize(files.Count());
-  if (met_[file]) --statistics.files;
-  item = {};
-  met_[file] = false;
+  looked_.TakeBack(file, item, statistics);
   const std::string_view name = files.Name(file);
   const FileStamp* stamp = files.Stamp(file);
   if (!stamp || name.size() != kEntryNameLength || name[16] != '_' || name[17] != '0') return;
   const auto hash = EntryHashOfFileName(name);
   if (!hash) return;
-  ++statistics.files;
-  met_[file] = true;
+  looked_.Count(file, statistics);
   StampSet stamps;
   stamps.Add(*stamp);
   const FileStamp* sparseStamp = sparse ? files.Stamp(*sparse) : nullptr;
@@ -139,10 +133,7 @@ void ChromiumSimpleCacheSource::Look(std::uint32_t file, std::optional<std::uint
   const ParsedEntryRef parsed = KeptOrParsed(
       files, file, [&](const ParsedEntry& kept) { return kept.stamps == stamps; },
       [&] { return Parse(std::string(name), sparseStamp != nullptr); }, statistics);
-  if (parsed && parsed->listed) {
-    ++statistics.listed;
-    item = {parsed, std::max(parsed->lastAccess.Value(), IndexLastUsed(*hash))};
-  }
+  if (parsed) LookedFiles::List(parsed, std::max(parsed->lastAccess.Value(), IndexLastUsed(*hash)), item, statistics);
 }
 
 ParsedEntryRef ChromiumSimpleCacheSource::Parse(const std::string& name, bool hasSparse) {

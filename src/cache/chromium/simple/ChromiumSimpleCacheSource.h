@@ -36,9 +36,9 @@ class ChromiumSimpleCacheSource : public BrowserCacheSource {
   std::uint64_t IndexLastUsed(std::uint64_t hash) const;
 
   std::shared_ptr<FolderListing> files_;  // with the entries parsed from them
-  std::vector<bool> met_;                 // by file number: an entry file the listing counts
-  bool indexChanged_ = true;              // by the last Refresh
-  bool otherFormat_ = false;              // the last walk found another format's index
+  LookedFiles looked_;
+  bool indexChanged_ = true;  // by the last Refresh
+  bool otherFormat_ = false;  // the last walk found another format's index
   std::optional<FileStamp> indexStamp_;
   SimpleIndexTimes lastUsed_;  // from the index, microseconds since 1601
 };
