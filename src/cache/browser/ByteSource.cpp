@@ -32,37 +32,6 @@ bool MemoryByteSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out)
 }
 
 namespace {
-
-#ifdef _WIN32
-std::optional<FileStamp> StampOfDescriptor(int fd) {
-  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return std::nullopt;
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
-  FileStamp stamp;
-  stamp.id = (std::uint64_t{info.ftCreationTime.dwHighDateTime} << 32) | info.ftCreationTime.dwLowDateTime;
-  stamp.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-  const std::uint64_t written =
-      (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) | info.ftLastWriteTime.dwLowDateTime;
-  stamp.mtimeNs = (static_cast<std::int64_t>(written) - 116444736000000000ll) * 100;
-  return stamp;
-}
-#else
-std::optional<FileStamp> StampOfDescriptor(int fd) {
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  FileStamp stamp;
-  stamp.device = static_cast<std::uint64_t>(info.st_dev);
-  stamp.id = static_cast<std::uint64_t>(info.st_ino);
-  stamp.size = static_cast<std::uint64_t>(info.st_size);
-  stamp.mtimeNs = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-  return stamp;
-}
-#endif
-
-}  // namespace
-
-namespace {
 thread_local FolderOpenings* t_folders = nullptr;
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include "cache/browser/FileTimes.h"
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <dirent.h>
@@ -38,6 +39,14 @@ std::optional<FileStamp> StampOfPath(const std::string& path) {
   if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
   return StampOf(data.nFileSizeHigh, data.nFileSizeLow, data.ftCreationTime, data.ftLastWriteTime);
+}
+
+std::optional<FileStamp> StampOfDescriptor(int fd) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info)) return std::nullopt;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
+  return StampOf(info.nFileSizeHigh, info.nFileSizeLow, info.ftCreationTime, info.ftLastWriteTime);
 }
 
 bool ListFolderFiles(const std::string& folder, const std::function<void(std::string_view, const FileStamp&)>& visit) {
@@ -78,6 +87,12 @@ FileStamp StampOf(const struct stat& info) {
 std::optional<FileStamp> StampOfPath(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return StampOf(info);
+}
+
+std::optional<FileStamp> StampOfDescriptor(int fd) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   return StampOf(info);
 }
 

@@ -17,6 +17,9 @@ struct FileStamp {
 
 // The stamp of the regular file at path; empty when there is none (or it is a folder).
 std::optional<FileStamp> StampOfPath(const std::string& path);
+// The stamp of the regular file open as fd (a C runtime descriptor on Windows); empty when it is
+// no regular file or cannot be asked.
+std::optional<FileStamp> StampOfDescriptor(int fd);
 
 // Calls visit with the name and stamp of every regular file directly in folder, in the order the
 // file system gives them. Files that vanish while the folder is read are passed over. Returns
