@@ -66,13 +66,34 @@ std::string LowerCaseAscii(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// One character lower-cased as the system compares file names: Windows's own mapping of the basic
+// plane; elsewhere the C.UTF-8 locale's.
+char32_t LowerCharacter(char32_t c) {
 #ifdef _WIN32
+  if (c > 0xFFFF) return c;
+  wchar_t unit = static_cast<wchar_t>(c);
+  CharLowerBuffW(&unit, 1);
+  return unit < 0xD800 || unit > 0xDFFF ? static_cast<char32_t>(unit) : c;
+#else
+  const std::ctype<wchar_t>* facet = WideCaseFacet();
+  if (!facet || (sizeof(wchar_t) < 4 && c > 0xFFFF)) return c;
+  return static_cast<char32_t>(facet->tolower(static_cast<wchar_t>(c)));
+#endif
+}
+
+}  // namespace
+
 // Whole characters are lower-cased as the system compares file names; bytes that are not valid
 // UTF-8 are kept.
 std::string LowerCaseText(std::string_view text) {
   bool ascii = true;
   for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
   if (ascii) return LowerCaseAscii(text);
+#ifndef _WIN32
+  if (!WideCaseFacet()) return LowerCaseAscii(text);
+#endif
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
@@ -86,45 +107,12 @@ std::string LowerCaseText(std::string_view text) {
       out.append(text.substr(i, length ? length : 1));
       i += length ? length : 1;
     } else {
-      // Only characters of the basic plane have a case the system maps here.
-      if (c <= 0xFFFF) {
-        wchar_t unit = static_cast<wchar_t>(c);
-        CharLowerBuffW(&unit, 1);
-        if (unit < 0xD800 || unit > 0xDFFF) c = static_cast<char32_t>(unit);
-      }
-      AppendUtf8(out, c);
+      AppendUtf8(out, LowerCharacter(c));
       i += length;
     }
   }
   return out;
 }
-#else
-std::string LowerCaseText(std::string_view text) {
-  bool ascii = true;
-  for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-  const std::ctype<wchar_t>* facet = ascii ? nullptr : WideCaseFacet();
-  if (!facet) return LowerCaseAscii(text);
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    char32_t c = 0;
-    const std::size_t length = static_cast<unsigned char>(text[i]) < 0x80 ? 1 : DecodeUtf8(text, i, c);
-    if (length == 1) {
-      const char b = text[i];
-      out += (b >= 'A' && b <= 'Z') ? static_cast<char>(b - 'A' + 'a') : b;
-      i += 1;
-    } else if (length == 0) {
-      out += text[i];
-      i += 1;
-    } else {
-      const bool fitsWide = sizeof(wchar_t) >= 4 || c <= 0xFFFF;
-      AppendUtf8(out, fitsWide ? static_cast<char32_t>(facet->tolower(static_cast<wchar_t>(c))) : c);
-      i += length;
-    }
-  }
-  return out;
-}
-#endif
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
   std::string out(folder);
