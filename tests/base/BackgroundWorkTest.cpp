@@ -86,6 +86,10 @@ TEST(BackgroundWorker, KeepsAJobThatRaisesAndTellsWhy) {
     failing.WaitForRuns(3);
     other.WaitForRuns(3);
   }
+#ifdef _WIN32
+  EXPECT_EQ(TakeBackgroundFailure(), "Not enough memory");  // the words of ERROR_NOT_ENOUGH_MEMORY
+#else
   EXPECT_EQ(TakeBackgroundFailure(), "Cannot allocate memory");
+#endif
   EXPECT_EQ(TakeBackgroundFailure(), "");
 }
