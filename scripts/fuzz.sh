@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of the cache parsers in the clang AddressSanitizer and
 # UndefinedBehaviorSanitizer build (build-asan/, shared with the sanitized unit suites of
-# scripts/test.sh) and runs each one briefly from a seed corpus of real-format entries. Exits
-# non-zero on any crash or sanitizer report.
+# scripts/test.sh) and runs each one on the inputs kept in fuzz/regressions/<target>/, then briefly
+# from a seed corpus of real-format entries. Exits non-zero on any crash, hang or sanitizer report.
 #   TAVRIN_FUZZ_SECONDS  seconds per target (default 20)
 #   TAVRIN_FUZZ_BUILD    build folder (default build-asan)
 set -euo pipefail
@@ -28,6 +28,16 @@ for target in "${targets[@]}"; do
   echo "== fuzz_$target (${seconds}s)"
   log="$build/fuzz-crashes/$target.log"
   status=0
+  # Inputs that once crashed or hung a target run first, each once (fuzz/regressions/<target>/).
+  regressions=(fuzz/regressions/"$target"/*)
+  if [ -e "${regressions[0]}" ]; then
+    "$build/bin/fuzz_$target" -timeout=10 -rss_limit_mb=2048 "${regressions[@]}" > "$log" 2>&1 || status=$?
+    if [ "$status" -ne 0 ]; then
+      tail -40 "$log" >&2
+      echo "fuzz_$target failed on a kept regression input (status $status)" >&2
+      exit 1
+    fi
+  fi
   "$build/bin/fuzz_$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$build/fuzz-crashes/$target-" "$corpus" "$build/fuzz-seeds/$target" > "$log" 2>&1 || status=$?
   grep -E "DONE|ERROR|SUMMARY|runtime error" "$log" || true

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 
 #include "base/PathText.h"
 #include "cache/browser/EntryBody.h"
@@ -125,7 +126,11 @@ RowRead ReadRow(sqlite3_stmt* row, SqlStatement& blobs, SqlStatement& tail, unsi
   blobs.Restart(resId);
   int step = SQLITE_ROW;
   while ((step = blobs.Step()) == SQLITE_ROW) {
-    pieces.push_back({sqlite3_column_int64(blobs.get(), 0), sqlite3_column_int64(blobs.get(), 1),
+    // The pieces come by the unique (res_id, start) index, so each starts above the last; a start
+    // met again is a damaged index that would otherwise yield pieces for ever.
+    const std::int64_t start = sqlite3_column_int64(blobs.get(), 0);
+    if (!pieces.empty() && start <= pieces.back().start) return RowRead::Torn;
+    pieces.push_back({start, sqlite3_column_int64(blobs.get(), 1),
                       static_cast<std::int32_t>(sqlite3_column_int(blobs.get(), 2)),
                       sqlite3_column_int64(blobs.get(), 3)});
   }
@@ -193,11 +198,19 @@ bool ReadShardRows(const ShardSnapshot& snapshot, unsigned shard, bool shardChan
   SqlStatement tail(*connection, "SELECT substr(blob, -4) FROM blobs WHERE res_id=?1 AND start=?2");
   if (!rows.Prepared() || !blobs.Prepared() || !tail.Prepared()) return failed();
   int step = SQLITE_ROW;
+  std::optional<std::int64_t> lastResId;
   while ((step = rows.Step()) == SQLITE_ROW) {
     sqlite3_stmt* row = rows.get();
+    const std::int64_t resId = sqlite3_column_int64(row, 0);
+    // Rows come in res_id order, the table's own key: a res_id met again is a damaged table whose
+    // pages lead back to themselves, which would otherwise be walked for ever.
+    if (lastResId && resId <= *lastResId) {
+      reason = "its resources table is damaged: row " + std::to_string(resId) + " comes again";
+      return false;
+    }
+    lastResId = resId;
     ++counts.rows;
     if (sqlite3_column_int64(row, 3) != 0) continue;  // doomed: deleted once the browser lets it go
-    const std::int64_t resId = sqlite3_column_int64(row, 0);
     KeptRow now;
     now.checkSum = sqlite3_column_int(row, 4);
     now.keyHash = sqlite3_column_int(row, 5);
