@@ -425,61 +425,64 @@ void BrowserCacheSource::LookedFiles::List(const ParsedEntryRef& parsed, std::ui
   item = {parsed, lastAccess};
 }
 
-BrowserCacheSource::Listing::Listing(std::vector<Listed>&& items) : size_(items.size()) {
-  for (std::size_t at = 0; at < items.size(); at += kChunk) {
-    const std::size_t end = std::min(items.size(), at + kChunk);
-    auto chunk = std::make_shared<std::vector<Listed>>();
-    chunk->reserve(kChunk);
-    std::move(items.begin() + static_cast<std::ptrdiff_t>(at), items.begin() + static_cast<std::ptrdiff_t>(end),
-              std::back_inserter(*chunk));
-    chunks_.push_back(std::move(chunk));
-    own_.push_back(true);
+BrowserCacheSource::Listing::Listing(std::vector<Listed>&& items) : id_(NextId()) {
+  resize(items.size());
+  for (std::size_t at = 0; at < items.size(); ++at) {
+    pages_[at / (kChunk * kPage)]->chunks[at / kChunk % kPage]->items[at % kChunk] = std::move(items[at]);
   }
   items.clear();
 }
 
-BrowserCacheSource::Listed& BrowserCacheSource::Listing::operator[](std::size_t index) {
-  const std::size_t chunk = index / kChunk;
-  if (!own_[chunk]) {
-    auto copy = std::make_shared<std::vector<Listed>>();
-    copy->reserve(kChunk);
-    *copy = *chunks_[chunk];
-    chunks_[chunk] = std::move(copy);
-    own_[chunk] = true;
+BrowserCacheSource::Listing::Page& BrowserCacheSource::Listing::OwnPage(std::size_t page) {
+  if (pages_[page]->owner != id_) {
+    auto copy = std::make_shared<Page>(*pages_[page]);
+    copy->owner = id_;
+    pages_[page] = std::move(copy);
   }
+  return *pages_[page];
+}
+
+BrowserCacheSource::Listing::Chunk& BrowserCacheSource::Listing::OwnChunk(Page& page, std::size_t chunk) {
+  if (page.chunks[chunk]->owner != id_) {
+    auto copy = std::make_shared<Chunk>(*page.chunks[chunk]);
+    copy->owner = id_;
+    page.chunks[chunk] = std::move(copy);
+  }
+  return *page.chunks[chunk];
+}
+
+BrowserCacheSource::Listed& BrowserCacheSource::Listing::operator[](std::size_t index) {
+  Page& page = OwnPage(index / (kChunk * kPage));
+  Chunk& chunk = OwnChunk(page, index / kChunk % kPage);
   changed_.push_back(static_cast<std::uint32_t>(index));
-  return (*chunks_[chunk])[index % kChunk];
+  return chunk.items[index % kChunk];
 }
 
 void BrowserCacheSource::Listing::resize(std::size_t size) {
   if (size < size_) {
     shrunk_ = true;
-    chunks_.resize((size + kChunk - 1) / kChunk);
-    own_.resize(chunks_.size());
-    if (size % kChunk != 0) {
-      const std::size_t last = chunks_.size() - 1;
-      if (!own_[last]) {
-        chunks_[last] = std::make_shared<std::vector<Listed>>(*chunks_[last]);
-        own_[last] = true;
-      }
-      chunks_[last]->resize(size % kChunk);
+    pages_.resize((size + kChunk * kPage - 1) / (kChunk * kPage));
+    if (const std::size_t inPage = size % (kChunk * kPage); inPage != 0) {
+      Page& page = OwnPage(pages_.size() - 1);
+      page.chunks.resize((inPage + kChunk - 1) / kChunk);
+      if (inPage % kChunk != 0) OwnChunk(page, page.chunks.size() - 1).items.resize(inPage % kChunk);
     }
     size_ = size;
     return;
   }
   while (size_ < size) {
+    if (size_ % (kChunk * kPage) == 0) {
+      pages_.push_back(std::make_shared<Page>());
+      pages_.back()->owner = id_;
+    }
+    Page& page = OwnPage(pages_.size() - 1);
     if (size_ % kChunk == 0) {
-      chunks_.push_back(std::make_shared<std::vector<Listed>>());
-      chunks_.back()->reserve(kChunk);
-      own_.push_back(true);
+      page.chunks.push_back(std::make_shared<Chunk>());
+      page.chunks.back()->owner = id_;
     }
-    const std::size_t last = chunks_.size() - 1;
-    if (!own_[last]) {
-      chunks_[last] = std::make_shared<std::vector<Listed>>(*chunks_[last]);
-      own_[last] = true;
-    }
-    const std::size_t add = std::min(size - size_, kChunk - chunks_[last]->size());
-    chunks_[last]->resize(chunks_[last]->size() + add);
+    Chunk& chunk = OwnChunk(page, page.chunks.size() - 1);
+    const std::size_t add = std::min(size - size_, kChunk - chunk.items.size());
+    chunk.items.resize(chunk.items.size() + add);
     size_ += add;
   }
 }

@@ -73,27 +73,30 @@ class BrowserCacheSource : public UrlCacheSource {
     ParsedEntryRef parsed;         // null: nothing listed here
     std::uint64_t lastAccess = 0;  // FILETIME value
   };
-  // The items of one listing, by index, in chunks of kChunk items. A copy shares every chunk with
-  // the listing it was made from; changing an item copies that item's chunk alone, once, so that
-  // an update made from a published listing costs the chunks it touches and the table of chunks,
-  // never the items of the others, while the published listing stays as it was for the cursors
-  // that hold it. The indices of the items handed out for change are kept, in order of first
-  // change, for the cursors that skip settled entries.
+  // The items of one listing, by index, in chunks of kChunk items gathered in pages of kPage
+  // chunks. A copy shares every page and chunk with the listing it was made from; changing an item
+  // copies the table of pages, that item's page (its chunk pointers) and its chunk (its items),
+  // each once, so that an update made from a published listing costs about the same whatever the
+  // listing's size, while the published listing stays as it was for the cursors that hold it. The
+  // indices of the items handed out for change are kept, for the cursors that skip settled entries.
   class Listing {
    public:
-    static constexpr std::size_t kChunk = 1024;
+    static constexpr std::size_t kChunk = 64;
+    static constexpr std::size_t kPage = 64;
     using value_type = Listed;
 
-    Listing() = default;
+    Listing() : id_(NextId()) {}
     // The walk's items, moved into chunks of their own.
     explicit Listing(std::vector<Listed>&& items);
-    // Shares every chunk with from; nothing is changed yet.
-    Listing(const Listing& from) : chunks_(from.chunks_), own_(from.chunks_.size(), false), size_(from.size_) {}
+    // Shares every page and chunk with from; nothing is changed yet.
+    Listing(const Listing& from) : id_(NextId()), pages_(from.pages_), size_(from.size_) {}
     Listing& operator=(const Listing&) = delete;
 
     std::size_t size() const { return size_; }
-    const Listed& operator[](std::size_t index) const { return (*chunks_[index / kChunk])[index % kChunk]; }
-    // The item, to change: its chunk is copied first when it is shared.
+    const Listed& operator[](std::size_t index) const {
+      return pages_[index / (kChunk * kPage)]->chunks[index / kChunk % kPage]->items[index % kChunk];
+    }
+    // The item, to change: its page and chunk are copied first when they are shared.
     Listed& operator[](std::size_t index);
     // Empty items are added at the end, or the last ones dropped.
     void resize(std::size_t size);
@@ -104,8 +107,27 @@ class BrowserCacheSource : public UrlCacheSource {
     bool Shrunk() const { return shrunk_; }
 
    private:
-    std::vector<std::shared_ptr<std::vector<Listed>>> chunks_;
-    std::vector<bool> own_;  // by chunk: made or copied by this listing, not shared with another
+    // Each made by one listing, its owner, and changed by it alone: a listing changes a page or a
+    // chunk in place only when it is its own, and copies it first otherwise. Owners are told apart
+    // by a number no other listing of the process gets, not by address: a listing made where a
+    // freed one was must not take that one's pages, which a published listing may share.
+    struct Chunk {
+      std::uint64_t owner = 0;
+      std::vector<Listed> items;
+    };
+    struct Page {
+      std::uint64_t owner = 0;
+      std::vector<std::shared_ptr<Chunk>> chunks;
+    };
+    static std::uint64_t NextId() {
+      static std::atomic<std::uint64_t> next{0};
+      return ++next;
+    }
+    Page& OwnPage(std::size_t page);
+    Chunk& OwnChunk(Page& page, std::size_t chunk);
+
+    std::uint64_t id_;
+    std::vector<std::shared_ptr<Page>> pages_;
     std::vector<std::uint32_t> changed_;
     std::size_t size_ = 0;
     bool shrunk_ = false;
