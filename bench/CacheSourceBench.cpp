@@ -2,7 +2,8 @@
 // in the real formats (TAVRIN_BENCH_ENTRIES sets another count; and as many entries of a Chromium
 // blockfile cache, at most 20,000, measured on their own): the first pass (nothing remembered; on
 // the calling thread, and on two background threads), a steady pass
-// (nothing changed), a pass after one entry of each cache was rewritten, the harvest pass of an idle
+// (nothing changed), a pass after one entry of each cache was rewritten (whole, and skipping the
+// settled entries at a hundredth, a tenth and all of the entries), the harvest pass of an idle
 // tick, and, as the baselines, a bare readdir + stat walk of the same folders and a bare read of the
 // blockfile cache's files, all in one run. At the end each pass's CPU time is printed as a ratio of
 // its baseline's. Each pass benchmark also times a bare walk right before every pass (outside the
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,7 +70,7 @@ struct SyntheticCaches {
   std::string firefox = temp.Sub("cache2");
   std::string destination = temp.Sub("dest");
 
-  SyntheticCaches() { synthetic::WriteCaches(chromium, firefox, EntriesPerBrowser()); }
+  explicit SyntheticCaches(int entries = EntriesPerBrowser()) { synthetic::WriteCaches(chromium, firefox, entries); }
 };
 
 SyntheticCaches& Caches() {
@@ -195,6 +197,55 @@ void BM_PassAfterOneChange(benchmark::State& state) {
     parsed = chromium.LastWalk().parsed + firefox.LastWalk().parsed;
   }
   state.counters["entries"] = static_cast<double>(entries);
+  state.counters["parsed"] = static_cast<double>(parsed);
+}
+
+// Caches of another size than the run's, written once each for the whole run.
+SyntheticCaches& CachesOf(int entries) {
+  if (entries == EntriesPerBrowser()) return Caches();
+  static std::map<int, std::unique_ptr<SyntheticCaches>> sized;
+  auto& caches = sized[entries];
+  if (!caches) caches = std::make_unique<SyntheticCaches>(entries);
+  return *caches;
+}
+
+// A pass that skips the entries it settled, as the harvest does, and settles what it meets.
+std::size_t SettlingPass(UrlCacheSource& source) {
+  std::size_t entries = 0;
+  auto cursor = source.Open();
+  cursor->UseSettled(1);
+  CacheEntry entry;
+  while (cursor->Next(entry)) {
+    ++entries;
+    cursor->Settle();
+  }
+  return entries;
+}
+
+// The same at a hundredth, a tenth and all of the run's entries per browser, after one entry of
+// each cache was rewritten: the pass is to cost what changed, not what the caches hold, so the
+// printed ratios between the sizes are to stay near 1.
+void BM_SettledPassAfterOneChange(benchmark::State& state) {
+  const int count = std::max(1, EntriesPerBrowser() / static_cast<int>(state.range(0)));
+  SyntheticCaches& caches = CachesOf(count);
+  ChromiumSimpleCacheSource chromium(caches.chromium);
+  FirefoxCacheSource firefox(caches.firefox);
+  SettlingPass(chromium);
+  SettlingPass(firefox);
+  std::size_t met = 0, parsed = 0;
+  std::uint32_t version = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    ++version;
+    const int at = static_cast<int>(version * 7u % static_cast<std::uint32_t>(count));
+    WriteChromiumEntry(caches.chromium, synthetic::ChromiumAt(at, version));
+    WriteFirefoxEntry(caches.firefox, synthetic::FirefoxAt(at, version));
+    state.ResumeTiming();
+    met += SettlingPass(chromium) + SettlingPass(firefox);
+    parsed = chromium.LastWalk().parsed + firefox.LastWalk().parsed;
+  }
+  state.counters["entries_per_browser"] = count;
+  state.counters["met"] = static_cast<double>(met) / static_cast<double>(state.iterations());  // per pass
   state.counters["parsed"] = static_cast<double>(parsed);
 }
 
@@ -474,6 +525,7 @@ BENCHMARK(BM_FirstPass)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FirstPassInBackground)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_SteadyPass)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PassAfterOneChange)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SettledPassAfterOneChange)->Arg(100)->Arg(10)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(200);
 BENCHMARK(BM_SteadyHarvestPass)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlockfileBareRead)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlockfileFirstPass)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -483,6 +535,9 @@ int main(int argc, char** argv) {
   return RunWithRatios(argc, argv,
                        {{"BM_SteadyPass", "BM_BareWalk"},
                         {"BM_PassAfterOneChange", "BM_BareWalk"},
+                        // Goal: near 1.
+                        {"BM_SettledPassAfterOneChange/1", "BM_SettledPassAfterOneChange/10"},
+                        {"BM_SettledPassAfterOneChange/1", "BM_SettledPassAfterOneChange/100"},
                         {"BM_SteadyHarvestPass", "BM_BareWalk"},
                         {"BM_FirstPass", "BM_BareWalk"},
                         {"BM_BlockfileSteadyPass", "BM_BlockfileBareRead"},

@@ -18,8 +18,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
-        seconds_[run.run_name.function_name] = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-        wallSeconds_[run.run_name.function_name] = run.real_accumulated_time / static_cast<double>(run.iterations);
+        // A benchmark registered with arguments is named with them, as the console shows it.
+        std::string name = run.run_name.function_name;
+        if (!run.run_name.args.empty()) name += "/" + run.run_name.args;
+        seconds_[name] = run.cpu_accumulated_time / static_cast<double>(run.iterations);
+        wallSeconds_[name] = run.real_accumulated_time / static_cast<double>(run.iterations);
       }
     }
     ConsoleReporter::ReportRuns(runs);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <utility>
 
 #include "base/NumberedError.h"
@@ -181,6 +182,9 @@ class ListedCursor : public CacheEntryCursor {
 constexpr int kWalkSpacingFactor = 4;
 constexpr auto kMostWalkSpacing = std::chrono::seconds(1);
 constexpr auto kRetrySpacing = std::chrono::seconds(3);
+// The changes kept for carrying unsettled entries over to newer listings: at least this many
+// indices, or an eighth of the listing's items.
+constexpr std::size_t kChangesHeld = 4096;
 
 }  // namespace
 
@@ -212,7 +216,7 @@ void BrowserCacheSource::BringUpToDate() {
   std::lock_guard updating(updating_);
   std::uint64_t ticket = 0;
   bool background = false, forced = false;
-  std::shared_ptr<const std::vector<Listed>> last;
+  std::shared_ptr<const Listing> last;
   WalkStatistics lastStatistics;
   {
     std::lock_guard lock(published_);
@@ -266,21 +270,24 @@ void BrowserCacheSource::BringUpToDate() {
       work = !last || changed || (retry && (!background || forced || now - walked_ >= kRetrySpacing));
     }
     if (work) {
-      std::shared_ptr<std::vector<Listed>> listing;
+      std::shared_ptr<Listing> listing;
       WalkStatistics statistics;
+      bool walked = false;
       if (last && !retry) {
-        // Only what the refresh found changed is looked at, in a copy: a cursor may hold the listing
-        // published last, and it never changes.
-        listing = std::make_shared<std::vector<Listed>>(*last);
+        // Only what the refresh found changed is looked at, in a copy that shares the chunks it
+        // does not change: a cursor may hold the listing published last, and it never changes.
+        listing = std::make_shared<Listing>(*last);
         statistics = lastStatistics;
         statistics.parsed = 0;
         statistics.reused = false;
         if (!Update(*listing, statistics)) listing.reset();
       }
       if (!listing) {
-        listing = std::make_shared<std::vector<Listed>>();
+        std::vector<Listed> items;
         statistics = {};
-        Walk(*listing, statistics);
+        Walk(items, statistics);
+        listing = std::make_shared<Listing>(std::move(items));
+        walked = true;
       }
       // A walk cut short because the source is no longer kept current is not published.
       if (!Ending()) {
@@ -289,10 +296,30 @@ void BrowserCacheSource::BringUpToDate() {
         failuresSeen_ = failures;
         unread_ = statistics.unread;
         {
+          std::vector<std::uint32_t> changed;
+          if (!walked && !listing->Shrunk()) {
+            changed = listing->Changed();
+            std::sort(changed.begin(), changed.end());
+            changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+          }
           std::lock_guard lock(published_);
           listing_ = std::move(listing);
           ++listingGeneration_;
           statistics_ = statistics;
+          if (walked || listing_->Shrunk()) {
+            // Numbered anew, or items dropped: nothing of an older listing carries over.
+            changes_.clear();
+            changesHeld_ = 0;
+            changesSince_ = listingGeneration_;
+          } else {
+            changesHeld_ += changed.size();
+            changes_.push_back({listingGeneration_, std::move(changed)});
+            while (changesHeld_ > std::max(kChangesHeld, listing_->size() / 8)) {
+              changesHeld_ -= changes_.front().indices.size();
+              changesSince_ = changes_.front().generation;
+              changes_.pop_front();
+            }
+          }
         }
         // Only now: a listing yielded before the one just published still needs them left out.
         std::lock_guard lock(failed_->mutex);
@@ -338,22 +365,44 @@ bool BrowserCacheSource::WaitUntilCurrentUnless(const std::function<bool()>& giv
 
 std::unique_ptr<CacheEntryCursor> BrowserCacheSource::Open() {
   if (worker_.expired()) BringUpToDate();
-  std::shared_ptr<const std::vector<Listed>> listing;
+  std::shared_ptr<const Listing> listing;
   std::uint64_t generation = 0;
+  // What the listings published after the one the unsettled entries were kept for changed.
+  std::vector<std::uint32_t> changed;
+  bool carried = false;
   {
     std::lock_guard lock(published_);
     listing = listing_;
     generation = listingGeneration_;
     opened_ = statistics_;
+    const std::uint64_t kept = unsettled_->generation;
+    if (kept != 0 && kept != generation && kept >= changesSince_) {
+      carried = true;
+      for (const Changes& update : changes_) {
+        if (update.generation <= kept) continue;
+        changed.insert(changed.end(), update.indices.begin(), update.indices.end());
+      }
+    }
   }
-  if (!listing) listing = std::make_shared<const std::vector<Listed>>();
+  if (carried) {
+    // An entry left out of the unsettled ones was settled, or empty, and nothing changed it since:
+    // it stays so in this listing. What changed is looked at again.
+    std::sort(changed.begin(), changed.end());
+    std::vector<std::uint32_t> indices;
+    indices.reserve(unsettled_->indices.size() + changed.size());
+    std::set_union(unsettled_->indices.begin(), unsettled_->indices.end(), changed.begin(), changed.end(),
+                   std::back_inserter(indices));
+    unsettled_->indices = std::move(indices);
+    unsettled_->generation = generation;
+  }
+  if (!listing) listing = std::make_shared<const Listing>();
   std::vector<const ParsedEntry*> failed;
   {
     std::lock_guard lock(failed_->mutex);
     for (const auto& entry : failed_->entries) failed.push_back(entry.get());
   }
-  return std::make_unique<ListedCursor<std::vector<Listed>>>(std::move(listing), generation, folder_, unsettled_,
-                                                             std::move(failed));
+  return std::make_unique<ListedCursor<Listing>>(std::move(listing), generation, folder_, unsettled_,
+                                                 std::move(failed));
 }
 
 void BrowserCacheSource::LookedFiles::TakeBack(std::uint32_t file, Listed& item, WalkStatistics& statistics) {
@@ -374,4 +423,66 @@ void BrowserCacheSource::LookedFiles::List(const ParsedEntryRef& parsed, std::ui
   if (!parsed || !parsed->listed) return;
   ++statistics.listed;
   item = {parsed, lastAccess};
+}
+
+BrowserCacheSource::Listing::Listing(std::vector<Listed>&& items) : id_(NextId()) {
+  resize(items.size());
+  for (std::size_t at = 0; at < items.size(); ++at) {
+    pages_[at / (kChunk * kPage)]->chunks[at / kChunk % kPage]->items[at % kChunk] = std::move(items[at]);
+  }
+  items.clear();
+}
+
+BrowserCacheSource::Listing::Page& BrowserCacheSource::Listing::OwnPage(std::size_t page) {
+  if (pages_[page]->owner != id_) {
+    auto copy = std::make_shared<Page>(*pages_[page]);
+    copy->owner = id_;
+    pages_[page] = std::move(copy);
+  }
+  return *pages_[page];
+}
+
+BrowserCacheSource::Listing::Chunk& BrowserCacheSource::Listing::OwnChunk(Page& page, std::size_t chunk) {
+  if (page.chunks[chunk]->owner != id_) {
+    auto copy = std::make_shared<Chunk>(*page.chunks[chunk]);
+    copy->owner = id_;
+    page.chunks[chunk] = std::move(copy);
+  }
+  return *page.chunks[chunk];
+}
+
+BrowserCacheSource::Listed& BrowserCacheSource::Listing::operator[](std::size_t index) {
+  Page& page = OwnPage(index / (kChunk * kPage));
+  Chunk& chunk = OwnChunk(page, index / kChunk % kPage);
+  changed_.push_back(static_cast<std::uint32_t>(index));
+  return chunk.items[index % kChunk];
+}
+
+void BrowserCacheSource::Listing::resize(std::size_t size) {
+  if (size < size_) {
+    shrunk_ = true;
+    pages_.resize((size + kChunk * kPage - 1) / (kChunk * kPage));
+    if (const std::size_t inPage = size % (kChunk * kPage); inPage != 0) {
+      Page& page = OwnPage(pages_.size() - 1);
+      page.chunks.resize((inPage + kChunk - 1) / kChunk);
+      if (inPage % kChunk != 0) OwnChunk(page, page.chunks.size() - 1).items.resize(inPage % kChunk);
+    }
+    size_ = size;
+    return;
+  }
+  while (size_ < size) {
+    if (size_ % (kChunk * kPage) == 0) {
+      pages_.push_back(std::make_shared<Page>());
+      pages_.back()->owner = id_;
+    }
+    Page& page = OwnPage(pages_.size() - 1);
+    if (size_ % kChunk == 0) {
+      page.chunks.push_back(std::make_shared<Chunk>());
+      page.chunks.back()->owner = id_;
+    }
+    Chunk& chunk = OwnChunk(page, page.chunks.size() - 1);
+    const std::size_t add = std::min(size - size_, kChunk - chunk.items.size());
+    chunk.items.resize(chunk.items.size() + add);
+    size_ += add;
+  }
 }

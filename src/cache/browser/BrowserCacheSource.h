@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -72,6 +73,65 @@ class BrowserCacheSource : public UrlCacheSource {
     ParsedEntryRef parsed;         // null: nothing listed here
     std::uint64_t lastAccess = 0;  // FILETIME value
   };
+  // The items of one listing, by index, in chunks of kChunk items gathered in pages of kPage
+  // chunks. A copy shares every page and chunk with the listing it was made from; changing an item
+  // copies the table of pages, that item's page (its chunk pointers) and its chunk (its items),
+  // each once, so that an update made from a published listing costs about the same whatever the
+  // listing's size, while the published listing stays as it was for the cursors that hold it. The
+  // indices of the items handed out for change are kept, for the cursors that skip settled entries.
+  class Listing {
+   public:
+    static constexpr std::size_t kChunk = 64;
+    static constexpr std::size_t kPage = 64;
+    using value_type = Listed;
+
+    Listing() : id_(NextId()) {}
+    // The walk's items, moved into chunks of their own.
+    explicit Listing(std::vector<Listed>&& items);
+    // Shares every page and chunk with from; nothing is changed yet.
+    Listing(const Listing& from) : id_(NextId()), pages_(from.pages_), size_(from.size_) {}
+    Listing& operator=(const Listing&) = delete;
+
+    std::size_t size() const { return size_; }
+    const Listed& operator[](std::size_t index) const {
+      return pages_[index / (kChunk * kPage)]->chunks[index / kChunk % kPage]->items[index % kChunk];
+    }
+    // The item, to change: its page and chunk are copied first when they are shared.
+    Listed& operator[](std::size_t index);
+    // Empty items are added at the end, or the last ones dropped.
+    void resize(std::size_t size);
+    // The indices of the items handed out for change since the copy, in that order (an item handed
+    // out twice is there twice). Shrunk: they do not cover what changed, as the dropped items are
+    // not among them.
+    const std::vector<std::uint32_t>& Changed() const { return changed_; }
+    bool Shrunk() const { return shrunk_; }
+
+   private:
+    // Each made by one listing, its owner, and changed by it alone: a listing changes a page or a
+    // chunk in place only when it is its own, and copies it first otherwise. Owners are told apart
+    // by a number no other listing of the process gets, not by address: a listing made where a
+    // freed one was must not take that one's pages, which a published listing may share.
+    struct Chunk {
+      std::uint64_t owner = 0;
+      std::vector<Listed> items;
+    };
+    struct Page {
+      std::uint64_t owner = 0;
+      std::vector<std::shared_ptr<Chunk>> chunks;
+    };
+    static std::uint64_t NextId() {
+      static std::atomic<std::uint64_t> next{0};
+      return ++next;
+    }
+    Page& OwnPage(std::size_t page);
+    Chunk& OwnChunk(Page& page, std::size_t chunk);
+
+    std::uint64_t id_;
+    std::vector<std::shared_ptr<Page>> pages_;
+    std::vector<std::uint32_t> changed_;
+    std::size_t size_ = 0;
+    bool shrunk_ = false;
+  };
   // The entry files a walk counted, for the formats with a file per entry: looking at a file again
   // first takes back what its last look counted, then counts it as it is now, so that a walk that
   // only updates what changed ends with the same counts as a whole walk.
@@ -116,7 +176,7 @@ class BrowserCacheSource : public UrlCacheSource {
   // Brings the last walk's listing up to date with what the last Refresh found changed, looking at
   // the changed entries alone, and adjusts statistics (parsed counts this update); false, with
   // listing and statistics untouched, when it cannot tell what changed: the folder is then walked.
-  virtual bool Update(std::vector<Listed>& /*listing*/, WalkStatistics& /*statistics*/) { return false; }
+  virtual bool Update(Listing& /*listing*/, WalkStatistics& /*statistics*/) { return false; }
 
  private:
   // Refreshes, and updates or walks into a new listing when needed; one at a time.
@@ -139,8 +199,19 @@ class BrowserCacheSource : public UrlCacheSource {
   // may hold it.
   mutable std::mutex published_;
   std::condition_variable updated_;
-  std::shared_ptr<const std::vector<Listed>> listing_;  // the last walk's
+  std::shared_ptr<const Listing> listing_;  // the last walk's, or the last update's of it
   std::uint64_t listingGeneration_ = 0;
+  // What the updates published since the last walk changed: the indices of the items each
+  // changed, by the generation of the listing it published. It holds every change after
+  // changesSince_, so that what a whole enumeration of an older listing left unsettled carries
+  // over to the newest listing with these indices added. Bounded: the oldest go first.
+  struct Changes {
+    std::uint64_t generation = 0;
+    std::vector<std::uint32_t> indices;  // sorted, each once
+  };
+  std::deque<Changes> changes_;
+  std::size_t changesHeld_ = 0;  // indices in changes_
+  std::uint64_t changesSince_ = 0;
   WalkStatistics statistics_;
   std::uint64_t updatesBegun_ = 0, updatesDone_ = 0;
   bool forceWalk_ = false;  // the next update walks whatever changed, at once

@@ -54,7 +54,7 @@ void FirefoxCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& statisti
   for (std::uint32_t file = 0; file < files_->Count() && !Ending(); ++file) Look(file, out[file], statistics);
 }
 
-bool FirefoxCacheSource::Update(std::vector<Listed>& listing, WalkStatistics& statistics) {
+bool FirefoxCacheSource::Update(Listing& listing, WalkStatistics& statistics) {
   if (files_->ChangedWhole()) return false;
   listing.resize(files_->Count());
   for (std::uint32_t file : files_->Changed()) Look(file, listing[file], statistics);

@@ -21,7 +21,7 @@ class FirefoxCacheSource : public BrowserCacheSource {
  protected:
   void Walk(std::vector<Listed>& out, WalkStatistics& statistics) override;
   bool Refresh() override { return files_->Refresh(); }
-  bool Update(std::vector<Listed>& listing, WalkStatistics& statistics) override;
+  bool Update(Listing& listing, WalkStatistics& statistics) override;
 
  private:
   // Brings the listing's item for the file numbered file up to date: parses the entry when what was

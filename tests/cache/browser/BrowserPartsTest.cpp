@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "cache/browser/BodyDecoder.h"
+#include "cache/browser/BrowserCacheSource.h"
 #include "cache/browser/ByteSource.h"
 #include "cache/browser/Crc32.h"
 #include "cache/browser/EntryFileName.h"
@@ -183,4 +184,50 @@ TEST(FileByteSourceTest, KeptEndsAnswerReadsWithinThemAndTheFileTheRest) {
       EXPECT_EQ(read(0, size), bytes.substr(0, size));
     }
   }
+}
+
+namespace {
+struct ListingParts : BrowserCacheSource {
+  using BrowserCacheSource::Listed;
+  using BrowserCacheSource::Listing;
+};
+}  // namespace
+
+// A listing copied from a published one changes only itself, whatever chunk or page an item is in,
+// as it grows or shrinks; the items it changed are told, and a shrunk one says so.
+TEST(BrowserListingTest, ACopyChangesOnlyItself) {
+  using Listing = ListingParts::Listing;
+  constexpr std::size_t kPageItems = Listing::kChunk * Listing::kPage;
+  constexpr std::size_t kItems = 2 * kPageItems + 100;
+  std::vector<ListingParts::Listed> items(kItems);
+  for (std::size_t i = 0; i < kItems; ++i) items[i].lastAccess = i;
+  const Listing published(std::move(items));
+  ASSERT_EQ(published.size(), kItems);
+
+  Listing copy(published);
+  copy[5].lastAccess = 1000005;
+  copy[kPageItems + 7].lastAccess = 1000007;
+  copy.resize(kItems + Listing::kChunk + 3);  // past the last chunk
+  copy[kItems + Listing::kChunk + 1].lastAccess = 1000001;
+  for (std::size_t i = 0; i < kItems; ++i) ASSERT_EQ(published[i].lastAccess, i) << i;
+  const Listing& read = copy;  // read through the const view: the other hands an item out for change
+  EXPECT_EQ(read[5].lastAccess, 1000005u);
+  EXPECT_EQ(read[6].lastAccess, 6u);
+  EXPECT_EQ(read[kPageItems + 7].lastAccess, 1000007u);
+  EXPECT_EQ(read[kItems - 1].lastAccess, kItems - 1);
+  EXPECT_EQ(read[kItems].lastAccess, 0u);
+  EXPECT_EQ(copy.Changed(), (std::vector<std::uint32_t>{5, kPageItems + 7, kItems + Listing::kChunk + 1}));
+  EXPECT_FALSE(copy.Shrunk());
+
+  Listing shrunk(copy);
+  shrunk.resize(kPageItems + 10);
+  EXPECT_TRUE(shrunk.Shrunk());
+  shrunk.resize(kPageItems + 20);  // the items back at the end are empty
+  EXPECT_EQ(shrunk.size(), kPageItems + 20);
+  const Listing& readShrunk = shrunk;
+  EXPECT_EQ(readShrunk[kPageItems + 7].lastAccess, 1000007u);
+  EXPECT_EQ(readShrunk[kPageItems + 15].lastAccess, 0u);
+  EXPECT_EQ(copy.size(), kItems + Listing::kChunk + 3);
+  EXPECT_EQ(read[kPageItems + 15].lastAccess, kPageItems + 15);
+  EXPECT_EQ(read[kItems + Listing::kChunk + 1].lastAccess, 1000001u);
 }

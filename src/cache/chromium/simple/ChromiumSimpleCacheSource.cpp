@@ -91,7 +91,7 @@ void ChromiumSimpleCacheSource::Walk(std::vector<Listed>& out, WalkStatistics& s
   }
 }
 
-bool ChromiumSimpleCacheSource::Update(std::vector<Listed>& listing, WalkStatistics& statistics) {
+bool ChromiumSimpleCacheSource::Update(Listing& listing, WalkStatistics& statistics) {
   // New last-use times for every entry, files numbered anew, or a folder the last walk found to
   // hold another format: walked whole.
   if (indexChanged_ || files_->ChangedWhole() || otherFormat_) return false;

@@ -24,7 +24,7 @@ class ChromiumSimpleCacheSource : public BrowserCacheSource {
  protected:
   void Walk(std::vector<Listed>& out, WalkStatistics& statistics) override;
   bool Refresh() override;
-  bool Update(std::vector<Listed>& listing, WalkStatistics& statistics) override;
+  bool Update(Listing& listing, WalkStatistics& statistics) override;
 
  private:
   // Brings the listing's item for the file numbered file up to date: parses the entry when what was
