@@ -367,11 +367,7 @@ TYPED_TEST(CacheSourceContract, NotifiedListingEqualsTheWalkedOneThroughEveryCha
   };
   constexpr bool kUpdatesInPlace =
       std::is_same_v<TypeParam, ChromiumSimpleBackend> || std::is_same_v<TypeParam, FirefoxBackend>;
-  // Left out for the blockfile source, which still passes over an entry rewritten in place under
-  // the same last-use time as settled: a fault of its own, to be mended there.
-  constexpr bool kRewriteUnsettles = !std::is_same_v<TypeParam, BlockfileBackend>;
   const auto expectYielded = [&](const std::set<std::string>& yielded, const std::set<std::string>& changed) {
-    if (!kRewriteUnsettles) return;
     for (const std::string& url : changed) EXPECT_TRUE(yielded.count(url)) << url;
     if (kUpdatesInPlace) EXPECT_EQ(yielded, changed);
   };

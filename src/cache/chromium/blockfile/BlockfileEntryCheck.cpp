@@ -16,6 +16,7 @@ EntryPin PinOf(const EntryView& entry) {
     pin.dataAddress[i] = entry.record.dataAddress[i];
   }
   pin.flags = entry.record.flags;
+  pin.creationTime = entry.record.creationTime;
   pin.clean = entry.rankings.dirty == 0 && entry.record.state == 0;
   return pin;
 }
@@ -36,6 +37,8 @@ std::uint64_t DigestOf(std::span<const EntryPin> pins) {
       mix(pin.dataAddress[i].Value());
     }
     mix(pin.flags);
+    mix(static_cast<std::uint32_t>(pin.creationTime));
+    mix(static_cast<std::uint32_t>(pin.creationTime >> 32));
     mix(pin.clean ? 1 : 0);
   }
   return hash;

@@ -24,6 +24,9 @@ struct EntryPin {
   std::array<std::int32_t, 3> dataSize{};
   std::array<Address, 3> dataAddress{};
   std::uint32_t flags = 0;
+  // A response stored anew under the same key is a new entry to the browser, with a creation time
+  // of its own, though it may take the same blocks and sizes.
+  std::uint64_t creationTime = 0;
   bool clean = false;  // closed by the browser (not dirty) and in the normal state
   bool operator==(const EntryPin&) const = default;
 };
