@@ -176,6 +176,14 @@ void BM_SteadyPass(benchmark::State& state) {
   state.counters["parsed"] = static_cast<double>(chromium.LastWalk().parsed + firefox.LastWalk().parsed);
 }
 
+// Rewrites one entry of each cache of count entries with a new body, a different one for each
+// version, as a person browsing changes a few entries between two ticks.
+void RewriteOneEntryOfEach(SyntheticCaches& caches, int count, std::uint32_t version) {
+  const int at = static_cast<int>(version * 7u % static_cast<std::uint32_t>(count));
+  WriteChromiumEntry(caches.chromium, synthetic::ChromiumAt(at, version));
+  WriteFirefoxEntry(caches.firefox, synthetic::FirefoxAt(at, version));
+}
+
 // A pass after one entry of each cache was rewritten in place with a new body: what a tick costs
 // while the person browses.
 void BM_PassAfterOneChange(benchmark::State& state) {
@@ -188,10 +196,7 @@ void BM_PassAfterOneChange(benchmark::State& state) {
   std::uint32_t version = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    ++version;
-    const int at = static_cast<int>(version * 7u % static_cast<std::uint32_t>(EntriesPerBrowser()));
-    WriteChromiumEntry(Caches().chromium, synthetic::ChromiumAt(at, version));
-    WriteFirefoxEntry(Caches().firefox, synthetic::FirefoxAt(at, version));
+    RewriteOneEntryOfEach(Caches(), EntriesPerBrowser(), ++version);
     state.ResumeTiming();
     entries = Drain(chromium) + Drain(firefox);
     parsed = chromium.LastWalk().parsed + firefox.LastWalk().parsed;
@@ -236,10 +241,7 @@ void BM_SettledPassAfterOneChange(benchmark::State& state) {
   std::uint32_t version = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    ++version;
-    const int at = static_cast<int>(version * 7u % static_cast<std::uint32_t>(count));
-    WriteChromiumEntry(caches.chromium, synthetic::ChromiumAt(at, version));
-    WriteFirefoxEntry(caches.firefox, synthetic::FirefoxAt(at, version));
+    RewriteOneEntryOfEach(caches, count, ++version);
     state.ResumeTiming();
     met += SettlingPass(chromium) + SettlingPass(firefox);
     parsed = chromium.LastWalk().parsed + firefox.LastWalk().parsed;
