@@ -12,16 +12,17 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 
-// Writes line to writer as the file holds it, followed by a line end; a line the file's code page
-// cannot hold is left out, and the first such line is noted in refused.
-void WriteLine(FileWriter& writer, std::string_view line, std::string& refused) {
+// Writes line to writer as the file holds it, followed by a line end unless it is the text's last
+// line without one; a line the file's code page cannot hold is left out, and the first such line
+// is noted in refused.
+void WriteLine(FileWriter& writer, std::string_view line, std::string& refused, bool lineEnd = true) {
   const std::optional<std::string> stored = AnsiFromUtf8(line);
   if (!stored) {
     if (refused.empty()) refused = std::string(line);
     return;
   }
   writer.Write(*stored);
-  writer.Write(kLineEnd);
+  if (lineEnd) writer.Write(kLineEnd);
 }
 
 void RaiseIfRefused(const std::string& refused, const std::string& path) {
@@ -54,12 +55,7 @@ void TextFile::SaveText(const std::string& text) const {
   while (start < text.size()) {
     const std::size_t end = text.find(kLineEnd, start);
     if (end == std::string::npos) {
-      const std::optional<std::string> stored = AnsiFromUtf8(std::string_view(text).substr(start));
-      if (stored) {
-        writer.Write(*stored);
-      } else if (refused.empty()) {
-        refused = text.substr(start);
-      }
+      WriteLine(writer, std::string_view(text).substr(start), refused, false);
       break;
     }
     WriteLine(writer, std::string_view(text).substr(start, end - start), refused);
