@@ -146,7 +146,7 @@ void WebBrowserPane::SetThumbnailEdge(int edge) {
 void WebBrowserPane::FileArrived(const QString& path) {
   FolderListingModel* files = thumbnails_->Files();
   files->AddFile(path);
-  if (!ShowsFolder() || (lastUserMove_.isValid() && lastUserMove_.elapsed() < kFollowPauseMs)) return;
+  if (!ShowsFolder() || (lastUserMove_.isValid() && lastUserMove_.elapsed() < followPauseMs_)) return;
   const int row = files->RowOf(path);
   if (row < 0) return;
   arrival_ = thumbnails_->index(row, 0, folderView_->rootIndex());

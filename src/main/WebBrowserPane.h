@@ -28,10 +28,13 @@ class WebBrowserPane : public QStackedWidget {
   bool Silent() const { return silent_; }
   // A file just placed at path under its final name (by the harvest): shown at once when it lies in
   // the folder shown, without listing the folder again, and scrolled into view unless the user
-  // scrolled, clicked or typed in the folder during the last FollowPauseMs. An arrival never changes
-  // the selection or the current item; when it is not scrolled to, the pictures in view stay where
-  // they are, however many rows arrive above them.
+  // scrolled, clicked or typed in the folder during the follow pause. An arrival never changes the
+  // selection or the current item; when it is not scrolled to, the pictures in view stay where they
+  // are, however many rows arrive above them.
   void FileArrived(const QString& path);
+  // The follow pause: kFollowPauseMs unless set. It is measured at each arrival, so a pass that
+  // takes longer than the pause follows its later arrivals again.
+  void SetFollowPause(int milliseconds) { followPauseMs_ = milliseconds; }
   // Gives the keyboard focus to what the pane shows.
   void SetFocus();
   // What the home page is made of; asked at every navigation to it.
@@ -84,8 +87,9 @@ class WebBrowserPane : public QStackedWidget {
   QString location_;
   bool silent_ = false;
   bool userMovedInFolder_ = false;
-  QElapsedTimer lastUserMove_;     // invalid until the user moves in the folder shown
-  QPersistentModelIndex arrival_;  // the newest arrival, until it is scrolled into view
+  QElapsedTimer lastUserMove_;          // invalid until the user moves in the folder shown
+  int followPauseMs_ = kFollowPauseMs;  // how long after a user move arrivals are not scrolled to
+  QPersistentModelIndex arrival_;       // the newest arrival, until it is scrolled into view
   QTimer arrivalScroll_;
   // The first item in view when rows first came or went since the user last moved, and its
   // distance from the viewport's top: the view is scrolled back to it after every change.
