@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QStringListModel>
 #include <cerrno>
 #include <ctime>
 #include <map>
@@ -169,6 +170,28 @@ TEST_F(Capture, StartWithAFolderThatCannotBeCreatedChangesNothingButTheStatusLin
   EXPECT_TRUE(said.contains(QStringLiteral("：不是資料夾；尚未開始擷取"))) << said.toStdString();
 #endif
   EXPECT_FALSE(std::filesystem::exists(refused));
+}
+
+// A list that cannot take one more item, as when memory runs out.
+class FullListModel : public QStringListModel {
+ public:
+  using QStringListModel::QStringListModel;
+  bool insertRows(int, int, const QModelIndex&) override { throw std::bad_alloc(); }
+};
+
+TEST_F(Capture, AFailureWhileStartingIsReportedOnceAndLeavesTheCaptureStopped) {
+  box->setModel(new FullListModel(box));
+  const std::string destination = folder.Path("dest");
+  StartIn(destination);
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_TRUE(prompts.messages[0].startsWith(QStringLiteral("錯誤編號 : 7 \r\n描述 : "))) << prompts.messages[0].toStdString();
+  EXPECT_TRUE(prompts.messages[0].endsWith(QStringLiteral("發生位置 : frmMain.cmdStart_Click ( Sub ) \r\n")));
+  // The steps before the failing one stay done (the folder is made), none after it is.
+  EXPECT_TRUE(std::filesystem::is_directory(destination));
+  EXPECT_FALSE(timer->isActive());
+  EXPECT_TRUE(InputsEnabled(true));
+  EXPECT_FALSE(pane->ShowsFolder());
+  EXPECT_EQ(Control<StatusLine>(*window, "StatusLine")->FullText(), QStringLiteral("尚未開始擷取"));
 }
 
 // Start takes the capture's start from the local clock: an entry used a second before it is left,
