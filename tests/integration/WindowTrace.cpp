@@ -21,8 +21,7 @@ class WindowTrace : public QObject {
     // The status line puts its whole text, uncut, in its tooltip each time it changes.
     if (event->type() == QEvent::ToolTipChange && watched->objectName() == QLatin1String("StatusLine")) {
       Say("status: ", static_cast<QWidget*>(watched)->toolTip().toUtf8());
-    } else if (event->type() == QEvent::Show && watched->isWidgetType() &&
-               static_cast<QWidget*>(watched)->isWindow()) {
+    } else if (event->type() == QEvent::Show && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow()) {
       WatchThumbnails(watched);
     }
     return false;

@@ -184,7 +184,8 @@ TEST_F(Capture, AFailureWhileStartingIsReportedOnceAndLeavesTheCaptureStopped) {
   const std::string destination = folder.Path("dest");
   StartIn(destination);
   ASSERT_EQ(prompts.messages.size(), 1);
-  EXPECT_TRUE(prompts.messages[0].startsWith(QStringLiteral("錯誤編號 : 7 \r\n描述 : "))) << prompts.messages[0].toStdString();
+  EXPECT_TRUE(prompts.messages[0].startsWith(QStringLiteral("錯誤編號 : 7 \r\n描述 : ")))
+      << prompts.messages[0].toStdString();
   EXPECT_TRUE(prompts.messages[0].endsWith(QStringLiteral("發生位置 : frmMain.cmdStart_Click ( Sub ) \r\n")));
   // The steps before the failing one stay done (the folder is made), none after it is.
   EXPECT_TRUE(std::filesystem::is_directory(destination));
