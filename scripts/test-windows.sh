@@ -176,7 +176,7 @@ check_tavrin_harvest_cli
 # is on it by now), in a Traditional Chinese locale (ANSI code page 950), which Wine takes from
 # the Linux locale's name and needs generated to convert file names. The screenshot is kept in the
 # build folder.
-TAVRIN_E2E_DISPLAY=1 python3 tests/integration/test_window_end_to_end.py --tavrin "$BUILD/bin/tavrin.exe" \
+TAVRIN_E2E_DISPLAY=1 python3 tests/integration/test_window_end_to_end.py --tavrin "$BUILD/bin/tavrin-traced.exe" \
   --workdir "$scratch/window" --wine-fetcher "$BUILD/bin/tavrin-fetch-urls.exe" \
   || { cp "$scratch/window/tavrin.log" "$BUILD/window-end-to-end.log" 2>/dev/null || true; exit 1; }
 cp "$scratch/window/window.png" "$BUILD/window-end-to-end.png"

@@ -2,7 +2,6 @@
 
 #include <QResizeEvent>
 #include <algorithm>
-#include <cstdio>
 
 #include "harvest/cmnWinInet.h"
 #include "main/FailureTexts.h"
@@ -107,12 +106,6 @@ void StatusLine::Show() {
   fullText_ = text;
   setToolTip(text);
   Fit();
-  // For the end-to-end test, which sees the window only from outside.
-  static const bool trace = qEnvironmentVariableIsSet("TAVRIN_TRACE_STATUS");
-  if (trace) {
-    std::fprintf(stderr, "status: %s\n", text.toUtf8().constData());
-    std::fflush(stderr);
-  }
 }
 
 void StatusLine::resizeEvent(QResizeEvent* event) {

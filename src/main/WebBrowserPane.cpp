@@ -7,7 +7,6 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <algorithm>
-#include <cstdio>
 
 #include "main/HomePage.h"
 #include "main/ThumbnailDelegate.h"
@@ -68,15 +67,6 @@ WebBrowserPane::WebBrowserPane(QWidget* parent)
   missingNote_->setWordWrap(true);
   missingNote_->hide();
   connect(thumbnails_->Files(), &FolderListingModel::FolderMissingChanged, this, &WebBrowserPane::ShowMissingNote);
-  // For the end-to-end test, which sees the window only from outside: one line on standard error
-  // for each thumbnail that is ready to be painted.
-  if (qEnvironmentVariableIsSet("TAVRIN_TRACE_THUMBNAILS")) {
-    connect(thumbnails_, &ThumbnailModel::ThumbnailReady, this, [](const QString& path) {
-      std::fprintf(stderr, "thumbnail shown: %s\n", path.toLocal8Bit().constData());
-      std::fflush(stderr);
-    });
-  }
-
   arrivalScroll_.setSingleShot(true);
   arrivalScroll_.setInterval(0);
   connect(&arrivalScroll_, &QTimer::timeout, this, &WebBrowserPane::ScrollToArrival);

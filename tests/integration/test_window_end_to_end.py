@@ -8,15 +8,18 @@ browses the corpus page (browser_cache.py) with its profile under $XDG_CONFIG_HO
 that its cache lands where discovery looks ($XDG_CACHE_HOME/chromium/Default/Cache/Cache_Data).
 The next tick must copy every picture the window's default settings admit, byte for byte what
 was served and under the name the rules give it, with nothing else in the folder; each copied
-picture must be shown as a thumbnail (the window reports each thumbnail it shows when
-TAVRIN_TRACE_THUMBNAILS is set) and the screenshot of the pane must not be blank. The status line
-(reported when TAVRIN_TRACE_STATUS is set) must say that the capture runs and how many files it
-copied, and after 停止 that it stopped, with the same total. Closing the window as a window manager
+picture must be shown as a thumbnail and the screenshot of the pane must not be blank. The status
+line must say that the capture runs and how many files it copied, and after 停止 that it stopped, with the same total. Closing the window as a window manager
 does must leave "Folders.txt" (the destination first) and "Settings.txt" in the program folder.
 
-    test_window_end_to_end.py --tavrin build/bin/tavrin --workdir DIR
+    test_window_end_to_end.py --tavrin build/bin/tavrin --trace-library build/tests/integration/libtavrin_window_trace.so \
+        --workdir DIR
 
-With --wine-fetcher, the same steps drive the Windows build instead: `tavrin.exe` runs under Wine
+The window's status line and the thumbnails it shows are read through a library preloaded into the
+program (WindowTrace.cpp), which says each on standard error and changes nothing.
+
+With --wine-fetcher, the same steps drive the Windows build instead: `tavrin.exe` (the program with
+the trace linked in, tavrin-traced.exe, since the static build loads nothing) runs under Wine
 (in the prefix WINEPREFIX names) as a real Windows window, in a Traditional Chinese locale (ANSI
 code page 950); the destination has Chinese characters in its name; the pictures reach the
 system's URL cache through WinInet (the fetcher given) instead of a browser; the destination is
@@ -228,7 +231,7 @@ def shown_thumbnails(log_path: Path, encoding: str) -> set[str]:
 
 
 def last_status(log_path: Path) -> str:
-    """What the window's status line said last (UTF-8 text, reported when TAVRIN_TRACE_STATUS is set)."""
+    """What the window's status line said last (UTF-8 text, as the window trace reports it)."""
     data = log_path.read_bytes() if log_path.exists() else b""
     said = [line[len(b"status: "):] for line in data.splitlines() if line.startswith(b"status: ")]
     return said[-1].decode("utf-8", errors="replace").rstrip("\r") if said else ""
@@ -249,7 +252,7 @@ class LinuxWindow:
     ext_list = None  # the window's default list is kept
     thumbnail_types = {"image/jpeg", "image/png", "image/gif", "image/bmp", "image/webp"}
 
-    def __init__(self, tavrin: Path, workdir: Path):
+    def __init__(self, tavrin: Path, workdir: Path, trace_library: Path):
         browser_cache.find_executable("chromium")
         self.workdir = workdir
         self.program = workdir / "program"
@@ -260,9 +263,10 @@ class LinuxWindow:
         shutil.copy2(tavrin, self.executable)
         self.env = dict(os.environ)
         self.env.update(HOME=str(self.home), XDG_CACHE_HOME=str(self.home / ".cache"),
-                        XDG_CONFIG_HOME=str(self.home / ".config"), XDG_DATA_HOME=str(self.home / ".local/share"),
-                        TAVRIN_TRACE_THUMBNAILS="1", TAVRIN_TRACE_STATUS="1")
+                        XDG_CONFIG_HOME=str(self.home / ".config"), XDG_DATA_HOME=str(self.home / ".local/share"))
         self.env.pop("QT_QPA_PLATFORM", None)
+        # Only the window gets the trace; the browser runs as it is.
+        self.window_env = dict(self.env, LD_PRELOAD=str(trace_library))
         self.dest = workdir / "captured" / "pictures"
         self.typed_dest = str(self.dest)
 
@@ -316,9 +320,9 @@ class WineWindow:
         self.program.mkdir(parents=True)
         self.executable = self.program / "tavrin.exe"
         shutil.copy2(tavrin, self.executable)
-        self.env = dict(os.environ, LANG=self.locale, LC_ALL=self.locale, TAVRIN_TRACE_THUMBNAILS="1",
-                        TAVRIN_TRACE_STATUS="1")
+        self.env = dict(os.environ, LANG=self.locale, LC_ALL=self.locale)
         self.env.pop("QT_QPA_PLATFORM", None)
+        self.window_env = self.env
         self.dest = workdir / "擷取" / "圖片"
         self.typed_dest = run(["winepath", "-w", str(self.dest)], env=self.env).strip()
         self.wait_for_desktop_on_this_display()
@@ -404,7 +408,7 @@ def end_to_end(target, workdir: Path) -> list[str]:
 
     problems: list[str] = []
     with open(tavrin_log, "wb") as out:
-        window_process = subprocess.Popen(target.command(), cwd=str(workdir), env=target.env, stdout=out,
+        window_process = subprocess.Popen(target.command(), cwd=str(workdir), env=target.window_env, stdout=out,
                                           stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
     try:
         window = int(run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Tavrin "], timeout=60).split()[0])
@@ -496,6 +500,8 @@ def main(argv: list[str]) -> int:
     parser.add_argument("--workdir", required=True, type=Path, help="emptied, then holds everything, kept")
     parser.add_argument("--wine-fetcher", type=Path,
                         help="drive the Windows build under Wine; this program fetches through WinInet")
+    parser.add_argument("--trace-library", type=Path,
+                        help="the window trace to preload into tavrin (needed on Linux)")
     args = parser.parse_args(argv)
 
     if os.environ.get("TAVRIN_E2E_DISPLAY") != "1":
@@ -520,7 +526,9 @@ def main(argv: list[str]) -> int:
         if args.wine_fetcher:
             target = WineWindow(tavrin, workdir, args.wine_fetcher.resolve())
         else:
-            target = LinuxWindow(tavrin, workdir)
+            if not args.trace_library or not args.trace_library.is_file():
+                raise Failure(f"the window trace library {args.trace_library} is not a file (--trace-library)")
+            target = LinuxWindow(tavrin, workdir, args.trace_library.resolve())
         problems = end_to_end(target, workdir)
     except (Failure, browser_cache.BrowserMissing) as failure:
         problems = [str(failure)]

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QStringListModel>
 #include <cerrno>
 #include <ctime>
 #include <map>
@@ -15,10 +16,12 @@
 #include "WindowTestSupport.h"
 #include "base/CacheTime.h"
 #include "base/PathText.h"
+#include "cache/discovery/Discovery.h"
 #include "harvest/cmnWinInet.h"
 #include "main/FailureTexts.h"
 #include "main/StatusLine.h"
 #include "main/WindowLayout.h"
+#include "support/CacheFixtures.h"
 #include "widgets/NativeText.h"
 
 namespace {
@@ -171,6 +174,29 @@ TEST_F(Capture, StartWithAFolderThatCannotBeCreatedChangesNothingButTheStatusLin
   EXPECT_FALSE(std::filesystem::exists(refused));
 }
 
+// A list that cannot take one more item, as when memory runs out.
+class FullListModel : public QStringListModel {
+ public:
+  using QStringListModel::QStringListModel;
+  bool insertRows(int, int, const QModelIndex&) override { throw std::bad_alloc(); }
+};
+
+TEST_F(Capture, AFailureWhileStartingIsReportedOnceAndLeavesTheCaptureStopped) {
+  box->setModel(new FullListModel(box));
+  const std::string destination = folder.Path("dest");
+  StartIn(destination);
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_TRUE(prompts.messages[0].startsWith(QStringLiteral("錯誤編號 : 7 \r\n描述 : ")))
+      << prompts.messages[0].toStdString();
+  EXPECT_TRUE(prompts.messages[0].endsWith(QStringLiteral("發生位置 : frmMain.cmdStart_Click ( Sub ) \r\n")));
+  // The steps before the failing one stay done (the folder is made), none after it is.
+  EXPECT_TRUE(std::filesystem::is_directory(destination));
+  EXPECT_FALSE(timer->isActive());
+  EXPECT_TRUE(InputsEnabled(true));
+  EXPECT_FALSE(pane->ShowsFolder());
+  EXPECT_EQ(Control<StatusLine>(*window, "StatusLine")->FullText(), QStringLiteral("尚未開始擷取"));
+}
+
 // Start takes the capture's start from the local clock: an entry used a second before it is left,
 // one used a second after it is copied, in a zone far from UTC. A change of the UTC offset between
 // passes (summer time, another zone) moves the entries' local times, and entries settled before it
@@ -253,6 +279,46 @@ TEST_F(Capture, ATickCopiesWhatTheListSelectsIntoTheFolderAndShowsThumbnails) {
   const auto rows = [&] { return pane->FolderView()->model()->rowCount(pane->FolderView()->rootIndex()); };
   WaitUntil([&] { return rows() == 3; });
   EXPECT_EQ(rows(), 3);
+}
+
+// The window over the URL cache the program itself makes: the caches found, read in the
+// background. An entry the browser stores during the capture is copied and shown; one last used
+// an hour before 開始 is not.
+TEST(CaptureOverTheProgramsCache, AnEntryStoredDuringTheCaptureIsCopiedAndShown) {
+  TempDir folder;
+  RecordingPrompts prompts;
+  const std::string cacheFolder = folder.Sub("Cache_Data");
+  fixtures::WriteChromiumIndexMarker(cacheFolder);
+  const std::string old =
+      fixtures::WriteChromiumEntry(cacheFolder, {.key = "1/0/http://pics.example/old.jpg", .body = JpegBytes(1)});
+  fixtures::SetModificationTime(old, std::time(nullptr) - 3600);
+  FormEnvironment environment = TestEnvironment(folder);
+  environment.makeUrlCache = [cacheFolder] {
+    return MakeUrlCacheOf({{CacheKind::ChromiumSimple, cacheFolder}}, CacheReading::InBackground);
+  };
+  frmMain window(environment);
+  window.show();
+  Control<QLineEdit>(window, "txtMinFileSize")->setText("0");
+  const std::string destination = folder.Path("dest");
+  Control<QComboBox>(window, "cboFolder")->setEditText(QString::fromStdString(destination));
+  window.cmdStart_Click();
+  // Used the second after 開始 (times count in whole seconds, and only later ones are taken).
+  const std::string stored =
+      fixtures::WriteChromiumEntry(cacheFolder, {.key = "1/0/http://pics.example/new.jpg", .body = JpegBytes(2)});
+  fixtures::SetModificationTime(stored, std::time(nullptr) + 1);
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        window.Timer1_Timer();
+        return std::filesystem::exists(destination + "/new.jpg");
+      },
+      20000))
+      << "the entry stored during the capture was not copied";
+  EXPECT_EQ(ReadFile(destination + "/new.jpg"), JpegBytes(2));
+  window.Timer1_Timer();
+  EXPECT_EQ(VisibleNames(destination), (Names{"new.jpg"}));
+  ThumbnailModel* thumbnails = Control<WebBrowserPane>(window, "WebBrowser1")->Thumbnails();
+  EXPECT_TRUE(WaitUntil([&] { return thumbnails->HasThumbnail(QString::fromStdString(destination + "/new.jpg")); }));
+  EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
 TEST_F(Capture, TheStatusLineTellsWhatTheCaptureTookAndWhyAPassFailedWithoutADialog) {
