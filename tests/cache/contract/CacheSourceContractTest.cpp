@@ -5,10 +5,12 @@
 // current by change notifications lists exactly what one that walks the folder every time lists.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -286,12 +288,33 @@ TYPED_TEST(CacheSourceContract, NotifiedListingEqualsTheWalkedOneThroughEveryCha
   auto worker = std::make_shared<BackgroundWorker>(2);
   std::shared_ptr<BrowserCacheSource> background = this->backend_.Open({.mostNames = 3});
   BrowserCacheSource::KeepCurrentOn(background, worker, std::chrono::hours(1));
+  std::size_t notifiedParsed = 0;  // by the notified source's looks in the last step
   auto expectSame = [&](const char* step) {
     SCOPED_TRACE(step);
-    const auto fromNotified = ListByUrl(*notified);
+    auto fromNotified = ListByUrl(*notified);
+    notifiedParsed = notified->LastWalk().parsed;
     const auto fromWalking = ListByUrl(*walking);
     background->WaitUntilCurrent();
-    const auto fromBackground = ListByUrl(*background);
+    auto fromBackground = ListByUrl(*background);
+#ifdef _WIN32
+    // Windows hands directory changes over asynchronously (Wine through its server, later still):
+    // a change made just before a look may come in at the next one. It must come in, though.
+    const auto sameAsWalked = [&](const std::map<std::string, CacheEntry>& listed) {
+      return listed.size() == fromWalking.size() &&
+             std::all_of(fromWalking.begin(), fromWalking.end(), [&](const auto& walked) {
+               const auto found = listed.find(walked.first);
+               return found != listed.end() && found->second.size == walked.second.size &&
+                      found->second.lastAccess.Value() == walked.second.lastAccess.Value();
+             });
+    };
+    for (int look = 0; look < 100 && !(sameAsWalked(fromNotified) && sameAsWalked(fromBackground)); ++look) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      fromNotified = ListByUrl(*notified);
+      notifiedParsed += notified->LastWalk().parsed;
+      background->WaitUntilCurrent();
+      fromBackground = ListByUrl(*background);
+    }
+#endif
     EXPECT_EQ(fromNotified.size(), fromWalking.size());
     EXPECT_EQ(fromBackground.size(), fromWalking.size());
     EXPECT_EQ(notified->LastWalk().files, walking->LastWalk().files);
@@ -332,7 +355,7 @@ TYPED_TEST(CacheSourceContract, NotifiedListingEqualsTheWalkedOneThroughEveryCha
     this->backend_.Write(pictures.back());
   }
   EXPECT_EQ(expectSame("burst").size(), 10u);
-  EXPECT_EQ(notified->LastWalk().parsed, 6u);  // listed whole, yet only the new entries read
+  EXPECT_EQ(notifiedParsed, 6u);  // listed whole, yet only the new entries read
   for (std::size_t i : {0, 4, 5}) this->backend_.Evict(pictures[i].url);
   EXPECT_EQ(expectSame("evicted").size(), 7u);
   // A cursor opened before a change and still held while the source takes it in lists the entries
@@ -369,7 +392,9 @@ TYPED_TEST(CacheSourceContract, NotifiedListingEqualsTheWalkedOneThroughEveryCha
       std::is_same_v<TypeParam, ChromiumSimpleBackend> || std::is_same_v<TypeParam, FirefoxBackend>;
   const auto expectYielded = [&](const std::set<std::string>& yielded, const std::set<std::string>& changed) {
     for (const std::string& url : changed) EXPECT_TRUE(yielded.count(url)) << url;
-    if (kUpdatesInPlace) EXPECT_EQ(yielded, changed);
+    if (kUpdatesInPlace) {
+      EXPECT_EQ(yielded, changed);
+    }
   };
   EXPECT_EQ(settledPass({pictures[2].url}).size(), 7u);
   pictures[8].body = PictureBytes(1000, 48);
